@@ -1,0 +1,240 @@
+#include "app/RCUserSettings.h"
+
+#include <nlohmann/json.hpp>
+
+#include <mutex>
+
+#include "library/RCFileManager.h"
+#include "library/RCUtilities.h"
+#include "platform/log.h"
+
+namespace pindle {
+namespace {
+
+constexpr const char* kUserGuidKey = "userGuid";
+constexpr const char* kCaptureMouseCursorKey = "captureMouseCursor";
+constexpr const char* kCaptureMouseClicksKey = "captureMouseClicks";
+constexpr const char* kAccessTokenKey = "pindleAccessToken";
+constexpr const char* kUsernameKey = "pindleUsername";
+constexpr const char* kAvatarURLKey = "pindleAvatarURL";
+constexpr const char* kIsStaffKey = "isPINDLEStaff";
+constexpr const char* kWatermarkURLKey = "watermarkURL";
+constexpr const char* kWatermarkFileNameKey = "watermarkFileName";
+constexpr const char* kAudioSourceKey = "audioSource";
+constexpr const char* kPreferredSaveFormatKey = "preferredSaveFormat";
+constexpr const char* kCaptureSizePresetsKey = "captureSizePresets";
+constexpr const char* kSoundEnabledKey = "soundEnabled";
+
+std::mutex gDefaultsMutex;  // guards gCurrentDefaults
+std::shared_ptr<Defaults> gCurrentDefaults;
+
+std::filesystem::path pathFromStoredURL(const std::optional<std::string>& url) {
+    return url ? std::filesystem::path(pathFromFileURL(*url)) : std::filesystem::path();
+}
+
+void storeString(Defaults& defaults, const char* key, const std::optional<std::string>& value) {
+    if (value) {
+        defaults.setString(key, *value);
+    } else {
+        defaults.remove(key);
+    }
+}
+
+void storeFileURL(Defaults& defaults, const char* key, const std::filesystem::path& value) {
+    if (value.empty()) {
+        defaults.remove(key);
+    } else {
+        defaults.setURL(key, fileURLFromPath(value.string()));
+    }
+}
+
+}  // namespace
+
+RCUserSettings::RCUserSettings(std::shared_ptr<Defaults> defaults, RCFileManager& files,
+                               NotificationCenter& center)
+    : defaults_(std::move(defaults)), files_(files), center_(center) {
+    initSavedUserSettings();
+}
+
+RCUserSettings& RCUserSettings::getCurrentInstance() {
+    static RCUserSettings* instance = [] {
+        std::shared_ptr<Defaults> defaults;
+        {
+            std::lock_guard lock(gDefaultsMutex);
+            defaults = gCurrentDefaults ? gCurrentDefaults : makeMemoryDefaults();
+        }
+        return new RCUserSettings(std::move(defaults), RCFileManager::getCurrentInstance());
+    }();
+    return *instance;
+}
+
+void RCUserSettings::setCurrentDefaults(std::shared_ptr<Defaults> defaults) {
+    std::lock_guard lock(gDefaultsMutex);
+    gCurrentDefaults = std::move(defaults);
+}
+
+void RCUserSettings::initSavedUserSettings() {
+    if (defaults_->contains(kUserGuidKey)) {
+        isFirstLaunch_ = false;
+        loadUserSettingsData();
+        return;
+    }
+    isFirstLaunch_ = true;
+    guid_ = RCUtilities::makeGUID();
+    captureMouseCursor_ = false;
+    captureMouseClicks_ = false;
+    isPINDLEStaff_ = false;
+    soundEnabled_ = false;
+    watermarkURL_.clear();
+    watermarkFileName_.reset();
+    preferredSaveFormat_ = 0;
+    captureSizePresets_.clear();
+    audioSource_ = kNoAudioSource;
+    saveUserSettingsData();
+}
+
+void RCUserSettings::loadUserSettingsData() {
+    const Defaults& d = *defaults_;
+    guid_ = d.stringForKey(kUserGuidKey).value_or("");
+    captureMouseCursor_ = d.boolForKey(kCaptureMouseCursorKey).value_or(false);
+    captureMouseClicks_ = d.boolForKey(kCaptureMouseClicksKey).value_or(false);
+    pindleAccessToken_ = d.stringForKey(kAccessTokenKey);
+    pindleUsername_ = d.stringForKey(kUsernameKey);
+    pindleAvatarURL_ = pathFromStoredURL(d.urlForKey(kAvatarURLKey));
+    isPINDLEStaff_ = d.boolForKey(kIsStaffKey).value_or(false);
+    watermarkURL_ = pathFromStoredURL(d.urlForKey(kWatermarkURLKey));
+    watermarkFileName_ = d.stringForKey(kWatermarkFileNameKey);
+    preferredSaveFormat_ = d.integerForKey(kPreferredSaveFormatKey).value_or(0);
+    // The stored audio source is not read: capture always starts without audio.
+    audioSource_ = kNoAudioSource;
+    auto presets = d.dataForKey(kCaptureSizePresetsKey);
+    captureSizePresets_ = presets ? unarchiveSizes(*presets) : std::vector<Size>{};
+    // Sound is on in every run after the first, whatever was stored.
+    soundEnabled_ = true;
+}
+
+void RCUserSettings::saveUserSettingsData() {
+    Defaults& d = *defaults_;
+    storeString(d, kUserGuidKey, guid_);
+    d.setBool(kCaptureMouseCursorKey, captureMouseCursor_);
+    d.setBool(kCaptureMouseClicksKey, captureMouseClicks_);
+    storeString(d, kAccessTokenKey, pindleAccessToken_);
+    storeString(d, kUsernameKey, pindleUsername_);
+    storeFileURL(d, kAvatarURLKey, pindleAvatarURL_);
+    d.setBool(kIsStaffKey, isPINDLEStaff_);
+    storeFileURL(d, kWatermarkURLKey, watermarkURL_);
+    storeString(d, kWatermarkFileNameKey, watermarkFileName_);
+    d.setString(kAudioSourceKey, audioSource_);
+    d.setInteger(kPreferredSaveFormatKey, preferredSaveFormat_);
+    d.setData(kCaptureSizePresetsKey, archiveSizes(captureSizePresets_));
+    d.setBool(kSoundEnabledKey, soundEnabled_);
+    if (!d.synchronize()) {
+        PINDLE_LOG_ERROR("settings", "cannot write the settings");
+    }
+}
+
+bool RCUserSettings::isLoggedIntoPINDLE() const {
+    return pindleAccessToken_ && !pindleAccessToken_->empty();
+}
+
+void RCUserSettings::setCaptureMouseCursor(bool value) {
+    captureMouseCursor_ = value;
+    saveUserSettingsData();
+}
+
+void RCUserSettings::setCaptureMouseClicks(bool value) {
+    captureMouseClicks_ = value;
+    saveUserSettingsData();
+}
+
+void RCUserSettings::setPreferredSaveFormat(int64_t value) {
+    preferredSaveFormat_ = value;
+    saveUserSettingsData();
+}
+
+void RCUserSettings::setCaptureSizePresets(std::vector<Size> value) {
+    captureSizePresets_ = std::move(value);
+    saveUserSettingsData();
+}
+
+void RCUserSettings::setSoundEnabled(bool value) {
+    PINDLE_LOG_DEBUG("settings", "setSoundEnabled %d", value ? 1 : 0);
+    soundEnabled_ = value;
+    saveUserSettingsData();
+}
+
+void RCUserSettings::setAudioSource(std::string value) {
+    audioSource_ = std::move(value);
+    post(kAudioSourceUpdateNotification);
+    saveUserSettingsData();
+}
+
+void RCUserSettings::setWatermark(const std::filesystem::path& chosenFile) {
+    std::string extension = chosenFile.extension().string();
+    if (!extension.empty() && extension[0] == '.') {
+        extension.erase(0, 1);
+    }
+    std::filesystem::path copy = files_.makeDocumentFileWithExtension(extension);
+    if (!files_.copyFileFromURL(chosenFile, copy)) {
+        PINDLE_LOG_WARNING("settings", "cannot copy the watermark %s", chosenFile.c_str());
+    }
+    watermarkURL_ = copy;
+    watermarkFileName_ = chosenFile.filename().string();
+    post(kWatermarkUpdateNotification);
+    saveUserSettingsData();
+}
+
+void RCUserSettings::unsetWatermark() {
+    if (!watermarkIsSet()) {
+        return;
+    }
+    files_.deleteFile(watermarkURL_);
+    watermarkURL_.clear();
+    watermarkFileName_.reset();
+    post(kWatermarkUpdateNotification);
+    saveUserSettingsData();
+}
+
+void RCUserSettings::post(const char* name) {
+    center_.post(name, this);
+}
+
+// The list is kept as a keyed archive: {"$archive": {"$class": "NSArray", "NS.objects":
+// [{"$class": "NSValue", "width": w, "height": h}, ...]}}.
+Bytes RCUserSettings::archiveSizes(const std::vector<Size>& sizes) {
+    nlohmann::json objects = nlohmann::json::array();
+    for (const Size& size : sizes) {
+        objects.push_back({{"$class", "NSValue"}, {"width", size.width}, {"height", size.height}});
+    }
+    nlohmann::json root = {{"$archive", {{"$class", "NSArray"}, {"NS.objects", objects}}}};
+    std::string text = root.dump();
+    return Bytes(text.begin(), text.end());
+}
+
+std::vector<Size> RCUserSettings::unarchiveSizes(const Bytes& data) {
+    std::vector<Size> sizes;
+    nlohmann::json root = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
+    if (root.is_discarded() || !root.is_object()) {
+        PINDLE_LOG_WARNING("settings", "unreadable captureSizePresets; using none");
+        return sizes;
+    }
+    auto archive = root.find("$archive");
+    if (archive == root.end() || !archive->is_object()) {
+        return sizes;
+    }
+    auto objects = archive->find("NS.objects");
+    if (objects == archive->end() || !objects->is_array()) {
+        return sizes;
+    }
+    for (const auto& object : *objects) {
+        if (!object.is_object() || !object.contains("width") || !object.contains("height") ||
+            !object["width"].is_number() || !object["height"].is_number()) {
+            PINDLE_LOG_WARNING("settings", "unreadable captureSizePresets; using none");
+            return {};
+        }
+        sizes.push_back(Size{object["width"].get<double>(), object["height"].get<double>()});
+    }
+    return sizes;
+}
+
+}  // namespace pindle

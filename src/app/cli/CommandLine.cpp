@@ -1,0 +1,37 @@
+#include "app/cli/CommandLine.h"
+
+#include <cstdio>
+
+namespace pindle::cli {
+
+const std::vector<Verb>& verbs() {
+    static const std::vector<Verb> all = {};
+    return all;
+}
+
+void printUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: pindle-capture [--version | --help]\n"
+                 "       pindle-capture VERB [ARGS...]\n\n"
+                 "Without a verb the desktop application starts (it needs an X display).\n");
+    if (!verbs().empty()) {
+        std::fprintf(out, "\nVerbs:\n");
+    }
+    for (const Verb& verb : verbs()) {
+        std::fprintf(out, "  %s %s\n      %s\n", verb.name.c_str(), verb.usage.c_str(),
+                     verb.summary.c_str());
+    }
+}
+
+int runVerb(const std::vector<std::string>& args) {
+    for (const Verb& verb : verbs()) {
+        if (verb.name == args.at(0)) {
+            return verb.run(std::vector<std::string>(args.begin() + 1, args.end()));
+        }
+    }
+    std::fprintf(stderr, "pindle-capture: unknown verb '%s'\n", args.at(0).c_str());
+    printUsage(stderr);
+    return 2;
+}
+
+}  // namespace pindle::cli

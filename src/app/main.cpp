@@ -1,0 +1,116 @@
+// The composition root: picks the platform implementations and starts either a
+// command-line verb or the desktop application.
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/RCUserSettings.h"
+#include "app/cli/CommandLine.h"
+#include "app/ui/MainWindow.h"
+#include "library/RCFileManager.h"
+#include "platform/log.h"
+#include "platform/qt/main_queue_driver.h"
+#include "platform/qt/qt_defaults.h"
+#include "platform/qt/qt_desktop.h"
+
+namespace {
+
+// An uncaught exception ends the process after a short report in the log.
+void reportUncaughtException() {
+    const char* what = "unknown exception";
+    if (auto current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& error) {
+            what = error.what();
+        } catch (...) {
+        }
+    }
+    PINDLE_LOG_ERROR("crash", "terminating after an uncaught exception: %s", what);
+    std::abort();
+}
+
+// Creates the program's folders and installs its settings store.
+bool prepareDirectoriesAndSettings() {
+    auto& files = pindle::RCFileManager::getCurrentInstance();
+    if (auto created = files.directories().create(); !created) {
+        std::fprintf(stderr, "pindle-capture: %s\n", created.error().message.c_str());
+        return false;
+    }
+    std::shared_ptr<pindle::Defaults> defaults =
+        pindle::qt::makeSettingsFileDefaults(files.directories().settingsFile);
+    defaults->setBool("NSApplicationCrashOnExceptions", true);
+    pindle::RCUserSettings::setCurrentDefaults(std::move(defaults));
+    return true;
+}
+
+bool hasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+int runApplication(int argc, char** argv) {
+    if (!hasDisplay()) {
+        std::fprintf(stderr,
+                     "pindle-capture: no display to show the window on; start it in a desktop "
+                     "session or under `xvfb-run pindle-capture`, or use a command-line verb "
+                     "(`pindle-capture --help`).\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("pindle-capture");
+    QApplication::setApplicationDisplayName("Pindle Capture");
+    QApplication::setApplicationVersion(PINDLE_CAPTURE_VERSION);
+    pindle::qt::installMainQueueDriver();
+    pindle::qt::installURLOpener();
+    if (!prepareDirectoriesAndSettings()) {
+        return 1;
+    }
+    auto& settings = pindle::RCUserSettings::getCurrentInstance();
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&settings] {
+        settings.saveUserSettingsData();
+        pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
+    });
+
+    pindle::MainWindow window;
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::set_terminate(reportUncaughtException);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty()) {
+        if (args[0] == "--version" || args[0] == "-v") {
+            std::printf("pindle-capture %s\n", PINDLE_CAPTURE_VERSION);
+            return 0;
+        }
+        if (args[0] == "--help" || args[0] == "-h") {
+            pindle::cli::printUsage(stdout);
+            return 0;
+        }
+        if (args[0][0] != '-') {
+            if (!prepareDirectoriesAndSettings()) {
+                return 1;
+            }
+            int status = pindle::cli::runVerb(args);
+            pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
+            return status;
+        }
+    }
+    return runApplication(argc, argv);
+}

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "library/RCFileManager.h"
+#include "test_support.h"
+
+namespace pindle {
+namespace {
+
+AppDirectories directoriesFor(std::map<std::string, std::string> environment) {
+    return AppDirectories::fromEnvironment(
+        [environment = std::move(environment)](const char* name) -> const char* {
+            auto it = environment.find(name);
+            return it == environment.end() ? nullptr : it->second.c_str();
+        },
+        42);
+}
+
+TEST(AppDirectories, FollowTheEnvironment) {
+    auto plain = directoriesFor({{"HOME", "/home/u"}});
+    EXPECT_EQ(plain.documents, "/home/u/.local/share/pindle-capture");
+    EXPECT_EQ(plain.applicationSupport, "/home/u/.local/share/pindle-capture/support");
+    EXPECT_EQ(plain.temporary, "/tmp/pindle-capture-42");
+    EXPECT_EQ(plain.settingsFile, "/home/u/.config/pindle-capture/pindle-capture.ini");
+
+    auto xdg = directoriesFor({{"HOME", "/home/u"},
+                               {"XDG_DATA_HOME", "/data"},
+                               {"XDG_CONFIG_HOME", "/conf"},
+                               {"TMPDIR", "/scratch"}});
+    EXPECT_EQ(xdg.documents, "/data/pindle-capture");
+    EXPECT_EQ(xdg.temporary, "/scratch/pindle-capture-42");
+    EXPECT_EQ(xdg.settingsFile, "/conf/pindle-capture/pindle-capture.ini");
+
+    auto moved = directoriesFor(
+        {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data"}, {"PINDLE_CAPTURE_HOME", "/portable"}});
+    EXPECT_EQ(moved.documents, "/portable");
+    EXPECT_EQ(moved.applicationSupport, "/portable/support");
+    EXPECT_EQ(moved.temporary, "/portable/tmp-42");
+    EXPECT_EQ(moved.settingsFile, "/portable/settings.ini");
+}
+
+TEST(FileManager, NamesFilesWithoutTouchingTheDisk) {
+    test::TempDir home;
+    RCFileManager files(directoriesFor({{"PINDLE_CAPTURE_HOME", home.path().string()}}));
+    auto movie = files.makeDocumentFileWithExtension("mp4");
+    EXPECT_EQ(movie.parent_path(), home.path());
+    EXPECT_EQ(movie.extension(), ".mp4");
+    EXPECT_EQ(movie.stem().string().size(), 36u);
+    EXPECT_EQ(files.makeApplicationSupportFileWithName("a.png"), home / "support/a.png");
+    EXPECT_FALSE(files.fileExists(movie));
+    EXPECT_FALSE(std::filesystem::exists(home / "support"));
+}
+
+TEST(FileManager, CleansUpOnlyTemporaryFiles) {
+    test::TempDir home;
+    RCFileManager files(home.appDirectories());
+    auto temp1 = files.makeTempFileWithExtension("gif");
+    auto temp2 = files.makeTempFileWithName("export.mp4");
+    auto kept = files.makeDocumentFileWithExtension("mp4");
+    for (const auto& file : {temp1, temp2, kept}) {
+        test::writeFile(file, "x");
+    }
+    EXPECT_EQ(files.tempFiles().size(), 2u);
+
+    // Already gone from disk: false, and the path is forgotten.
+    std::filesystem::remove(temp2);
+    EXPECT_FALSE(files.deleteFile(temp2));
+    EXPECT_EQ(files.tempFiles().size(), 1u);
+
+    files.cleanUpTempFiles();
+    EXPECT_FALSE(files.fileExists(temp1));
+    EXPECT_TRUE(files.fileExists(kept));
+    EXPECT_TRUE(files.tempFiles().empty());
+    EXPECT_FALSE(files.isDirectory(files.tempDirectoryURL()));
+    EXPECT_FALSE(files.deleteFile({}));
+}
+
+TEST(FileManager, CopiesReadableFilesOnly) {
+    test::TempDir home;
+    RCFileManager files(home.appDirectories());
+    test::writeFile(home / "source.png", "image");
+    EXPECT_TRUE(files.copyFileFromURL(home / "source.png", home / "copy.png"));
+    EXPECT_EQ(test::readFile(home / "copy.png"), "image");
+    EXPECT_FALSE(files.copyFileFromURL(home / "missing.png", home / "other.png"));
+    EXPECT_FALSE(files.fileExists(home / "other.png"));
+}
+
+}  // namespace
+}  // namespace pindle
