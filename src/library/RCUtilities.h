@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "platform/file_url.h"
 #include "platform/geometry.h"
 
 namespace pindle {
@@ -25,10 +26,5 @@ public:
     // without '=' is skipped; a value ends at a further '='; a later key wins.
     static std::map<std::string, std::string> parseFragmentsFromURL(const std::string& url);
 };
-
-// File addresses: "file://" and the percent-encoded absolute path.
-std::string fileURLFromPath(const std::string& absolutePath);
-// The path of a "file://" address; empty when the text is no local file address.
-std::string pathFromFileURL(const std::string& url);
 
 }  // namespace pindle

@@ -1,0 +1,436 @@
+#include "platform/ffmpeg/ffmpeg_media.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "platform/log.h"
+
+namespace pindle::ffmpeg {
+
+namespace {
+
+constexpr const char* kTag = "media";
+
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct ScaleContextDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using ScaleContextPtr = std::unique_ptr<SwsContext, ScaleContextDeleter>;
+
+std::string errorText(int status) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(status, text, sizeof text);
+    return std::string(text) + " (" + std::to_string(status) + ")";
+}
+
+Result<FormatContextPtr> openInput(const std::filesystem::path& file) {
+    AVFormatContext* raw = nullptr;
+    int status = avformat_open_input(&raw, file.c_str(), nullptr, nullptr);
+    if (status < 0) {
+        return Error{"cannot open " + file.string() + ": " + errorText(status)};
+    }
+    return FormatContextPtr(raw);
+}
+
+// A count of time_base units as a media time; invalid for AV_NOPTS_VALUE.
+MediaTime mediaTime(int64_t units, AVRational timeBase) {
+    if (units == AV_NOPTS_VALUE || timeBase.den <= 0 || timeBase.num <= 0) {
+        return MediaTime::invalid();
+    }
+    if (timeBase.num == 1) {
+        return MediaTime::make(units, timeBase.den);
+    }
+    int64_t value = 0;
+    if (__builtin_mul_overflow(units, int64_t(timeBase.num), &value)) {
+        return MediaTime::makeWithSeconds(double(units) * av_q2d(timeBase), timeBase.den);
+    }
+    return MediaTime::make(value, timeBase.den);
+}
+
+// The time in units of timeBase, rounded down.
+int64_t streamUnits(const MediaTime& time, AVRational timeBase) {
+    return av_rescale_q_rnd(time.value, AVRational{1, time.timescale}, timeBase,
+                            AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+}
+
+float frameRate(const AVStream* stream) {
+    for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
+        if (rate.num > 0 && rate.den > 0) {
+            return float(av_q2d(rate));
+        }
+    }
+    if (stream->nb_frames > 0 && stream->duration > 0 && stream->duration != AV_NOPTS_VALUE) {
+        return float(double(stream->nb_frames) /
+                     (double(stream->duration) * av_q2d(stream->time_base)));
+    }
+    return 0;
+}
+
+bool headersLackVideoFacts(const AVFormatContext* context) {
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* stream = context->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (stream->codecpar->width <= 0 || stream->duration == AV_NOPTS_VALUE ||
+             frameRate(stream) <= 0)) {
+            return true;
+        }
+    }
+    return context->nb_streams == 0;
+}
+
+media::MovieInfo readInfo(const AVFormatContext* context) {
+    media::MovieInfo info;
+    const AVStream* firstVideo = nullptr;
+    const AVStream* lastVideo = nullptr;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* stream = context->streams[i];
+        if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
+            continue;  // cover art, not a track of moving pictures
+        }
+        switch (stream->codecpar->codec_type) {
+            case AVMEDIA_TYPE_VIDEO:
+                ++info.videoTrackCount;
+                if (firstVideo == nullptr) {
+                    firstVideo = stream;
+                }
+                lastVideo = stream;
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                ++info.audioTrackCount;
+                break;
+            default:
+                break;
+        }
+    }
+    if (lastVideo != nullptr) {
+        info.naturalSize =
+            Size{double(lastVideo->codecpar->width), double(lastVideo->codecpar->height)};
+        info.nominalFrameRate = frameRate(lastVideo);
+    }
+    if (firstVideo != nullptr) {
+        info.duration = mediaTime(firstVideo->duration, firstVideo->time_base);
+        if (!info.duration.isValid() && context->duration != AV_NOPTS_VALUE) {
+            info.duration = MediaTime::make(context->duration, AV_TIME_BASE);
+        }
+        if (!info.duration.isValid()) {
+            info.duration = MediaTime{};
+        }
+        if (firstVideo->nb_frames > 0) {
+            info.frameCount = firstVideo->nb_frames;
+        }
+    }
+    return info;
+}
+
+class FfmpegFrameReader final : public media::FrameReader {
+public:
+    static Result<std::unique_ptr<media::FrameReader>> open(
+        const std::filesystem::path& file, const media::FrameReaderOptions& options) {
+        auto reader = std::unique_ptr<FfmpegFrameReader>(new FfmpegFrameReader(options));
+        if (auto status = reader->start(file); !status) {
+            return status.error();
+        }
+        return std::unique_ptr<media::FrameReader>(std::move(reader));
+    }
+
+    Result<std::optional<media::Frame>> nextFrame() override {
+        while (ready_.empty() && !finished_) {
+            if (auto status = decodeMore(); !status) {
+                finished_ = true;
+                return status.error();
+            }
+        }
+        if (ready_.empty()) {
+            return std::optional<media::Frame>{};
+        }
+        media::Frame frame = std::move(ready_.front());
+        ready_.pop_front();
+        return std::optional<media::Frame>{std::move(frame)};
+    }
+
+private:
+    explicit FfmpegFrameReader(const media::FrameReaderOptions& options) : options_(options) {}
+
+    Status start(const std::filesystem::path& file) {
+        auto input = openInput(file);
+        if (!input) {
+            return input.error();
+        }
+        format_ = std::move(*input);
+        if (headersLackVideoFacts(format_.get())) {
+            avformat_find_stream_info(format_.get(), nullptr);
+        }
+        const AVCodec* codec = nullptr;
+        streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        // The first video track, as the movie's facts describe it.
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            const AVStream* stream = format_->streams[i];
+            if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+                streamIndex_ = int(i);
+                codec = avcodec_find_decoder(stream->codecpar->codec_id);
+                break;
+            }
+        }
+        if (streamIndex_ < 0 || codec == nullptr) {
+            return Error{file.string() + " has no decodable video track"};
+        }
+        AVStream* stream = format_->streams[streamIndex_];
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            format_->streams[i]->discard =
+                int(i) == streamIndex_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
+        decoder_.reset(avcodec_alloc_context3(codec));
+        if (!decoder_) {
+            return Error{"out of memory"};
+        }
+        int status = avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
+        if (status >= 0) {
+            decoder_->thread_count = 0;
+            decoder_->pkt_timebase = stream->time_base;
+            status = avcodec_open2(decoder_.get(), codec, nullptr);
+        }
+        if (status < 0) {
+            PINDLE_LOG_ERROR(kTag, "avcodec_open2 failed %d", status);
+            return Error{"cannot open the video decoder: " + errorText(status)};
+        }
+        timeBase_ = stream->time_base;
+        startUnits_ = options_.start.isNumeric() ? streamUnits(options_.start, timeBase_) : 0;
+        if (options_.end.isNumeric()) {
+            endUnits_ = streamUnits(options_.end, timeBase_);
+        }
+        if (options_.start.isNumeric() && options_.start > MediaTime::zero()) {
+            status = av_seek_frame(format_.get(), streamIndex_, startUnits_, AVSEEK_FLAG_BACKWARD);
+            if (status < 0) {
+                // Decoding from the beginning reaches the same frame, only later.
+                PINDLE_LOG_DEBUG(kTag, "av_seek_frame failed %d", status);
+                av_seek_frame(format_.get(), streamIndex_, 0, AVSEEK_FLAG_BACKWARD);
+            }
+        }
+        packet_.reset(av_packet_alloc());
+        frame_.reset(av_frame_alloc());
+        held_.reset(av_frame_alloc());
+        if (!packet_ || !frame_ || !held_) {
+            return Error{"out of memory"};
+        }
+        return Ok{};
+    }
+
+    // Feeds the decoder until at least one frame is ready or the movie ends.
+    Status decodeMore() {
+        while (true) {
+            int status = avcodec_receive_frame(decoder_.get(), frame_.get());
+            if (status >= 0) {
+                auto accepted = accept(frame_.get());
+                av_frame_unref(frame_.get());
+                if (!accepted) {
+                    return accepted;
+                }
+                if (!ready_.empty() || finished_) {
+                    return Ok{};
+                }
+                continue;
+            }
+            if (status == AVERROR_EOF) {
+                finished_ = true;
+                return flushHeld();
+            }
+            if (status != AVERROR(EAGAIN)) {
+                PINDLE_LOG_ERROR(kTag, "avcodec_receive_frame failed %d", status);
+                return Error{"cannot decode a video frame: " + errorText(status)};
+            }
+            status = av_read_frame(format_.get(), packet_.get());
+            if (status == AVERROR_EOF) {
+                avcodec_send_packet(decoder_.get(), nullptr);
+                continue;
+            }
+            if (status < 0) {
+                PINDLE_LOG_ERROR(kTag, "av_read_frame failed %d", status);
+                return Error{"cannot read the movie: " + errorText(status)};
+            }
+            if (packet_->stream_index == streamIndex_) {
+                status = avcodec_send_packet(decoder_.get(), packet_.get());
+                if (status < 0 && status != AVERROR(EAGAIN)) {
+                    PINDLE_LOG_WARNING(kTag, "avcodec_send_packet failed %d", status);
+                }
+            }
+            av_packet_unref(packet_.get());
+        }
+    }
+
+    // Decides what to do with one decoded frame: hold it while it may still be the frame on
+    // screen at the start time, deliver it, or end the range.
+    Status accept(AVFrame* frame) {
+        int64_t pts = frame->best_effort_timestamp;
+        if (pts == AV_NOPTS_VALUE) {
+            pts = nextPts_;
+        }
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 30, 100)
+        int64_t duration = frame->duration;
+#else
+        int64_t duration = frame->pkt_duration;
+#endif
+        nextPts_ = pts + std::max<int64_t>(duration, 1);
+        if (endUnits_ && pts >= *endUnits_) {
+            finished_ = true;
+            return flushHeld();
+        }
+        if (pts < startUnits_) {
+            // Converted only if no later frame starts at or before the start time.
+            av_frame_unref(held_.get());
+            av_frame_move_ref(held_.get(), frame);
+            heldPts_ = pts;
+            heldDuration_ = duration;
+            hasHeld_ = true;
+            return Ok{};
+        }
+        if (pts == startUnits_) {
+            hasHeld_ = false;
+        } else if (auto status = flushHeld(); !status) {
+            return status;
+        }
+        auto converted = convert(frame, pts, duration);
+        if (!converted) {
+            return converted.error();
+        }
+        ready_.push_back(std::move(*converted));
+        return Ok{};
+    }
+
+    Status flushHeld() {
+        if (!hasHeld_) {
+            return Ok{};
+        }
+        hasHeld_ = false;
+        auto converted = convert(held_.get(), heldPts_, heldDuration_);
+        av_frame_unref(held_.get());
+        if (!converted) {
+            return converted.error();
+        }
+        ready_.push_back(std::move(*converted));
+        return Ok{};
+    }
+
+    Result<media::Frame> convert(const AVFrame* frame, int64_t pts, int64_t duration) {
+        int width = frame->width;
+        int height = frame->height;
+        if (options_.width > 0 && options_.height > 0) {
+            if (options_.fitInside) {
+                Size fitted =
+                    media::fitInside(Size{double(width), double(height)},
+                                     Size{double(options_.width), double(options_.height)});
+                width = int(fitted.width);
+                height = int(fitted.height);
+            } else {
+                width = options_.width;
+                height = options_.height;
+            }
+        }
+        scaler_.reset(sws_getCachedContext(
+            scaler_.release(), frame->width, frame->height, AVPixelFormat(frame->format), width,
+            height, AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!scaler_) {
+            PINDLE_LOG_ERROR(kTag, "sws_getCachedContext failed for format %d", frame->format);
+            return Error{"cannot convert the video frame's pixel format"};
+        }
+        int colorspace =
+            frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(frame->colorspace);
+        const int* coefficients = sws_getCoefficients(colorspace);
+        sws_setColorspaceDetails(scaler_.get(), coefficients,
+                                 frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        auto image = std::make_shared<Image>(width, height);
+        uint8_t* planes[4] = {image->pixels.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {image->stride, 0, 0, 0};
+        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+        media::Frame result;
+        result.image = std::move(image);
+        result.presentationTime = mediaTime(pts, timeBase_);
+        result.duration = duration > 0 ? mediaTime(duration, timeBase_) : MediaTime::invalid();
+        return result;
+    }
+
+    media::FrameReaderOptions options_;
+    FormatContextPtr format_;
+    CodecContextPtr decoder_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    ScaleContextPtr scaler_;
+    int streamIndex_ = -1;
+    AVRational timeBase_{1, 1};
+    int64_t startUnits_ = 0;
+    std::optional<int64_t> endUnits_;
+    int64_t nextPts_ = 0;
+    FramePtr held_;  // the last frame before the start time, not yet converted
+    bool hasHeld_ = false;
+    int64_t heldPts_ = 0;
+    int64_t heldDuration_ = 0;
+    std::deque<media::Frame> ready_;
+    bool finished_ = false;
+};
+
+class FfmpegMovie final : public media::Movie {
+public:
+    FfmpegMovie(std::filesystem::path file, media::MovieInfo info)
+        : path_(std::move(file)), info_(std::move(info)) {}
+
+    const std::filesystem::path& path() const override { return path_; }
+    const media::MovieInfo& info() const override { return info_; }
+
+    Result<std::unique_ptr<media::FrameReader>> makeFrameReader(
+        const media::FrameReaderOptions& options) const override {
+        return FfmpegFrameReader::open(path_, options);
+    }
+
+private:
+    const std::filesystem::path path_;
+    const media::MovieInfo info_;
+};
+
+}  // namespace
+
+Result<media::MoviePtr> openMovie(const std::filesystem::path& file) {
+    auto input = openInput(file);
+    if (!input) {
+        return input.error();
+    }
+    AVFormatContext* context = input->get();
+    if (headersLackVideoFacts(context)) {
+        int status = avformat_find_stream_info(context, nullptr);
+        if (status < 0) {
+            PINDLE_LOG_WARNING(kTag, "avformat_find_stream_info failed %d", status);
+        }
+    }
+    return media::MoviePtr(std::make_shared<FfmpegMovie>(file, readInfo(context)));
+}
+
+void installMovieOpener() {
+    av_log_set_level(AV_LOG_ERROR);
+    media::setMovieOpener(&openMovie);
+}
+
+}  // namespace pindle::ffmpeg

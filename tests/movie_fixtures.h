@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace pindle::test {
+
+struct MovieSpec {
+    int width = 320;
+    int height = 240;
+    int fps = 30;
+    double seconds = 1.0;
+    bool audio = false;
+    bool video = true;
+};
+
+// Writes an MP4 like the capture engine's: H.264, every frame a key frame, frames that
+// differ (a moving test pattern). Uses the ffmpeg tool. Returns whether it succeeded.
+inline bool makeTestMovie(const std::filesystem::path& file, const MovieSpec& spec = {}) {
+    std::string command = "ffmpeg -nostdin -loglevel error -y";
+    if (spec.video) {
+        command += " -f lavfi -i testsrc2=size=" + std::to_string(spec.width) + "x" +
+                   std::to_string(spec.height) + ":rate=" + std::to_string(spec.fps);
+    }
+    if (spec.audio) {
+        command += " -f lavfi -i sine=frequency=440:sample_rate=44100";
+    }
+    command += " -t " + std::to_string(spec.seconds);
+    if (spec.video) {
+        command +=
+            " -c:v libx264 -preset ultrafast -g 1 -pix_fmt yuv420p -video_track_timescale 600";
+    }
+    if (spec.audio) {
+        command += " -c:a aac";
+    }
+    command += " '" + file.string() + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace pindle::test
