@@ -109,7 +109,9 @@ private:
 // media time, or nothing; values of the wrong kind throw ArchiveError.
 class KeyedUnarchiver {
 public:
-    // The root object of an archive document: an Error when data is no archive.
+    // The root object of an archive document: an Error when data is no archive. An archive
+    // cut short or malformed part-way yields what was complete before the damage; the
+    // records that were still open are rejected and rejectedRecords() is not empty.
     static Result<KeyedUnarchiver> forData(std::string_view data);
 
     // The class recorded for this object ("" when none).

@@ -8,7 +8,9 @@
 
 namespace pindle {
 
-using Json = nlohmann::json;
+// Keys keep the order they were written in, so the archive header comes first and a record
+// reads in its coding order.
+using Json = nlohmann::ordered_json;
 
 namespace {
 
@@ -217,11 +219,96 @@ void KeyedUnarchiver::noteRejected(std::string reason) const {
 KeyedUnarchiver::KeyedUnarchiver(std::shared_ptr<const Document> document, const void* node)
     : document_(std::move(document)), node_(node) {}
 
+namespace {
+
+constexpr const char* kIncompleteKey = "$incomplete";
+
+// Builds the document like the plain parser, but keeps what was read before a syntax error
+// (an archive cut short, or damaged in the middle): every object still open at the error
+// is marked incomplete, so that its record is rejected while the complete ones before it
+// stay readable.
+class SalvagingBuilder final : public nlohmann::json_sax<Json> {
+public:
+    Json root;
+    std::optional<std::string> error;
+
+    bool null() override { return add(nullptr); }
+    bool boolean(bool value) override { return add(value); }
+    bool number_integer(number_integer_t value) override { return add(value); }
+    bool number_unsigned(number_unsigned_t value) override { return add(value); }
+    bool number_float(number_float_t value, const string_t&) override { return add(value); }
+    bool string(string_t& value) override { return add(std::move(value)); }
+    bool binary(binary_t&) override { return add(nullptr); }
+    bool start_object(std::size_t) override {
+        open_.push_back(place(Json::object()));
+        return true;
+    }
+    bool key(string_t& value) override {
+        key_ = std::move(value);
+        return true;
+    }
+    bool end_object() override {
+        open_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        open_.push_back(place(Json::array()));
+        return true;
+    }
+    bool end_array() override {
+        open_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception&) override {
+        // Innermost first: adding a key to an object moves its members, so the containers
+        // inside it must be marked before.
+        for (auto container = open_.rbegin(); container != open_.rend(); ++container) {
+            if ((*container)->is_object()) {
+                (**container)[kIncompleteKey] = true;
+            }
+        }
+        error = "the archive is cut short or malformed at byte " + std::to_string(position);
+        return false;
+    }
+
+private:
+    template <typename Value>
+    bool add(Value&& value) {
+        place(Json(std::forward<Value>(value)));
+        return true;
+    }
+    // Containers on open_ keep their addresses: only the innermost one grows, and none of
+    // its members is open.
+    Json* place(Json value) {
+        if (open_.empty()) {
+            root = std::move(value);
+            return &root;
+        }
+        Json& parent = *open_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        Json& slot = parent[key_];
+        slot = std::move(value);
+        return &slot;
+    }
+
+    std::vector<Json*> open_;
+    std::string key_;
+};
+
+}  // namespace
+
 Result<KeyedUnarchiver> KeyedUnarchiver::forData(std::string_view data) {
     auto document = std::make_shared<Document>();
-    document->root = Json::parse(data.begin(), data.end(), nullptr, false);
-    if (document->root.is_discarded()) {
-        return Error{"not a JSON document"};
+    SalvagingBuilder builder;
+    Json::sax_parse(data.begin(), data.end(), &builder, nlohmann::detail::input_format_t::json,
+                    true, true);
+    document->root = std::move(builder.root);
+    if (builder.error) {
+        document->rejected.push_back(*builder.error);
     }
     const Json& root = document->root;
     if (!root.is_object() || root.value("$archiver", Json()) != kArchiverName) {
@@ -248,6 +335,9 @@ const void* KeyedUnarchiver::valueForKey(std::string_view key) const {
 
 std::string KeyedUnarchiver::className() const {
     const Json& object = *static_cast<const Json*>(node_);
+    if (object.contains(kIncompleteKey)) {
+        return {};  // a record cut short stands for no class
+    }
     auto found = object.find(kClassKey);
     if (found == object.end() || !found->is_string()) {
         return {};

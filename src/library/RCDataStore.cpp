@@ -1,0 +1,240 @@
+#include "library/RCDataStore.h"
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "platform/atomic_file.h"
+#include "platform/dispatch.h"
+#include "platform/keyed_archive.h"
+#include "platform/log.h"
+
+namespace pindle {
+
+namespace {
+
+constexpr const char* kTag = "store";
+
+std::mutex gInstanceMutex;  // guards gInstance
+std::shared_ptr<RCDataStore> gInstance;
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return std::move(content).str();
+}
+
+std::string timestamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// Removes temporary files of saves that a crash interrupted.
+void removeStaleTemporaries(const std::filesystem::path& file) {
+    std::error_code error;
+    std::string prefix = file.filename().string() + ".tmp-";
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
+}
+
+}  // namespace
+
+RCDataStore::RCDataStore(RCFileManager& files, NotificationCenter& center)
+    : files_(files), center_(center), self_(std::make_shared<RCDataStore*>(this)) {
+    loadData();
+}
+
+RCDataStore::~RCDataStore() = default;
+
+RCDataStore& RCDataStore::getCurrentInstance() {
+    std::lock_guard lock(gInstanceMutex);
+    if (!gInstance) {
+        gInstance = std::make_shared<RCDataStore>(RCFileManager::getCurrentInstance(),
+                                                  NotificationCenter::defaultCenter());
+    }
+    return *gInstance;
+}
+
+void RCDataStore::setCurrentInstance(std::shared_ptr<RCDataStore> instance) {
+    std::lock_guard lock(gInstanceMutex);
+    gInstance = std::move(instance);
+}
+
+RCDataStore::Path RCDataStore::getArchiveFileURL() const {
+    return files_.makeDocumentFileWithName(kArchiveFileName);
+}
+
+void RCDataStore::loadData() {
+    Path file = getArchiveFileURL();
+    std::vector<RCRecordingPtr> loaded;
+    std::error_code error;
+    if (std::filesystem::exists(file, error)) {
+        removeStaleTemporaries(file);
+        auto data = readWholeFile(file);
+        if (!data) {
+            keepDamagedFile(file, "cannot be read");
+        } else if (auto root = KeyedUnarchiver::forData(*data); !root) {
+            keepDamagedFile(file, root.error().message);
+        } else {
+            try {
+                auto recordings = root->decodeArray<RCRecording>(
+                    KeyedArchiver::kRootKey, [](const ArchiveError& why, size_t index) {
+                        PINDLE_LOG_WARNING(kTag, "recording %zu left out: %s", index, why.what());
+                    });
+                if (recordings) {
+                    loaded = std::move(*recordings);
+                } else {
+                    keepDamagedFile(file, "no list of recordings");
+                }
+                auto rejected = root->rejectedRecords();
+                if (!rejected.empty()) {
+                    keepDamagedFile(
+                        file, std::to_string(rejected.size()) + " records could not be decoded");
+                }
+            } catch (const std::exception& why) {
+                loaded.clear();
+                keepDamagedFile(file, why.what());
+            }
+        }
+        PINDLE_LOG_INFO(kTag, "loaded %zu recordings from %s", loaded.size(),
+                        file.string().c_str());
+    }
+    std::lock_guard lock(mutex_);
+    recordings_ = std::move(loaded);
+}
+
+void RCDataStore::keepDamagedFile(const Path& file, const std::string& reason) {
+    std::string base = file.string() + ".damaged-" + timestamp();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        Path copy = attempt == 0 ? Path(base) : Path(base + "-" + std::to_string(attempt));
+        std::error_code error;
+        // Neither a link nor a copy with copy_options::none replaces an existing file.
+        std::filesystem::create_hard_link(file, copy, error);
+        if (error && error != std::errc::file_exists) {
+            error.clear();
+            std::filesystem::copy_file(file, copy, std::filesystem::copy_options::none, error);
+        }
+        if (!error) {
+            PINDLE_LOG_WARNING(kTag, "the store file %s is damaged (%s); it was kept as %s",
+                               file.string().c_str(), reason.c_str(), copy.string().c_str());
+            std::lock_guard lock(mutex_);
+            damagedCopy_ = copy;
+            return;
+        }
+        if (error != std::errc::file_exists) {
+            PINDLE_LOG_ERROR(kTag, "the store file %s is damaged (%s) and cannot be kept: %s",
+                             file.string().c_str(), reason.c_str(), error.message().c_str());
+            return;
+        }
+    }
+}
+
+Status RCDataStore::saveData() {
+    std::vector<RCRecordingPtr> snapshot = allRecordings();
+    KeyedArchiver archiver;
+    archiver.encodeArray(snapshot, KeyedArchiver::kRootKey);
+    std::string data = archiver.archivedData();
+    std::lock_guard lock(saveMutex_);
+    Status written = writeFileAtomically(getArchiveFileURL(), data);
+    if (!written) {
+        PINDLE_LOG_ERROR(kTag, "cannot save the library: %s", written.error().message.c_str());
+    }
+    return written;
+}
+
+void RCDataStore::announceAndSave() {
+    if (dispatch::isMainThread()) {
+        center_.post(kUpdateNotification, this);
+        saveData();
+        return;
+    }
+    if (!savePending_.exchange(true)) {
+        dispatch::mainQueue()->async([self = std::weak_ptr<RCDataStore*>(self_)] {
+            if (auto store = self.lock()) {
+                (*store)->savePending_ = false;
+                (*store)->saveData();
+            }
+        });
+    }
+    center_.post(kUpdateNotification, this);
+}
+
+void RCDataStore::addRecording(RCRecordingPtr recording) {
+    if (!recording) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        recordings_.push_back(std::move(recording));
+    }
+    announceAndSave();
+}
+
+void RCDataStore::removeRecording(const RCRecordingPtr& recording) {
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(recordings_, recording);
+    }
+    if (recording) {
+        files_.deleteFile(recording->url());
+    }
+    announceAndSave();
+}
+
+void RCDataStore::removeAllRecordings() {
+    std::vector<RCRecordingPtr> removed;
+    {
+        std::lock_guard lock(mutex_);
+        removed.swap(recordings_);
+    }
+    for (const auto& recording : removed) {
+        files_.deleteFile(recording->url());
+    }
+    announceAndSave();
+}
+
+void RCDataStore::updateRecording(const RCRecordingPtr&) {
+    announceAndSave();
+}
+
+RCRecordingPtr RCDataStore::recordingAtIndex(uint64_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < recordings_.size() ? recordings_[index] : nullptr;
+}
+
+uint64_t RCDataStore::recordingsCount() const {
+    std::lock_guard lock(mutex_);
+    return recordings_.size();
+}
+
+std::vector<RCRecordingPtr> RCDataStore::allRecordings() const {
+    std::lock_guard lock(mutex_);
+    return recordings_;
+}
+
+void RCDataStore::setCapturedRecordings(std::vector<RCRecordingPtr> recordings) {
+    std::lock_guard lock(mutex_);
+    recordings_ = std::move(recordings);
+}
+
+RCDataStore::Path RCDataStore::damagedFileCopy() const {
+    std::lock_guard lock(mutex_);
+    return damagedCopy_;
+}
+
+}  // namespace pindle

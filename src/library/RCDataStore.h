@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "library/RCFileManager.h"
+#include "library/RCRecording.h"
+#include "platform/notifications.h"
+#include "platform/result.h"
+
+namespace pindle {
+
+// The library: the one persistent list of recordings, oldest first, kept in the store file
+// in the documents directory.
+//
+// Every change (addRecording, removeRecording, removeAllRecordings, updateRecording) is
+// announced with kUpdateNotification, delivered on the main queue, and saved:
+// - called on the main thread, the store file is written before the call returns, and so
+//   before observers hear of the change;
+// - called on another thread (the capture engine's worker and its movie writer), the change
+//   to the list happens at once and the save is queued on the main queue ahead of the
+//   notification. Saves run on the main thread because the editor changes edit parameters
+//   there, and archiving reads them; several queued saves are written once.
+// Changes to the list are serialised, so concurrent additions are never lost, and each
+// save archives a whole list.
+//
+// The store file is replaced atomically. A store file that cannot be read, or that holds
+// records that cannot be decoded, loads every record it can; the file is first copied
+// beside itself under a name of its own ("....txt.damaged-20261206-231502"), which nothing
+// overwrites, and the log says so.
+class RCDataStore {
+public:
+    using Path = std::filesystem::path;
+
+    static constexpr const char* kArchiveFileName = "6168f305888c3d795e67c6de17bf8a21.txt";
+    static constexpr const char* kUpdateNotification = "RCDataStoreUpdateNotification";
+
+    // Loads the store file of files' documents directory. Both arguments must outlive the
+    // store.
+    RCDataStore(RCFileManager& files, NotificationCenter& center);
+    ~RCDataStore();
+    RCDataStore(const RCDataStore&) = delete;
+    RCDataStore& operator=(const RCDataStore&) = delete;
+
+    // The process's store, over RCFileManager::getCurrentInstance() and the default
+    // notification center, made on first use unless setCurrentInstance() installed one.
+    static RCDataStore& getCurrentInstance();
+    static void setCurrentInstance(std::shared_ptr<RCDataStore> instance);
+
+    Path getArchiveFileURL() const;
+
+    // Replaces the list with the store file's records (an empty list without a file).
+    void loadData();
+    // Writes the whole list to the store file now, on the calling thread.
+    Status saveData();
+
+    void addRecording(RCRecordingPtr recording);
+    // Removes every occurrence of that recording and deletes its movie file.
+    void removeRecording(const RCRecordingPtr& recording);
+    // Deletes every movie file, in list order, and empties the list.
+    void removeAllRecordings();
+    // Announces and saves a recording changed in place (also one not in the list).
+    void updateRecording(const RCRecordingPtr& recording);
+
+    // Null for an index past the end. Index 0 is the oldest recording.
+    RCRecordingPtr recordingAtIndex(uint64_t index) const;
+    uint64_t recordingsCount() const;
+    // A snapshot of the list: a copy, since other threads may change the list meanwhile.
+    std::vector<RCRecordingPtr> allRecordings() const;
+    void setCapturedRecordings(std::vector<RCRecordingPtr> recordings);
+
+    // Where the last load kept a copy of a damaged store file; empty when it did not.
+    Path damagedFileCopy() const;
+
+private:
+    // Saves (now, or queued on the main thread) and posts the notification.
+    void announceAndSave();
+    void keepDamagedFile(const Path& file, const std::string& reason);
+
+    RCFileManager& files_;
+    NotificationCenter& center_;
+
+    mutable std::mutex mutex_;  // guards recordings_ and damagedCopy_
+    std::vector<RCRecordingPtr> recordings_;
+    Path damagedCopy_;
+
+    std::mutex saveMutex_;  // one save writes at a time
+    // A save queued on the main queue that has not run yet; later changes ride on it.
+    std::atomic<bool> savePending_{false};
+    // Lets a queued save find out that the store is gone.
+    std::shared_ptr<RCDataStore*> self_;
+};
+
+}  // namespace pindle

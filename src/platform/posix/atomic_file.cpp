@@ -1,0 +1,83 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace pindle {
+
+namespace {
+
+Error systemError(const std::string& what, const std::filesystem::path& file) {
+    return Error{what + " " + file.string() + ": " + std::strerror(errno)};
+}
+
+// Opens a new file beside target with a name no other writer uses.
+int createTemporary(const std::filesystem::path& target, std::filesystem::path& temporary) {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary = target;
+        temporary += ".tmp-" + std::to_string(random() % 1000000000);
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+Status writeFileAtomically(const std::filesystem::path& file, std::string_view data) {
+    std::filesystem::path temporary;
+    int fd = createTemporary(file, temporary);
+    if (fd < 0) {
+        return systemError("cannot create a file beside", file);
+    }
+    const char* next = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, next, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            Error error = systemError("cannot write", temporary);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return error;
+        }
+        next += written;
+        left -= size_t(written);
+    }
+    if (::fsync(fd) != 0) {
+        Error error = systemError("cannot flush", temporary);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    if (::close(fd) != 0) {
+        Error error = systemError("cannot close", temporary);
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        Error error = systemError("cannot replace", file);
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    // Makes the rename itself durable.
+    std::filesystem::path directory = file.parent_path().empty() ? "." : file.parent_path();
+    int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd >= 0) {
+        ::fsync(directoryFd);
+        ::close(directoryFd);
+    }
+    return Ok{};
+}
+
+}  // namespace pindle

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "library/RCDataStore.h"
+#include "platform/dispatch.h"
+#include "platform/keyed_archive.h"
+#include "test_support.h"
+
+namespace pindle {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct DataStore : ::testing::Test {
+    test::TempDir dir;
+    RCFileManager files{dir.appDirectories()};
+    NotificationCenter center;
+    int notifications = 0;
+    NotificationCenter::Token token;
+
+    std::unique_ptr<RCDataStore> open() {
+        auto store = std::make_unique<RCDataStore>(files, center);
+        token = center.addObserver(RCDataStore::kUpdateNotification, store.get(),
+                                   [this](const Notification&) { ++notifications; });
+        return store;
+    }
+
+    // A recording of a movie file in the documents directory (the file holds no movie,
+    // so the recording is set up empty).
+    RCRecordingPtr recordingWithFile(const std::string& name) {
+        auto movie = files.makeDocumentFileWithName(name);
+        test::writeFile(movie, "movie " + name);
+        return RCRecording::recordingWithURL(movie);
+    }
+
+    std::vector<std::string> storedNames() {
+        RCDataStore reloaded(files, center);
+        std::vector<std::string> names;
+        for (const auto& recording : reloaded.allRecordings()) {
+            names.push_back(recording->url().filename().string());
+        }
+        return names;
+    }
+
+    void waitForNotifications(int count) {
+        EXPECT_TRUE(dispatch::runUntil([&] { return notifications >= count; }, 5s));
+    }
+};
+
+TEST_F(DataStore, KeepsOrderAndDeletesMovies) {
+    auto store = open();
+    EXPECT_EQ(store->recordingsCount(), 0u);
+    auto a = recordingWithFile("A.mp4");
+    auto b = recordingWithFile("B.mp4");
+    auto c = recordingWithFile("C.mp4");
+    for (const auto& recording : {a, b, c}) {
+        store->addRecording(recording);
+    }
+    EXPECT_EQ(store->recordingAtIndex(0), a);
+    // The library shows the newest first: its item 0 is index count - 1.
+    EXPECT_EQ(store->recordingAtIndex(store->recordingsCount() - 1), c);
+    EXPECT_EQ(store->recordingAtIndex(3), nullptr);
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"A.mp4", "B.mp4", "C.mp4"}));
+
+    store->removeRecording(b);
+    EXPECT_EQ(store->allRecordings(), (std::vector<RCRecordingPtr>{a, c}));
+    EXPECT_FALSE(files.fileExists(b->url()));
+    EXPECT_TRUE(files.fileExists(a->url()));
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{"A.mp4", "C.mp4"}));
+
+    store->removeAllRecordings();
+    EXPECT_EQ(store->recordingsCount(), 0u);
+    EXPECT_FALSE(files.fileExists(a->url()));
+    EXPECT_FALSE(files.fileExists(c->url()));
+    EXPECT_TRUE(storedNames().empty());
+    waitForNotifications(5);
+    EXPECT_EQ(notifications, 5);
+}
+
+TEST_F(DataStore, EveryChangeIsSavedBeforeObserversHear) {
+    auto store = open();
+    std::vector<size_t> storedCounts;
+    auto observer = center.addObserver(RCDataStore::kUpdateNotification, nullptr,
+                                       [&](const Notification& note) {
+                                           EXPECT_EQ(note.sender, store.get());
+                                           storedCounts.push_back(storedNames().size());
+                                       });
+    auto a = recordingWithFile("A.mp4");
+    store->addRecording(a);
+    waitForNotifications(1);
+    store->updateRecording(std::make_shared<RCRecording>());  // not in the list
+    waitForNotifications(2);
+    store->removeAllRecordings();
+    waitForNotifications(3);
+    store->removeAllRecordings();  // an empty store still saves and notifies
+    waitForNotifications(4);
+    EXPECT_EQ(storedCounts, (std::vector<size_t>{1, 1, 0, 0}));
+    EXPECT_EQ(store->recordingsCount(), 0u);
+}
+
+TEST_F(DataStore, EditsReachTheFileAtTheNextSave) {
+    auto store = open();
+    auto a = recordingWithFile("A.mp4");
+    store->addRecording(a);
+    a->editParameters()->setLoopType(kLoopTypePingPong);
+    EXPECT_EQ(RCDataStore(files, center).recordingAtIndex(0)->editParameters()->loopType(), 0);
+    store->updateRecording(a);
+    RCDataStore reloaded(files, center);
+    EXPECT_EQ(reloaded.recordingAtIndex(0)->editParameters()->loopType(), kLoopTypePingPong);
+    EXPECT_NE(reloaded.recordingAtIndex(0)->guid(), a->guid());
+}
+
+TEST_F(DataStore, DropsPlaceholdersOnLoad) {
+    auto store = open();
+    store->addRecording(recordingWithFile("A.mp4"));
+    store->addRecording(std::make_shared<RCRecording>());  // capture not finished yet
+    EXPECT_EQ(store->recordingsCount(), 2u);
+    RCDataStore reloaded(files, center);
+    EXPECT_EQ(reloaded.recordingsCount(), 1u);
+    EXPECT_TRUE(reloaded.damagedFileCopy().empty());
+}
+
+TEST_F(DataStore, DamagedFileLoadsWhatItCanAndIsKept) {
+    {
+        auto store = open();
+        for (const char* name : {"A.mp4", "B.mp4", "C.mp4"}) {
+            store->addRecording(recordingWithFile(name));
+        }
+    }
+    auto archive = files.makeDocumentFileWithName(RCDataStore::kArchiveFileName);
+    const std::string good = test::readFile(archive);
+
+    struct Case {
+        std::string name;
+        std::string content;
+        size_t loaded;
+    };
+    std::string badRecord = good;
+    badRecord.replace(badRecord.find("\"$class\":\"RCRecording\""), 22,
+                      "\"$class\":\"RCRecordin\"");
+    std::string badCode = good;
+    badCode.replace(badCode.find("\"loopType\":0"), 12, "\"loopType\":\"x\"");
+    const Case cases[] = {
+        {"not json", "\x00\xff garbage", 0},
+        {"another program's json", "{\"a\": [1, 2]}", 0},
+        {"empty", "", 0},
+        // Cut inside the third record: the first two are complete.
+        {"truncated", good.substr(0, good.rfind("C.mp4") + 40), 2},
+        {"unknown class", badRecord, 2},
+        {"wrong kind of value", badCode, 2},
+    };
+    std::set<std::filesystem::path> copies;
+    for (const Case& c : cases) {
+        test::writeFile(archive, c.content);
+        RCDataStore store(files, center);
+        EXPECT_EQ(store.recordingsCount(), c.loaded) << c.name;
+        ASSERT_FALSE(store.damagedFileCopy().empty()) << c.name;
+        EXPECT_EQ(test::readFile(store.damagedFileCopy()), c.content) << c.name;
+        EXPECT_TRUE(copies.insert(store.damagedFileCopy()).second) << "copy overwritten";
+        // The next save writes a sound file; the copy stays as it was.
+        store.saveData();
+        EXPECT_EQ(RCDataStore(files, center).recordingsCount(), c.loaded) << c.name;
+        EXPECT_EQ(test::readFile(store.damagedFileCopy()), c.content) << c.name;
+    }
+    for (const auto& copy : copies) {
+        EXPECT_EQ(copy.parent_path(), archive.parent_path());
+    }
+}
+
+TEST_F(DataStore, ConcurrentChangesAreNotLost) {
+    auto store = open();
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                auto recording = std::make_shared<RCRecording>();
+                store->addRecording(recording);
+                recording->setupWithURL(files.makeDocumentFileWithName(std::to_string(t) + "-" +
+                                                                       std::to_string(i) + ".mp4"));
+                store->updateRecording(recording);
+            }
+        });
+    }
+    // The main thread reads and saves meanwhile, as the library window does.
+    int reads = 0;
+    while (reads < 50) {
+        dispatch::drainMainQueue();
+        for (const auto& recording : store->allRecordings()) {
+            (void)recording->editedDimensions();
+        }
+        ++reads;
+        std::this_thread::yield();
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    waitForNotifications(2 * kThreads * kPerThread);
+    EXPECT_EQ(store->recordingsCount(), size_t(kThreads * kPerThread));
+    EXPECT_EQ(storedNames().size(), size_t(kThreads * kPerThread));
+}
+
+}  // namespace
+}  // namespace pindle
