@@ -325,10 +325,10 @@ void setMainQueueWakeup(std::function<void()> wakeup) {
 }
 
 void Semaphore::signal() {
-    {
-        std::lock_guard lock(mutex_);
-        ++value_;
-    }
+    // Notified under the lock: a waiter that wakes may destroy the semaphore at once, so
+    // nothing may touch it after the mutex is released.
+    std::lock_guard lock(mutex_);
+    ++value_;
     available_.notify_one();
 }
 
