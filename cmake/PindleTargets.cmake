@@ -11,6 +11,11 @@ if(PINDLE_SANITIZE)
     target_link_options(pindle_warnings INTERFACE -fsanitize=${PINDLE_SANITIZE})
 endif()
 
+# Coverage instrumentation for libFuzzer in every library the fuzz targets link.
+if(PINDLE_FUZZ)
+    target_compile_options(pindle_warnings INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 set_property(GLOBAL PROPERTY PINDLE_LOGIC_TARGETS "")
 
 # pindle_logic_library(name alias SOURCES...): a static library of the program's own logic.

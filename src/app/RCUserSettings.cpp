@@ -1,11 +1,10 @@
 #include "app/RCUserSettings.h"
 
-#include <nlohmann/json.hpp>
-
 #include <mutex>
 
 #include "library/RCFileManager.h"
 #include "library/RCUtilities.h"
+#include "platform/keyed_archive.h"
 #include "platform/log.h"
 
 namespace pindle {
@@ -201,40 +200,53 @@ void RCUserSettings::post(const char* name) {
 
 // The list is kept as a keyed archive: {"$archive": {"$class": "NSArray", "NS.objects":
 // [{"$class": "NSValue", "width": w, "height": h}, ...]}}.
-Bytes RCUserSettings::archiveSizes(const std::vector<Size>& sizes) {
-    nlohmann::json objects = nlohmann::json::array();
-    for (const Size& size : sizes) {
-        objects.push_back({{"$class", "NSValue"}, {"width", size.width}, {"height", size.height}});
+namespace {
+
+// One capture size preset in the archive.
+struct SizeValue {
+    Size size;
+
+    const char* className() const { return "NSValue"; }
+    void encodeWithCoder(KeyedArchiver& coder) const { coder.encodeSize(size, "size"); }
+    static std::shared_ptr<SizeValue> initWithCoder(KeyedUnarchiver& coder) {
+        coder.requireClass("NSValue");
+        if (!coder.containsValueForKey("size")) {
+            throw ArchiveError("size preset without a size");
+        }
+        return std::make_shared<SizeValue>(SizeValue{coder.decodeSize("size")});
     }
-    nlohmann::json root = {{"$archive", {{"$class", "NSArray"}, {"NS.objects", objects}}}};
-    std::string text = root.dump();
+};
+
+}  // namespace
+
+Bytes RCUserSettings::archiveSizes(const std::vector<Size>& sizes) {
+    std::vector<std::shared_ptr<SizeValue>> values;
+    for (const Size& size : sizes) {
+        values.push_back(std::make_shared<SizeValue>(SizeValue{size}));
+    }
+    KeyedArchiver archiver;
+    archiver.encodeArray(values, KeyedArchiver::kRootKey);
+    std::string text = archiver.archivedData();
     return Bytes(text.begin(), text.end());
 }
 
 std::vector<Size> RCUserSettings::unarchiveSizes(const Bytes& data) {
-    std::vector<Size> sizes;
-    nlohmann::json root = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
-    if (root.is_discarded() || !root.is_object()) {
-        PINDLE_LOG_WARNING("settings", "unreadable captureSizePresets; using none");
-        return sizes;
-    }
-    auto archive = root.find("$archive");
-    if (archive == root.end() || !archive->is_object()) {
-        return sizes;
-    }
-    auto objects = archive->find("NS.objects");
-    if (objects == archive->end() || !objects->is_array()) {
-        return sizes;
-    }
-    for (const auto& object : *objects) {
-        if (!object.is_object() || !object.contains("width") || !object.contains("height") ||
-            !object["width"].is_number() || !object["height"].is_number()) {
-            PINDLE_LOG_WARNING("settings", "unreadable captureSizePresets; using none");
-            return {};
+    std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    auto root = KeyedUnarchiver::forData(text);
+    try {
+        if (root && root->rejectedRecords().empty()) {
+            if (auto values = root->decodeArray<SizeValue>(KeyedArchiver::kRootKey)) {
+                std::vector<Size> sizes;
+                for (const auto& value : *values) {
+                    sizes.push_back(value->size);
+                }
+                return sizes;
+            }
         }
-        sizes.push_back(Size{object["width"].get<double>(), object["height"].get<double>()});
+    } catch (const ArchiveError&) {
     }
-    return sizes;
+    PINDLE_LOG_WARNING("settings", "unreadable captureSizePresets; using none");
+    return {};
 }
 
 }  // namespace pindle

@@ -13,7 +13,9 @@
 #include "app/RCUserSettings.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/MainWindow.h"
+#include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
+#include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/log.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
@@ -81,6 +83,7 @@ int runApplication(int argc, char** argv) {
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&settings] {
         settings.saveUserSettingsData();
+        pindle::RCDataStore::getCurrentInstance().saveData();
         pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
     });
 
@@ -93,6 +96,7 @@ int runApplication(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::set_terminate(reportUncaughtException);
+    pindle::ffmpeg::installMovieOpener();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {
         if (args[0] == "--version" || args[0] == "-v") {

@@ -79,36 +79,49 @@ RCDataStore::Path RCDataStore::getArchiveFileURL() const {
     return files_.makeDocumentFileWithName(kArchiveFileName);
 }
 
+RCDataStore::Decoded RCDataStore::decodeRecordings(std::string_view data) {
+    Decoded decoded;
+    auto root = KeyedUnarchiver::forData(data);
+    if (!root) {
+        decoded.problems.push_back(root.error().message);
+        return decoded;
+    }
+    try {
+        auto recordings = root->decodeArray<RCRecording>(
+            KeyedArchiver::kRootKey, [](const ArchiveError& why, size_t index) {
+                PINDLE_LOG_WARNING(kTag, "recording %zu left out: %s", index, why.what());
+            });
+        if (recordings) {
+            decoded.recordings = std::move(*recordings);
+        } else {
+            decoded.problems.push_back("no list of recordings");
+        }
+        auto rejected = root->rejectedRecords();
+        decoded.problems.insert(decoded.problems.end(), rejected.begin(), rejected.end());
+    } catch (const std::exception& why) {
+        decoded.recordings.clear();
+        decoded.problems.push_back(why.what());
+    }
+    return decoded;
+}
+
 void RCDataStore::loadData() {
     Path file = getArchiveFileURL();
     std::vector<RCRecordingPtr> loaded;
     std::error_code error;
     if (std::filesystem::exists(file, error)) {
         removeStaleTemporaries(file);
-        auto data = readWholeFile(file);
-        if (!data) {
+        if (auto data = readWholeFile(file); !data) {
             keepDamagedFile(file, "cannot be read");
-        } else if (auto root = KeyedUnarchiver::forData(*data); !root) {
-            keepDamagedFile(file, root.error().message);
         } else {
-            try {
-                auto recordings = root->decodeArray<RCRecording>(
-                    KeyedArchiver::kRootKey, [](const ArchiveError& why, size_t index) {
-                        PINDLE_LOG_WARNING(kTag, "recording %zu left out: %s", index, why.what());
-                    });
-                if (recordings) {
-                    loaded = std::move(*recordings);
-                } else {
-                    keepDamagedFile(file, "no list of recordings");
+            Decoded decoded = decodeRecordings(*data);
+            loaded = std::move(decoded.recordings);
+            if (!decoded.problems.empty()) {
+                std::string reason = decoded.problems.front();
+                if (decoded.problems.size() > 1) {
+                    reason += " and " + std::to_string(decoded.problems.size() - 1) + " more";
                 }
-                auto rejected = root->rejectedRecords();
-                if (!rejected.empty()) {
-                    keepDamagedFile(
-                        file, std::to_string(rejected.size()) + " records could not be decoded");
-                }
-            } catch (const std::exception& why) {
-                loaded.clear();
-                keepDamagedFile(file, why.what());
+                keepDamagedFile(file, reason);
             }
         }
         PINDLE_LOG_INFO(kTag, "loaded %zu recordings from %s", loaded.size(),

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "library/RCFileManager.h"
@@ -75,6 +77,14 @@ public:
 
     // Where the last load kept a copy of a damaged store file; empty when it did not.
     Path damagedFileCopy() const;
+
+    // What a store file's content decodes to: every recording that could be read, and why
+    // the rest could not (empty for a sound file).
+    struct Decoded {
+        std::vector<RCRecordingPtr> recordings;
+        std::vector<std::string> problems;
+    };
+    static Decoded decodeRecordings(std::string_view data);
 
 private:
     // Saves (now, or queued on the main thread) and posts the notification.

@@ -2,10 +2,15 @@
 
 #include <cstdio>
 
+#include "app/cli/LibraryVerbs.h"
+
 namespace pindle::cli {
 
 const std::vector<Verb>& verbs() {
-    static const std::vector<Verb> all = {};
+    static const std::vector<Verb> all = {
+        libraryVerb(),
+        infoVerb(),
+    };
     return all;
 }
 

@@ -54,7 +54,9 @@ Status writeFileAtomically(const std::filesystem::path& file, std::string_view d
         next += written;
         left -= size_t(written);
     }
-    if (::fsync(fd) != 0) {
+    // The data must be on disk before the rename makes it the file; the file's times need
+    // not be.
+    if (::fdatasync(fd) != 0) {
         Error error = systemError("cannot flush", temporary);
         ::close(fd);
         ::unlink(temporary.c_str());
@@ -70,13 +72,8 @@ Status writeFileAtomically(const std::filesystem::path& file, std::string_view d
         ::unlink(temporary.c_str());
         return error;
     }
-    // Makes the rename itself durable.
-    std::filesystem::path directory = file.parent_path().empty() ? "." : file.parent_path();
-    int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd >= 0) {
-        ::fsync(directoryFd);
-        ::close(directoryFd);
-    }
+    // The directory is not synced: until the system writes it back, a power loss may bring
+    // back the previous version of the file, which is whole too.
     return Ok{};
 }
 

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "app/cli/CommandLine.h"
+
+namespace pindle::cli {
+
+// `library`: lists the recordings of the store, newest first, as the library window shows
+// them.
+Verb libraryVerb();
+// `info MOVIE`: what a recording made from the movie would show, edited values included.
+Verb infoVerb();
+
+}  // namespace pindle::cli
