@@ -107,6 +107,8 @@ TEST(KeyedArchive, ValuesAreLossless) {
     archiver.encodeMediaTime(
         MediaTime{INT64_MAX, 7, MediaTime::kValid | MediaTime::kHasBeenRounded}, "time");
     archiver.encodeMediaTime(MediaTime{}, "zeroTime");
+    archiver.encodeString("tab\t \"q\" \\ \x01 \xe2\x82\xac", "text");
+    archiver.encodeString("bad \xff\xc3 \xed\xa0\x80 end", "invalid");
     archiver.endObject();
     auto root = KeyedUnarchiver::forData(archiver.archivedData());
     ASSERT_TRUE(root);
@@ -122,6 +124,10 @@ TEST(KeyedArchive, ValuesAreLossless) {
     EXPECT_EQ(time.value, INT64_MAX);
     EXPECT_EQ(time.timescale, 7);
     EXPECT_TRUE(time.hasBeenRounded());
+    EXPECT_EQ(values->decodeString("text"), "tab\t \"q\" \\ \x01 \xe2\x82\xac");
+    // Bytes that are no UTF-8 (a stray byte, a cut sequence, a surrogate) are replaced.
+    EXPECT_EQ(values->decodeString("invalid"),
+              "bad \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end");
     MediaTime zero = values->decodeMediaTime("zeroTime");
     EXPECT_EQ(zero.timescale, 0);
     EXPECT_EQ(zero.flags, 0u);

@@ -1,9 +1,11 @@
 #include "library/RCDataStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/atomic_file.h"
 #include "platform/dispatch.h"
@@ -86,21 +88,51 @@ RCDataStore::Decoded RCDataStore::decodeRecordings(std::string_view data) {
         decoded.problems.push_back(root.error().message);
         return decoded;
     }
+    std::vector<RCRecording::StoredFields> stored;
     try {
-        auto recordings = root->decodeArray<RCRecording>(
-            KeyedArchiver::kRootKey, [](const ArchiveError& why, size_t index) {
-                PINDLE_LOG_WARNING(kTag, "recording %zu left out: %s", index, why.what());
-            });
-        if (recordings) {
-            decoded.recordings = std::move(*recordings);
-        } else {
+        auto count = root->arrayCount(KeyedArchiver::kRootKey);
+        if (!count) {
             decoded.problems.push_back("no list of recordings");
+            return decoded;
         }
-        auto rejected = root->rejectedRecords();
-        decoded.problems.insert(decoded.problems.end(), rejected.begin(), rejected.end());
+        for (size_t i = 0; i < *count; ++i) {
+            try {
+                auto element = root->arrayElement(KeyedArchiver::kRootKey, i);
+                if (auto fields = RCRecording::decodeStoredFields(element)) {
+                    stored.push_back(std::move(*fields));
+                }
+            } catch (const ArchiveError& why) {
+                PINDLE_LOG_WARNING(kTag, "recording %zu left out: %s", i, why.what());
+                root->noteRejected(why.what());
+            }
+        }
     } catch (const std::exception& why) {
-        decoded.recordings.clear();
         decoded.problems.push_back(why.what());
+        return decoded;
+    }
+    auto rejected = root->rejectedRecords();
+    decoded.problems.insert(decoded.problems.end(), rejected.begin(), rejected.end());
+
+    // Opening the movies is most of the work: spread it over the processors.
+    decoded.recordings.resize(stored.size());
+    size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    workers = std::min(workers, stored.size() / 16 + 1);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < stored.size(); i = next++) {
+            decoded.recordings[i] = RCRecording::recordingWithStoredFields(stored[i]);
+        }
+    };
+    dispatch::Semaphore done;
+    for (size_t worker = 1; worker < workers; ++worker) {
+        dispatch::globalQueue(dispatch::Priority::UserInitiated)->async([&] {
+            work();
+            done.signal();
+        });
+    }
+    work();
+    for (size_t worker = 1; worker < workers; ++worker) {
+        done.wait();
     }
     return decoded;
 }

@@ -254,16 +254,26 @@ void RCRecording::encodeWithCoder(KeyedArchiver& coder) const {
 }
 
 std::shared_ptr<RCRecording> RCRecording::initWithCoder(KeyedUnarchiver& coder) {
+    auto fields = decodeStoredFields(coder);
+    return fields ? recordingWithStoredFields(*fields) : nullptr;
+}
+
+std::optional<RCRecording::StoredFields> RCRecording::decodeStoredFields(KeyedUnarchiver& coder) {
     coder.requireClass("RCRecording");
     auto url = coder.decodeURL("url");
     auto parameters = coder.decodeObject<RCEditParameters>("editParameters");
     if (!url) {
         PINDLE_LOG_INFO("store", "left out a recording whose movie was never finished");
-        return nullptr;
+        return std::nullopt;
     }
-    auto recording = recordingWithURL(*url);
-    if (parameters) {
-        recording->setEditParameters(std::move(parameters));
+    return StoredFields{std::move(*url), std::move(parameters)};
+}
+
+std::shared_ptr<RCRecording> RCRecording::recordingWithStoredFields(const StoredFields& fields) {
+    auto recording = recordingWithURL(fields.url);
+    // A record without edit parameters keeps the fresh ones (the whole movie, defaults).
+    if (fields.editParameters) {
+        recording->setEditParameters(fields.editParameters);
     }
     return recording;
 }

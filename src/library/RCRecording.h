@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "library/RCEditParameters.h"
@@ -93,6 +94,15 @@ public:
     // A recording set up afresh from the stored movie, with the stored edit parameters.
     // Null for a placeholder stored before its movie was written (no "url").
     static std::shared_ptr<RCRecording> initWithCoder(KeyedUnarchiver& coder);
+
+    // initWithCoder in two steps, so that a loader can open many movies at once: what the
+    // record stores (nothing for a placeholder), then the recording made from it.
+    struct StoredFields {
+        Path url;
+        std::shared_ptr<RCEditParameters> editParameters;  // null when not stored
+    };
+    static std::optional<StoredFields> decodeStoredFields(KeyedUnarchiver& coder);
+    static std::shared_ptr<RCRecording> recordingWithStoredFields(const StoredFields& fields);
 
 private:
     mutable std::mutex mutex_;  // guards every field below

@@ -1,5 +1,6 @@
 #include "platform/keyed_archive.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -22,16 +23,6 @@ constexpr const char* kArrayObjectsKey = "NS.objects";
 constexpr const char* kColorClass = "NSColor";
 constexpr const char* kURLClass = "NSURL";
 constexpr const char* kURLStringKey = "NS.string";
-
-Json doubleValue(double value) {
-    if (std::isnan(value)) {
-        return "nan";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "inf" : "-inf";
-    }
-    return value;
-}
 
 [[noreturn]] void fail(std::string_view key, const char* expected) {
     throw ArchiveError("value for \"" + std::string(key) + "\" is not " + expected);
@@ -95,109 +86,227 @@ std::string qualifiedClassName(std::string_view name) {
 }
 
 // ---- KeyedArchiver
-
-struct KeyedArchiver::State {
-    Json document;
-    // The containers being filled: the innermost last. Pointers into document, which
-    // stay valid because a container is only added to while it is the innermost.
-    std::vector<Json*> stack;
-};
-
-KeyedArchiver::KeyedArchiver() : state_(std::make_unique<State>()) {
-    state_->document = Json::object();
-    state_->document["$archiver"] = kArchiverName;
-    state_->document["$version"] = kArchiveVersion;
-    state_->document["$top"] = Json::object();
-    state_->stack.push_back(&state_->document["$top"]);
-}
-
-KeyedArchiver::~KeyedArchiver() = default;
+//
+// The archiver writes the JSON text as it goes (no document in memory): saving the library
+// happens after every change, on the main thread.
 
 namespace {
 
-Json& slot(std::vector<Json*>& stack, std::string_view key) {
-    Json& container = *stack.back();
-    if (container.is_array()) {
-        container.push_back(nullptr);
-        return container.back();
+// Appends text as a JSON string; invalid UTF-8 sequences become U+FFFD.
+void appendQuoted(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    size_t i = 0;
+    while (i < text.size()) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += char(c);
+            } else if (c < 0x20) {
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+            } else {
+                out += char(c);
+            }
+            ++i;
+            continue;
+        }
+        // Length of the sequence and the least code point it may encode.
+        size_t length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+        uint32_t codePoint = length == 4 ? c & 0x07u : length == 3 ? c & 0x0fu : c & 0x1fu;
+        bool valid = length != 0 && c <= 0xf4 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xc0) == 0x80;
+            codePoint = (codePoint << 6) | (next & 0x3fu);
+        }
+        static constexpr uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && codePoint >= kLeast[length] && codePoint <= 0x10ffff &&
+                (codePoint < 0xd800 || codePoint > 0xdfff);
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xef\xbf\xbd";
+            ++i;
+        }
     }
-    return container[std::string(key)];
+    out += '"';
+}
+
+void appendDouble(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "\"nan\"";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value > 0 ? "\"inf\"" : "\"-inf\"";
+        return;
+    }
+    char text[32];
+    auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    std::string_view written(text, size_t(end - text));
+    out += written;
+    // Without a fraction or exponent the reader would take "-0" for the integer 0.
+    if (written.find_first_of(".e") == std::string_view::npos) {
+        out += ".0";
+    }
+}
+
+template <typename Integer>
+void appendInteger(std::string& out, Integer value) {
+    char text[24];
+    auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    out.append(text, size_t(end - text));
 }
 
 }  // namespace
 
+struct KeyedArchiver::State {
+    std::string out;
+    // One entry per open container: whether it is an array, and whether it has members.
+    struct Container {
+        bool isArray;
+        bool hasMembers;
+    };
+    std::vector<Container> open;
+
+    // Starts the next value of the innermost container: separator and, in an object, key.
+    std::string& slot(std::string_view key) {
+        Container& container = open.back();
+        if (container.hasMembers) {
+            out += ',';
+        }
+        container.hasMembers = true;
+        if (!container.isArray) {
+            appendQuoted(out, key);
+            out += ':';
+        }
+        return out;
+    }
+    void openContainer(bool isArray) {
+        out += isArray ? '[' : '{';
+        open.push_back(Container{isArray, false});
+    }
+    void closeContainer() {
+        out += open.back().isArray ? ']' : '}';
+        open.pop_back();
+    }
+};
+
+KeyedArchiver::KeyedArchiver() : state_(std::make_unique<State>()) {
+    state_->out.reserve(4096);
+    state_->openContainer(false);
+    appendQuoted(state_->slot("$archiver"), kArchiverName);
+    appendInteger(state_->slot("$version"), kArchiveVersion);
+    state_->slot("$top");
+    state_->openContainer(false);
+}
+
+KeyedArchiver::~KeyedArchiver() = default;
+
 void KeyedArchiver::encodeBool(bool value, std::string_view key) {
-    slot(state_->stack, key) = value;
+    state_->slot(key) += value ? "true" : "false";
 }
 
 void KeyedArchiver::encodeInt32(int32_t value, std::string_view key) {
-    slot(state_->stack, key) = value;
+    appendInteger(state_->slot(key), value);
 }
 
 void KeyedArchiver::encodeInt64(int64_t value, std::string_view key) {
-    slot(state_->stack, key) = value;
+    appendInteger(state_->slot(key), value);
 }
 
 void KeyedArchiver::encodeDouble(double value, std::string_view key) {
-    slot(state_->stack, key) = doubleValue(value);
+    appendDouble(state_->slot(key), value);
 }
 
 void KeyedArchiver::encodeString(std::string_view value, std::string_view key) {
-    slot(state_->stack, key) = std::string(value);
+    appendQuoted(state_->slot(key), value);
 }
 
 void KeyedArchiver::encodeMediaTime(const MediaTime& value, std::string_view key) {
-    slot(state_->stack, key) =
-        Json{{"value", value.value}, {"timescale", value.timescale}, {"flags", value.flags}};
+    std::string& out = state_->slot(key);
+    out += "{\"value\":";
+    appendInteger(out, value.value);
+    out += ",\"timescale\":";
+    appendInteger(out, value.timescale);
+    out += ",\"flags\":";
+    appendInteger(out, value.flags);
+    out += '}';
 }
 
 void KeyedArchiver::encodeSize(const Size& value, std::string_view key) {
-    slot(state_->stack, key) =
-        Json{{"width", doubleValue(value.width)}, {"height", doubleValue(value.height)}};
+    std::string& out = state_->slot(key);
+    out += "{\"width\":";
+    appendDouble(out, value.width);
+    out += ",\"height\":";
+    appendDouble(out, value.height);
+    out += '}';
 }
 
 void KeyedArchiver::encodePoint(const Point& value, std::string_view key) {
-    slot(state_->stack, key) = Json{{"x", doubleValue(value.x)}, {"y", doubleValue(value.y)}};
+    std::string& out = state_->slot(key);
+    out += "{\"x\":";
+    appendDouble(out, value.x);
+    out += ",\"y\":";
+    appendDouble(out, value.y);
+    out += '}';
 }
 
 void KeyedArchiver::encodeColor(const Color& value, std::string_view key) {
-    slot(state_->stack, key) = Json{{kClassKey, kColorClass},
-                                    {"red", doubleValue(value.red)},
-                                    {"green", doubleValue(value.green)},
-                                    {"blue", doubleValue(value.blue)},
-                                    {"alpha", doubleValue(value.alpha)}};
+    std::string& out = state_->slot(key);
+    out += "{\"$class\":\"NSColor\",\"red\":";
+    appendDouble(out, value.red);
+    out += ",\"green\":";
+    appendDouble(out, value.green);
+    out += ",\"blue\":";
+    appendDouble(out, value.blue);
+    out += ",\"alpha\":";
+    appendDouble(out, value.alpha);
+    out += '}';
 }
 
 void KeyedArchiver::encodeURL(const std::filesystem::path& value, std::string_view key) {
     std::string absolute =
         value.is_absolute() ? value.string() : std::filesystem::absolute(value).string();
-    slot(state_->stack, key) =
-        Json{{kClassKey, kURLClass}, {kURLStringKey, fileURLFromPath(absolute)}};
+    std::string& out = state_->slot(key);
+    out += "{\"$class\":\"NSURL\",\"NS.string\":";
+    appendQuoted(out, fileURLFromPath(absolute));
+    out += '}';
 }
 
 void KeyedArchiver::beginObject(std::string_view key, std::string_view className) {
-    Json& object = slot(state_->stack, key);
-    object = Json::object();
-    object[kClassKey] = std::string(className);
-    state_->stack.push_back(&object);
+    state_->slot(key);
+    state_->openContainer(false);
+    appendQuoted(state_->slot(kClassKey), className);
 }
 
 void KeyedArchiver::endObject() {
-    state_->stack.pop_back();
+    state_->closeContainer();
 }
 
 void KeyedArchiver::beginArray(std::string_view key) {
-    Json& object = slot(state_->stack, key);
-    object = Json{{kClassKey, kArrayClass}, {kArrayObjectsKey, Json::array()}};
-    state_->stack.push_back(&object[kArrayObjectsKey]);
+    state_->slot(key);
+    state_->openContainer(false);
+    appendQuoted(state_->slot(kClassKey), kArrayClass);
+    state_->slot(kArrayObjectsKey);
+    state_->openContainer(true);
 }
 
 void KeyedArchiver::endArray() {
-    state_->stack.pop_back();
+    state_->closeContainer();
+    state_->closeContainer();
 }
 
 std::string KeyedArchiver::archivedData() const {
-    return state_->document.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string text = state_->out;
+    for (auto container = state_->open.rbegin(); container != state_->open.rend(); ++container) {
+        text += container->isArray ? ']' : '}';
+    }
+    return text;
 }
 
 // ---- KeyedUnarchiver
