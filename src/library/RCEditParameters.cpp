@@ -6,10 +6,7 @@
 namespace pindle {
 
 bool RCEditParameters::isEqualToEditParameters(const RCEditParameters* other) const {
-    static const RCEditParameters kEmpty = [] {
-        RCEditParameters empty;
-        return empty;
-    }();
+    static const RCEditParameters kEmpty;
     const RCEditParameters& that = other != nullptr ? *other : kEmpty;
     if (trimmedStartTime_ != that.trimmedStartTime_ || trimmedEndTime_ != that.trimmedEndTime_ ||
         loopType_ != that.loopType_ || resizeValue_ != that.resizeValue_ ||

@@ -2,6 +2,14 @@
 //
 // Checks beyond "no crash": whatever loads must archive again and load back to the same
 // number of recordings without complaint.
+//
+// With libFuzzer (clang):
+//   cmake --preset fuzz && cmake --build --preset fuzz
+//   mkdir -p corpus
+//   build/fuzz/tests/store_loader_fuzzer -max_total_time=60 -dict=tests/fuzz/store.dict
+//       corpus tests/fuzz/store_corpus
+// Without it, the same binary of the default build runs seeds and random mutations (see
+// standalone_driver.cpp); the test suite runs it for a few seconds.
 
 #include <cstdint>
 #include <cstdlib>
