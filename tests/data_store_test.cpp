@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <set>
 #include <thread>
 
@@ -166,6 +170,34 @@ TEST_F(DataStore, DamagedFileLoadsWhatItCanAndIsKept) {
     }
     for (const auto& copy : copies) {
         EXPECT_EQ(copy.parent_path(), archive.parent_path());
+    }
+}
+
+TEST_F(DataStore, KilledDuringASaveLeavesAReadableStore) {
+    {
+        auto store = open();
+        std::vector<RCRecordingPtr> recordings;
+        for (int i = 0; i < 300; ++i) {
+            recordings.push_back(recordingWithFile(std::to_string(i) + ".mp4"));
+        }
+        store->setCapturedRecordings(recordings);
+        ASSERT_TRUE(store->saveData());
+    }
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            RCDataStore store(files, center);
+            while (true) {
+                (void)store.saveData();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 15 * attempt));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        RCDataStore reloaded(files, center);
+        EXPECT_EQ(reloaded.recordingsCount(), 300u);
+        EXPECT_TRUE(reloaded.damagedFileCopy().empty());
     }
 }
 
