@@ -1,0 +1,97 @@
+#include "capture/RCH264Encoder.h"
+
+#include "platform/log.h"
+
+namespace pindle {
+namespace {
+
+constexpr const char* kTag = "h264";
+
+void logFailure(const char* what, const Status& status) {
+    if (!status) {
+        PINDLE_LOG_ERROR(kTag, "%s failed: %s", what, status.error().message.c_str());
+    }
+}
+
+}  // namespace
+
+RCH264Encoder::RCH264Encoder(double width, double height, const RCH264EncoderOptions& options,
+                             const CompressionSessionFactory& sessionFactory)
+    : width_(int(width)), height_(int(height)) {
+    auto session = sessionFactory(width_, height_, kCodecH264,
+                                  [this](const Status& status, SampleBufferPtr sample) {
+                                      didEncode(status, std::move(sample));
+                                  });
+    if (!session) {
+        PINDLE_LOG_ERROR(kTag, "cannot make a %dx%d H.264 session: %s", width_, height_,
+                         session.error().message.c_str());
+        return;
+    }
+    auto& s = *session.value();
+    if (options.maxKeyFrameInterval) {
+        logFailure("setting the key-frame interval",
+                   s.setMaxKeyFrameInterval(*options.maxKeyFrameInterval));
+    }
+    if (options.maxKeyFrameIntervalDuration) {
+        logFailure("setting the key-frame interval duration",
+                   s.setMaxKeyFrameIntervalDuration(*options.maxKeyFrameIntervalDuration));
+    }
+    if (options.pixelBufferAttributes) {
+        logFailure("setting the pixel format",
+                   s.setPixelBufferPixelFormat(*options.pixelBufferAttributes));
+    }
+    if (options.averageBitRate) {
+        logFailure("setting the bit rate", s.setAverageBitRate(*options.averageBitRate));
+    }
+    if (auto prepared = s.prepareToEncodeFrames(); !prepared) {
+        logFailure("preparing the H.264 session", prepared);
+        return;
+    }
+    session_ = std::move(session.value());
+}
+
+RCH264Encoder::~RCH264Encoder() {
+    // Ends the session's thread while this object is still whole.
+    session_.reset();
+}
+
+void RCH264Encoder::encodeFrameWithPixelBuffer(PixelBufferPtr pixelBuffer,
+                                               MediaTime presentationTime) {
+    if (!session_) {
+        return;
+    }
+    auto submitted = session_->encodeFrame(std::move(pixelBuffer), presentationTime,
+                                           MediaTime::make(1, 60), true);
+    if (!submitted) {
+        PINDLE_LOG_WARNING(kTag, "frame at %s not encoded: %s",
+                           presentationTime.description().c_str(),
+                           submitted.error().message.c_str());
+    }
+}
+
+void RCH264Encoder::completeFrames() {
+    if (session_) {
+        session_->completeFrames();
+    }
+}
+
+void RCH264Encoder::setDelegate(std::weak_ptr<RCH264EncoderDelegate> delegate) {
+    std::lock_guard lock(delegateMutex_);
+    delegate_ = std::move(delegate);
+}
+
+std::weak_ptr<RCH264EncoderDelegate> RCH264Encoder::delegate() const {
+    std::lock_guard lock(delegateMutex_);
+    return delegate_;
+}
+
+void RCH264Encoder::didEncode(const Status& status, SampleBufferPtr sample) {
+    if (!status || !sample) {
+        return;  // a failed frame goes to nobody
+    }
+    if (auto target = delegate().lock()) {
+        target->encoder(*this, sample);
+    }
+}
+
+}  // namespace pindle

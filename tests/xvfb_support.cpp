@@ -1,0 +1,106 @@
+#include "xvfb_support.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+namespace pindle::test {
+
+Xvfb::Xvfb(const std::string& screen) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return;
+    }
+    const std::string fdText = std::to_string(fds[1]);
+    pid_ = fork();
+    if (pid_ == 0) {
+        close(fds[0]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(),
+               "+extension", "RANDR", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+        number.push_back(c);
+    }
+    close(fds[0]);
+    if (!number.empty()) {
+        display_ = ":" + number;
+    }
+}
+
+Xvfb::~Xvfb() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+MovingContent::MovingContent(const std::string& display, PixelArea area) {
+    thread_ = std::thread([this, display, area] { run(display, area); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!showing_ && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+MovingContent::~MovingContent() {
+    stop_ = true;
+    thread_.join();
+}
+
+void MovingContent::run(const std::string& display, PixelArea area) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(c) != 0) {
+        xcb_disconnect(c);
+        return;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    const uint32_t values[] = {screen->black_pixel, 1};  // background, override-redirect
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, int16_t(area.x),
+                      int16_t(area.y), uint16_t(area.width), uint16_t(area.height), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, window);
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // round trip
+    showing_ = true;
+
+    const int barWidth = std::max(8, area.width / 10);
+    long frame = 0;
+    while (!stop_) {
+        // A red band along the top edge, stripes in shades of blue below it, and a white bar
+        // under the band at a position that moves each repaint.
+        const int stripe = std::max(4, area.height / 16);
+        for (int y = 0, i = 0; y < area.height; y += stripe, ++i) {
+            const uint32_t colour = i == 0 ? 0xff0000u : (i % 2 == 0) ? 0x203060u : 0x4060a0u;
+            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
+            const xcb_rectangle_t band{0, int16_t(y), uint16_t(area.width), uint16_t(stripe)};
+            xcb_poly_fill_rectangle(c, window, gc, 1, &band);
+        }
+        const uint32_t white = 0xffffffu;
+        xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &white);
+        const int x = int((frame * 7) % std::max(1, area.width - barWidth));
+        const xcb_rectangle_t bar{int16_t(x), int16_t(stripe), uint16_t(barWidth),
+                                  uint16_t(std::max(1, area.height - stripe))};
+        xcb_poly_fill_rectangle(c, window, gc, 1, &bar);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // round trip
+        ++frame;
+        repaints_ = frame;
+        std::this_thread::sleep_for(std::chrono::microseconds(8000));
+    }
+    xcb_disconnect(c);
+}
+
+}  // namespace pindle::test
