@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/cli/LibraryVerbs.h"
+#include "app/cli/RecordVerb.h"
 
 namespace pindle::cli {
 
@@ -10,6 +11,10 @@ const std::vector<Verb>& verbs() {
     static const std::vector<Verb> all = {
         libraryVerb(),
         infoVerb(),
+        {"record", "--region X,Y,W,H --seconds N [--capture-last-at S]... [--cursor] [--clicks]",
+         "Capture a screen region (points from the top-left of the primary display) for N "
+         "seconds into the library; a capture-last at each S; prints each new recording",
+         runRecord},
     };
     return all;
 }

@@ -117,10 +117,11 @@ double queryDpi(xcb_connection_t* c, xcb_screen_t* screen) {
     return std::atof(resources.c_str() + key + 8);
 }
 
-MediaTime hostTimeNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return MediaTime::make(int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, 1'000'000'000);
+// Presentation times are the monotonic clock (steady_clock on Linux), in nanoseconds.
+MediaTime hostTime(std::chrono::steady_clock::time_point when) {
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    return MediaTime::make(int64_t(ns), 1'000'000'000);
 }
 
 // ---- the platform
@@ -604,8 +605,14 @@ private:
             if (!sleepUntil(next)) {
                 return;
             }
-            // A late frame moves the schedule instead of causing a burst of catch-up frames.
-            next = std::max(next + period, Clock::now());
+            // Frames are stamped with their slot on the schedule, so they are never closer
+            // than the minimum frame duration. A wake-up later than a whole period moves the
+            // schedule instead of causing a burst of catch-up frames.
+            Clock::time_point slot = next;
+            if (Clock::now() - slot > period) {
+                slot = Clock::now();
+            }
+            next = slot + period;
             grabber.pollEvents(input && input->capturesMouseClicks());
             if (!input || !queue) {
                 continue;
@@ -629,7 +636,7 @@ private:
                 delivery_->dropped++;  // the delivery queue is still busy: spare the grab
                 continue;
             }
-            const MediaTime pts = hostTimeNow();
+            const MediaTime pts = hostTime(slot);
             PixelBufferPtr picture =
                 grabber.grab(rect, size.width, size.height, input->capturesCursor(),
                              input->capturesMouseClicks());

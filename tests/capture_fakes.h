@@ -1,0 +1,311 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "fake_movies.h"
+#include "platform/capture.h"
+#include "platform/compression.h"
+#include "platform/dispatch.h"
+#include "platform/movie_writer.h"
+
+// Stand-ins for the screen, the encoder and the movie writer, for tests of the capture
+// engine's own logic and concurrency. Each keeps the contract of its platform header
+// (threads, drops, completion once) without an X server or codecs.
+namespace pindle::test {
+
+// Screens as given; a session that, while running, makes a frame every frameInterval on a
+// thread of its own and drops frames while the delivery queue is busy.
+class FakeScreenCapture : public ScreenCapturePlatform {
+public:
+    explicit FakeScreenCapture(
+        std::vector<Screen> screens,
+        std::chrono::microseconds frameInterval = std::chrono::milliseconds(2))
+        : screens_(std::move(screens)), frameInterval_(frameInterval) {}
+
+    std::vector<Screen> screens() override { return screens_; }
+
+    std::vector<DisplayID> displaysWithPoint(Point p) override {
+        std::vector<DisplayID> found;
+        if (screens_.empty()) {
+            return found;
+        }
+        const Rect& primary = screens_.front().frame;
+        const Point global{p.x, primary.maxY() - p.y};
+        for (const Screen& screen : screens_) {
+            if (screen.frame.contains(global)) {
+                found.push_back(screen.displayID);
+            }
+        }
+        return found;
+    }
+
+    std::unique_ptr<CaptureSession> makeSession() override {
+        return std::make_unique<Session>(frameInterval_);
+    }
+
+    std::shared_ptr<ScreenInput> makeScreenInput(DisplayID displayID) override {
+        return std::make_shared<ScreenInput>(displayID, true);
+    }
+
+private:
+    class Session : public CaptureSession {
+    public:
+        explicit Session(std::chrono::microseconds interval) : interval_(interval) {}
+        ~Session() override { stopRunning(); }
+        void addInput(std::shared_ptr<ScreenInput> input) override {
+            std::lock_guard lock(mutex_);
+            input_ = std::move(input);
+        }
+        void removeInput(const std::shared_ptr<ScreenInput>& input) override {
+            std::lock_guard lock(mutex_);
+            if (input_ == input) {
+                input_.reset();
+            }
+        }
+        void setSampleBufferDelegate(std::weak_ptr<VideoDataOutputDelegate> delegate,
+                                     dispatch::QueuePtr queue) override {
+            std::lock_guard lock(mutex_);
+            delegate_ = std::move(delegate);
+            queue_ = std::move(queue);
+        }
+        void setAlwaysDiscardsLateVideoFrames(bool) override {}
+        void setVideoPixelFormat(uint32_t) override {}
+        Status startRunning() override {
+            std::lock_guard runLock(runMutex_);
+            if (thread_.joinable()) {
+                return Ok{};
+            }
+            stop_ = false;
+            thread_ = std::thread([this] { run(); });
+            return Ok{};
+        }
+        void stopRunning() override {
+            std::lock_guard runLock(runMutex_);
+            stop_ = true;
+            if (thread_.joinable()) {
+                thread_.join();
+            }
+        }
+        bool isRunning() const override { return !stop_; }
+        CaptureStatistics statistics() const override { return {delivered_->load(), dropped_}; }
+
+    private:
+        void run() {
+            int64_t frame = 0;
+            while (!stop_ && interval_.count() > 0) {
+                std::this_thread::sleep_for(interval_);
+                std::shared_ptr<ScreenInput> input;
+                std::weak_ptr<VideoDataOutputDelegate> delegate;
+                dispatch::QueuePtr queue;
+                {
+                    std::lock_guard lock(mutex_);
+                    input = input_;
+                    delegate = delegate_;
+                    queue = queue_;
+                }
+                if (!input || !queue) {
+                    continue;
+                }
+                auto sample = std::make_shared<SampleBuffer>();
+                sample->presentationTimeStamp = MediaTime::make(600 + frame++, 60);
+                sample->imageBuffer = PixelBuffer::make420v(2, 2);
+                if (inFlight_->exchange(true)) {
+                    ++dropped_;
+                    continue;
+                }
+                queue->async([inFlight = inFlight_, delivered = delivered_, delegate, sample] {
+                    if (auto target = delegate.lock()) {
+                        target->captureOutput(sample);
+                        ++*delivered;
+                    }
+                    *inFlight = false;
+                });
+            }
+        }
+
+        const std::chrono::microseconds interval_;
+        std::mutex runMutex_;
+        std::mutex mutex_;  // guards input_, delegate_, queue_
+        std::shared_ptr<ScreenInput> input_;
+        std::weak_ptr<VideoDataOutputDelegate> delegate_;
+        dispatch::QueuePtr queue_;
+        std::atomic<bool> stop_{true};
+        std::thread thread_;
+        std::shared_ptr<std::atomic<bool>> inFlight_ = std::make_shared<std::atomic<bool>>(false);
+        std::shared_ptr<std::atomic<uint64_t>> delivered_ =
+            std::make_shared<std::atomic<uint64_t>>(0);
+        std::atomic<uint64_t> dropped_{0};
+    };
+
+    std::vector<Screen> screens_;
+    std::chrono::microseconds frameInterval_;
+};
+
+// "Encodes" on a serial queue of its own: each output sample carries the number of the
+// frame in its data (1, 2, 3... in submission order), the frame's time and a shared format.
+class FakeCompression {
+public:
+    CompressionSessionFactory factory() {
+        return [](int width, int height, uint32_t, CompressionSession::OutputCallback callback)
+                   -> Result<std::unique_ptr<CompressionSession>> {
+            return std::unique_ptr<CompressionSession>(
+                std::make_unique<Session>(width, height, std::move(callback)));
+        };
+    }
+
+    static int64_t frameNumber(const SampleBuffer& sample) {
+        int64_t n = 0;
+        std::memcpy(&n, sample.data.data(), sizeof n);
+        return n;
+    }
+
+private:
+    class Session : public CompressionSession {
+    public:
+        Session(int width, int height, OutputCallback callback) : callback_(std::move(callback)) {
+            auto format = std::make_shared<FormatDescription>();
+            format->mediaType = kMediaTypeVideo;
+            format->mediaSubType = kCodecH264;
+            format->width = width;
+            format->height = height;
+            format_ = format;
+        }
+        ~Session() override {
+            queue_->sync([] {});
+        }
+        Status setMaxKeyFrameInterval(int) override { return Ok{}; }
+        Status setMaxKeyFrameIntervalDuration(double) override { return Ok{}; }
+        Status setPixelBufferPixelFormat(uint32_t) override { return Ok{}; }
+        Status setAverageBitRate(int64_t) override { return Ok{}; }
+        Status prepareToEncodeFrames() override { return Ok{}; }
+        Status encodeFrame(PixelBufferPtr, MediaTime pts, MediaTime duration, bool) override {
+            queue_->async([this, pts, duration] {
+                auto sample = std::make_shared<SampleBuffer>();
+                sample->formatDescription = format_;
+                sample->presentationTimeStamp = pts;
+                sample->duration = duration;
+                sample->isKeyFrame = true;
+                const int64_t n = ++count_;
+                sample->data.resize(sizeof n);
+                std::memcpy(sample->data.data(), &n, sizeof n);
+                callback_(Ok{}, std::move(sample));
+            });
+            return Ok{};
+        }
+        void completeFrames() override {
+            queue_->sync([] {});
+        }
+
+    private:
+        OutputCallback callback_;
+        FormatDescriptionPtr format_;
+        int64_t count_ = 0;  // on queue_ only
+        dispatch::QueuePtr queue_ = dispatch::makeSerialQueue("fake.encoder");
+    };
+};
+
+// Keeps what each movie was given; finishing writes a small file and registers its facts
+// with FakeMovies so that the recording can be set up. With failAfterAppends set, the writer
+// fails after that many samples and its input never becomes ready again.
+class FakeMovieWriters {
+public:
+    explicit FakeMovieWriters(FakeMovies& movies) : movies_(movies) {}
+
+    std::optional<int> failAfterAppends;
+
+    MovieWriterFactory factory() {
+        return [this](const std::filesystem::path& url, MovieFileType) {
+            auto writer = std::make_shared<Writer>(*this, url);
+            return std::shared_ptr<MovieWriter>(writer);
+        };
+    }
+
+    // The samples of each finished or failed movie, by path.
+    std::map<std::string, std::vector<SampleBufferPtr>> movies() {
+        std::lock_guard lock(mutex_);
+        return written_;
+    }
+
+private:
+    class Writer : public MovieWriter,
+                   public MovieWriterInput,
+                   public std::enable_shared_from_this<Writer> {
+    public:
+        Writer(FakeMovieWriters& owner, std::filesystem::path url)
+            : owner_(owner), url_(std::move(url)), failAfter_(owner.failAfterAppends) {}
+
+        Result<std::shared_ptr<MovieWriterInput>> addInput(uint32_t mediaType,
+                                                           std::optional<AudioOutputSettings>,
+                                                           FormatDescriptionPtr hint) override {
+            if (mediaType != kMediaTypeVideo) {
+                return Error{"video only"};
+            }
+            format_ = std::move(hint);
+            return std::shared_ptr<MovieWriterInput>(shared_from_this());
+        }
+        bool startWriting() override {
+            status_ = Status::Writing;
+            return true;
+        }
+        void startSessionAtSourceTime(MediaTime) override {}
+        void finishWriting(std::function<void()> completion) override {
+            dispatch::globalQueue()->async([self = shared_from_this(), completion] {
+                self->finish();
+                completion();
+            });
+        }
+        Status status() const override { return status_; }
+        std::string errorDescription() const override {
+            return status_ == Status::Failed ? "the disk is full" : "";
+        }
+        const std::filesystem::path& outputURL() const override { return url_; }
+
+        bool appendSampleBuffer(const SampleBufferPtr& sample) override {
+            if (status_ != Status::Writing) {
+                return false;
+            }
+            if (failAfter_ && int(samples_.size()) >= *failAfter_) {
+                status_ = Status::Failed;
+                return false;
+            }
+            samples_.push_back(sample);
+            return true;
+        }
+        bool isReadyForMoreMediaData() const override { return status_ == Status::Writing; }
+        void setExpectsMediaDataInRealTime(bool) override {}
+
+    private:
+        void finish() {
+            std::ofstream(url_) << "movie";
+            if (status_ == Status::Writing) {
+                status_ = Status::Completed;
+                const double seconds = double(samples_.size()) / 60;
+                owner_.movies_.add(url_,
+                                   FakeMovies::video(format_ ? format_->width : 0,
+                                                     format_ ? format_->height : 0, seconds, 60));
+            }
+            std::lock_guard lock(owner_.mutex_);
+            owner_.written_[url_.string()] = samples_;
+        }
+
+        FakeMovieWriters& owner_;
+        const std::filesystem::path url_;
+        const std::optional<int> failAfter_;
+        FormatDescriptionPtr format_;
+        std::atomic<Status> status_{Status::Unknown};
+        std::vector<SampleBufferPtr> samples_;  // the job's thread, then finish()
+    };
+
+    FakeMovies& movies_;
+    std::mutex mutex_;  // guards written_
+    std::map<std::string, std::vector<SampleBufferPtr>> written_;
+};
+
+}  // namespace pindle::test
