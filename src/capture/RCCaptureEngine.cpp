@@ -296,8 +296,10 @@ void RCCaptureEngine::encoder(RCH264Encoder&, const SampleBufferPtr& sampleBuffe
 void RCCaptureEngine::appendToBuffer(SampleBufferPtr sampleBuffer) {
     // The ring is looked up when the write runs, so a write queued before a reset lands in
     // the new ring.
-    bufferQueue_->async([self = shared_from_this(), sample = std::move(sampleBuffer)] {
-        self->circularBuffer()->writeWithNewElement(sample);
+    bufferQueue_->async([weakSelf = weak_from_this(), sample = std::move(sampleBuffer)] {
+        if (auto self = weakSelf.lock()) {
+            self->circularBuffer()->writeWithNewElement(sample);
+        }
     });
 }
 

@@ -24,7 +24,7 @@ constexpr const char* kTag = "h264";
 // Frames a session holds before encodeFrame() waits: enough to overlap grabbing and
 // encoding, few enough that a slow encoder makes the capture drop frames instead of
 // piling them up.
-constexpr size_t kMaxPendingFrames = 2;
+constexpr size_t kMaxPendingFrames = 4;
 // Encoder clock: microseconds. x264 gets its frame rate separately (60).
 constexpr AVRational kTimeBase{1, 1'000'000};
 
