@@ -4,8 +4,13 @@
 
 #include "library/RCFileManager.h"
 #include "library/RCUtilities.h"
+#include "platform/atomic_file.h"
 #include "platform/keyed_archive.h"
 #include "platform/log.h"
+#include "service/AFHTTPRequestOperation.h"
+#include "service/RCPINDLEAPIHelper.h"
+#include "service/RCShareLinks.h"
+#include "service/URL.h"
 
 namespace pindle {
 namespace {
@@ -39,6 +44,32 @@ void storeString(Defaults& defaults, const char* key, const std::optional<std::s
     }
 }
 
+// data -> key as a non-empty text, or empty.
+std::string profileText(const nlohmann::json& data, const char* key) {
+    auto value = data.find(key);
+    return value != data.end() && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// data -> key as a flag: booleans, numbers (non-zero) and the texts "true", "yes" and "1";
+// absent or anything else is false.
+bool profileFlag(const nlohmann::json& data, const char* key) {
+    auto value = data.find(key);
+    if (value == data.end()) {
+        return false;
+    }
+    if (value->is_boolean()) {
+        return value->get<bool>();
+    }
+    if (value->is_number()) {
+        return value->get<double>() != 0;
+    }
+    if (value->is_string()) {
+        std::string text = value->get<std::string>();
+        return text == "true" || text == "yes" || text == "1";
+    }
+    return false;
+}
+
 void storeFileURL(Defaults& defaults, const char* key, const std::filesystem::path& value) {
     if (value.empty()) {
         defaults.remove(key);
@@ -62,6 +93,12 @@ RCUserSettings& RCUserSettings::getCurrentInstance() {
             std::lock_guard lock(gDefaultsMutex);
             defaults = gCurrentDefaults ? gCurrentDefaults : makeMemoryDefaults();
         }
+        // The service client reads the signed-in account from here at each call.
+        RCPINDLEAPIHelper::setCurrentAccountProvider([] {
+            RCUserSettings& settings = getCurrentInstance();
+            return PINDLEAccount{settings.pindleAccessToken().value_or(""),
+                                 settings.isPINDLEStaff()};
+        });
         return new RCUserSettings(std::move(defaults), RCFileManager::getCurrentInstance());
     }();
     return *instance;
@@ -192,6 +229,146 @@ void RCUserSettings::unsetWatermark() {
     watermarkFileName_.reset();
     post(kWatermarkUpdateNotification);
     saveUserSettingsData();
+}
+
+RCPINDLEAPIHelper& RCUserSettings::serviceClient() const {
+    return serviceClient_ != nullptr ? *serviceClient_ : RCPINDLEAPIHelper::getCurrentInstance();
+}
+
+void RCUserSettings::pindleLoginWithAccessToken(const std::string& accessToken,
+                                                std::function<void()> completion,
+                                                AccountFailure failure) {
+    pindleAccessToken_ = accessToken;
+    pindleHydrateUserDataWithCompletion(
+        [this, completion = std::move(completion)] {
+            post(kPINDLELoginNotification);
+            if (completion) {
+                completion();
+            }
+            saveUserSettingsData();
+        },
+        std::move(failure));
+}
+
+void RCUserSettings::pindleHydrateUserDataWithCompletion(std::function<void()> completion,
+                                                         AccountFailure failure) {
+    auto fail = [failure](const std::string& reason) {
+        PINDLE_LOG_WARNING("settings", "the profile was not stored: %s", reason.c_str());
+        if (failure) {
+            failure(reason);
+        }
+    };
+    if (!isLoggedIntoPINDLE()) {
+        fail("not signed in");
+        return;
+    }
+    std::string token = *pindleAccessToken_;
+    std::weak_ptr<int> alive = alive_;
+    serviceClient().getProfileInfoWithAccessToken(
+        token,
+        [this, alive, token, completion, failure, fail](
+            const std::optional<nlohmann::json>& response, const std::optional<HTTPError>& error) {
+            if (alive.expired()) {
+                return;
+            }
+            if (error) {
+                fail(error->localizedDescription);
+                return;
+            }
+            if (pindleAccessToken_ != token) {
+                fail("the account changed while the profile was read");
+                return;
+            }
+            auto data = response->find("data");
+            if (data == response->end() || !data->is_object()) {
+                fail("the profile reply has no data");
+                return;
+            }
+            std::string username = profileText(*data, "username");
+            std::string avatar = profileText(*data, "avatar_url");
+            if (username.empty() || avatar.empty()) {
+                fail("the profile has no user name or avatar address");
+                return;
+            }
+            pindleUsername_ = username;
+            storeAvatar(avatar, token, profileFlag(*data, "is_staff"), completion, failure);
+        });
+}
+
+void RCUserSettings::storeAvatar(const std::string& address, const std::string& token, bool isStaff,
+                                 std::function<void()> completion, AccountFailure failure) {
+    std::string extension =
+        std::filesystem::path(URLParts::parse(address).path).extension().string();
+    if (!extension.empty()) {
+        extension.erase(0, 1);
+    }
+    std::filesystem::path file = files_.makeApplicationSupportFileWithExtension(extension);
+    std::weak_ptr<int> alive = alive_;
+    auto finish = [this, alive, file, token, isStaff, completion,
+                   failure](const std::string* data) {
+        if (alive.expired()) {
+            return;
+        }
+        if (pindleAccessToken_ != token) {
+            PINDLE_LOG_INFO("settings", "signed out while the avatar was downloaded");
+            if (failure) {
+                failure("signed out while the avatar was downloaded");
+            }
+            return;
+        }
+        if (data != nullptr) {
+            if (auto written = writeFileAtomically(file, *data); !written) {
+                PINDLE_LOG_WARNING("settings", "cannot store the avatar: %s",
+                                   written.error().message.c_str());
+            }
+        }
+        if (!pindleAvatarURL_.empty() && pindleAvatarURL_ != file) {
+            files_.deleteFile(pindleAvatarURL_);
+        }
+        // Stored even when the download failed: the account control then shows no avatar.
+        pindleAvatarURL_ = file;
+        isPINDLEStaff_ = isStaff;
+        if (completion) {
+            completion();
+        }
+    };
+    AFHTTPClient client(address);
+    auto download =
+        std::make_shared<AFHTTPRequestOperation>(client.requestWithMethod("GET", address, nullptr));
+    download->setCompletionBlockWithSuccess(
+        [finish](AFHTTPRequestOperation&, const std::string& data) {
+            if (data.empty()) {
+                PINDLE_LOG_WARNING("settings", "the avatar download was empty");
+                finish(nullptr);
+                return;
+            }
+            finish(&data);
+        },
+        [finish, address](AFHTTPRequestOperation&, const HTTPError& error) {
+            PINDLE_LOG_WARNING("settings", "cannot download the avatar %s: %s", address.c_str(),
+                               error.localizedDescription.c_str());
+            finish(nullptr);
+        });
+    client.enqueueHTTPRequestOperation(download);
+}
+
+void RCUserSettings::pindleLogout() {
+    pindleAccessToken_.reset();
+    pindleUsername_.reset();
+    if (!pindleAvatarURL_.empty()) {
+        files_.deleteFile(pindleAvatarURL_);
+    }
+    pindleAvatarURL_.clear();
+    isPINDLEStaff_ = false;
+    post(kPINDLELogoutNotification);
+    saveUserSettingsData();
+}
+
+std::optional<std::string> RCUserSettings::pindleChannelURL() const {
+    if (!pindleUsername_ || pindleUsername_->empty()) {
+        return std::nullopt;
+    }
+    return RCPINDLEUtilities::channelURLForUsername(*pindleUsername_, serviceClient().endpoints());
 }
 
 void RCUserSettings::post(const char* name) {

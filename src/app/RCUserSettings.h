@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 namespace pindle {
 
 class RCFileManager;
+class RCPINDLEAPIHelper;
 
 // The user's preferences and account data, kept in the per-user defaults store.
 //
@@ -92,6 +94,34 @@ public:
     // Deletes the copy and forgets the watermark; does nothing when none is set.
     void unsetWatermark();
 
+    // ---- The account on the online service
+
+    // Why a sign-in or profile refresh did not complete, for callers that report it.
+    using AccountFailure = std::function<void(const std::string& reason)>;
+
+    // Stores the token and refreshes the profile. Once the profile is stored: posts
+    // kPINDLELoginNotification, calls completion, saves. When the profile cannot be read or
+    // lacks the user name or avatar, the token stays (unsaved), nothing is announced and
+    // only failure (optional) is called.
+    void pindleLoginWithAccessToken(const std::string& accessToken,
+                                    std::function<void()> completion,
+                                    AccountFailure failure = nullptr);
+    // Signed in only: reads the profile and stores the user name, a local copy of the
+    // avatar (downloaded off the main thread) and the staff flag, then calls completion.
+    // A sign-out or another sign-in meanwhile drops the result.
+    void pindleHydrateUserDataWithCompletion(std::function<void()> completion,
+                                             AccountFailure failure = nullptr);
+    // Forgets the token and profile, deletes the avatar copy, posts
+    // kPINDLELogoutNotification and saves.
+    void pindleLogout();
+    // The user's channel page on the service's web site; nothing without a user name.
+    std::optional<std::string> pindleChannelURL() const;
+
+    // The service client of the account operations: RCPINDLEAPIHelper::getCurrentInstance()
+    // unless another is set (tests).
+    void setServiceClient(RCPINDLEAPIHelper* client) { serviceClient_ = client; }
+    RCPINDLEAPIHelper& serviceClient() const;
+
     Defaults& defaults() { return *defaults_; }
     RCFileManager& fileManager() { return files_; }
     NotificationCenter& notificationCenter() { return center_; }
@@ -103,6 +133,10 @@ public:
 
 private:
     void post(const char* name);
+    // Downloads the avatar at address, then stores it and the staff flag and calls
+    // completion, unless token is no longer the signed-in one.
+    void storeAvatar(const std::string& address, const std::string& token, bool isStaff,
+                     std::function<void()> completion, AccountFailure failure);
 
     std::shared_ptr<Defaults> defaults_;
     RCFileManager& files_;
@@ -122,6 +156,10 @@ private:
     std::string audioSource_ = kNoAudioSource;
     std::vector<Size> captureSizePresets_;
     bool soundEnabled_ = false;
+
+    RCPINDLEAPIHelper* serviceClient_ = nullptr;
+    // Replies that arrive after the settings are gone see this expired.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace pindle
