@@ -15,7 +15,9 @@
 #include "app/ui/MainWindow.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
+#include "platform/curl/curl_transport.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
+#include "platform/http.h"
 #include "platform/log.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
@@ -96,6 +98,7 @@ int runApplication(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::set_terminate(reportUncaughtException);
+    pindle::http::setTransport(pindle::curl::makeTransport());
     pindle::ffmpeg::installMovieOpener();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {

@@ -4,6 +4,7 @@
 
 #include "app/cli/LibraryVerbs.h"
 #include "app/cli/RecordVerb.h"
+#include "app/cli/ServiceVerbs.h"
 
 namespace pindle::cli {
 
@@ -15,6 +16,9 @@ const std::vector<Verb>& verbs() {
          "Capture a screen region (points from the top-left of the primary display) for N "
          "seconds into the library; a capture-last at each S; prints each new recording",
          runRecord},
+        loginVerb(),
+        logoutVerb(),
+        uploadVerb(),
     };
     return all;
 }

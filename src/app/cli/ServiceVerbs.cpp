@@ -1,0 +1,302 @@
+#include "app/cli/ServiceVerbs.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "app/RCUserSettings.h"
+#include "library/RCUtilities.h"
+#include "platform/dispatch.h"
+#include "service/RCPINDLEAPIHelper.h"
+#include "service/RCShareLinks.h"
+
+namespace pindle::cli {
+namespace {
+
+// The transport gives up on a silent connection by itself; this only bounds the wait.
+constexpr auto kLongestWait = std::chrono::hours(12);
+
+struct ServiceReply {
+    std::optional<nlohmann::json> response;
+    std::optional<HTTPError> error;
+};
+
+// Runs call and pumps the main queue until its completion has run.
+ServiceReply waitFor(const std::function<void(ResponseCompletion)>& call) {
+    ServiceReply reply;
+    bool done = false;
+    call([&](const std::optional<nlohmann::json>& response, const std::optional<HTTPError>& error) {
+        reply.response = response;
+        reply.error = error;
+        done = true;
+    });
+    dispatch::runUntil([&] { return done; }, kLongestWait);
+    return reply;
+}
+
+// "data" -> key as a text; empty when absent or not a text.
+std::string dataText(const std::optional<nlohmann::json>& response, const char* key) {
+    if (!response || !response->contains("data") || !(*response)["data"].is_object()) {
+        return {};
+    }
+    const nlohmann::json& data = (*response)["data"];
+    auto value = data.find(key);
+    return value != data.end() && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+std::string readPassword() {
+    bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal) {
+        std::fprintf(stderr, "Password: ");
+        std::fflush(stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string password;
+    std::getline(std::cin, password);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    return password;
+}
+
+// A bar on standard error while the body goes out, when that is a terminal.
+class ProgressBar {
+public:
+    ProgressBar() : enabled_(isatty(STDERR_FILENO) != 0) {}
+
+    void show(float fraction) {
+        if (!enabled_) {
+            return;
+        }
+        constexpr int kWidth = 40;
+        int filled = static_cast<int>(fraction * kWidth + 0.5f);
+        int percent = static_cast<int>(fraction * 100 + 0.5f);
+        if (percent == lastPercent_) {
+            return;
+        }
+        lastPercent_ = percent;
+        std::string bar(static_cast<size_t>(filled), '#');
+        bar.resize(kWidth, '.');
+        std::fprintf(stderr, "\rUploading [%s] %3d%%", bar.c_str(), percent);
+        std::fflush(stderr);
+    }
+    void finish() {
+        if (enabled_ && lastPercent_ >= 0) {
+            std::fprintf(stderr, "\n");
+        }
+    }
+
+private:
+    bool enabled_;
+    int lastPercent_ = -1;
+};
+
+int usageError(const char* verb, const std::string& message) {
+    std::fprintf(stderr, "pindle-capture %s: %s\n", verb, message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int runLogin(const std::vector<std::string>& args) {
+    std::string email;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--email" && i + 1 < args.size()) {
+            email = args[++i];
+        } else {
+            return usageError("login", "unexpected argument '" + args[i] + "'");
+        }
+    }
+    if (email.empty()) {
+        return usageError("login", "give the account's e-mail address with --email");
+    }
+    std::string password = readPassword();
+    if (password.empty()) {
+        std::fprintf(stderr, "pindle-capture login: no password given\n");
+        return 1;
+    }
+
+    RCUserSettings& settings = RCUserSettings::getCurrentInstance();
+    RCPINDLEAPIHelper& service = RCPINDLEAPIHelper::getCurrentInstance();
+    ServiceReply reply =
+        waitFor([&](ResponseCompletion done) { service.loginWithEmail(email, password, done); });
+    if (reply.error) {
+        std::fprintf(stderr, "pindle-capture login: sign-in failed: %s\n",
+                     reply.error->localizedDescription.c_str());
+        return 1;
+    }
+    std::string token = dataText(reply.response, "access_token");
+    if (token.empty()) {
+        std::fprintf(stderr, "pindle-capture login: the e-mail address or password is incorrect\n");
+        return 1;
+    }
+
+    bool done = false;
+    std::optional<std::string> failure;
+    settings.pindleLoginWithAccessToken(
+        token, [&] { done = true; },
+        [&](const std::string& reason) {
+            failure = reason;
+            done = true;
+        });
+    dispatch::runUntil([&] { return done; }, kLongestWait);
+    dispatch::drainMainQueue();
+    if (failure || !done) {
+        std::fprintf(stderr, "pindle-capture login: the profile could not be read: %s\n",
+                     failure.value_or("no reply").c_str());
+        return 1;
+    }
+    std::printf("Signed in as %s\n", settings.pindleUsername().value_or("").c_str());
+    return 0;
+}
+
+int runLogout(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        return usageError("logout", "unexpected argument '" + args[0] + "'");
+    }
+    RCUserSettings& settings = RCUserSettings::getCurrentInstance();
+    if (!settings.isLoggedIntoPINDLE()) {
+        std::printf("Not signed in.\n");
+        return 0;
+    }
+    settings.pindleLogout();
+    dispatch::drainMainQueue();
+    std::printf("Signed out.\n");
+    return 0;
+}
+
+int runUpload(const std::vector<std::string>& args) {
+    std::optional<std::filesystem::path> file;
+    bool isClip = false;
+    bool staffOptions = false;
+    RCPINDLEMetadata metadata;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        std::string rating;
+        bool ok = true;
+        if (arg == "--clip") {
+            isClip = true;
+        } else if (arg == "--private") {
+            metadata.isHidden = true;
+            staffOptions = true;
+        } else if (arg == "--tags") {
+            ok = value(metadata.tags);
+        } else if (arg == "--source") {
+            ok = value(metadata.sourceURLString);
+        } else if (arg == "--title") {
+            ok = value(metadata.title);
+        } else if (arg == "--description") {
+            ok = value(metadata.videoDescription);
+        } else if (arg == "--username") {
+            ok = value(metadata.username);
+            staffOptions = true;
+        } else if (arg == "--channel") {
+            ok = value(metadata.channelID);
+            staffOptions = true;
+        } else if (arg == "--rating") {
+            ok = value(rating);
+            if (ok && !RCPINDLEMetadata::ratingFromString(rating, metadata.rating)) {
+                return usageError("upload",
+                                  "unknown rating '" + rating + "' (unrated, g, pg, pg-13 or r)");
+            }
+            staffOptions = true;
+        } else if (!arg.empty() && arg[0] != '-' && !file) {
+            file = std::filesystem::absolute(arg);
+        } else {
+            return usageError("upload", "unexpected argument '" + arg + "'");
+        }
+        if (!ok) {
+            return usageError("upload", arg + " needs a value");
+        }
+    }
+    if (!file) {
+        return usageError("upload", "name the file to upload");
+    }
+    std::error_code status;
+    if (!std::filesystem::is_regular_file(*file, status)) {
+        std::fprintf(stderr, "pindle-capture upload: cannot read %s\n", file->c_str());
+        return 1;
+    }
+
+    RCUserSettings& settings = RCUserSettings::getCurrentInstance();
+    RCPINDLEAPIHelper& service = RCPINDLEAPIHelper::getCurrentInstance();
+    // The upload window offers rating, privacy, user name and channel to staff only, and
+    // title and description for clips only.
+    if (!(settings.isLoggedIntoPINDLE() && settings.isPINDLEStaff())) {
+        if (staffOptions) {
+            std::fprintf(stderr,
+                         "pindle-capture upload: --rating, --private, --username and --channel "
+                         "are for staff accounts; ignored\n");
+        }
+        metadata.rating = RCPINDLEMetadata::Rating::Unrated;
+        metadata.isHidden = false;
+        metadata.username.clear();
+        metadata.channelID.clear();
+    }
+    if (isClip) {
+        if (metadata.title.empty()) {
+            metadata.title = RCUtilities::makeTempFileName();
+        }
+    } else {
+        metadata.title.clear();
+        metadata.videoDescription.clear();
+    }
+
+    ProgressBar bar;
+    ServiceReply reply = waitFor([&](ResponseCompletion done) {
+        service.uploadFileAtURL(
+            *file, metadata, isClip, [&](float fraction) { bar.show(fraction); }, done);
+    });
+    bar.finish();
+    if (reply.error) {
+        std::fprintf(stderr, "pindle-capture upload: upload failed: %s\n",
+                     reply.error->localizedDescription.c_str());
+        return 1;
+    }
+    std::string id = dataText(reply.response, "id");
+    if (id.empty()) {
+        std::fprintf(stderr, "pindle-capture upload: unexpected reply: %s\n",
+                     reply.response ? reply.response->dump().c_str() : "none");
+        return 1;
+    }
+    std::printf("%s\n", RCPINDLEUtilities::gifPageURLForGIFID(id, service.endpoints()).c_str());
+    return 0;
+}
+
+Verb loginVerb() {
+    return {"login", "--email E",
+            "sign in to the service (password on standard input) and store the account", runLogin};
+}
+
+Verb logoutVerb() {
+    return {"logout", "", "sign out of the service", runLogout};
+}
+
+Verb uploadVerb() {
+    return {"upload",
+            "FILE [--clip] [--tags T] [--source URL] [--title T] [--description D] "
+            "[--rating unrated|g|pg|pg-13|r] [--private] [--username U] [--channel C]",
+            "upload a GIF (or with --clip a video clip) and print its page address", runUpload};
+}
+
+}  // namespace pindle::cli
