@@ -170,6 +170,17 @@ TEST_F(HTTPNetworkTest, MultipartUploadArrivesWhole) {
     EXPECT_EQ(parts[2].fileName, "file.mp4");
     EXPECT_EQ(parts[2].header("Content-Type"), "image/mp4");
     EXPECT_TRUE(parts[2].body == content);
+
+    // Byte for byte as the server received it.
+    std::string type = recorded.header("Content-Type");
+    std::string boundary = type.substr(type.find("boundary=") + 9);
+    std::string expected =
+        "--" + boundary + "\r\nContent-Disposition: form-data; name=\"api_key\"\r\n\r\nk\r\n--" +
+        boundary + "\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\nt\r\n--" + boundary +
+        "\r\nContent-Disposition: form-data; name=\"file\"; "
+        "filename=\"file.mp4\"\r\nContent-Type: image/mp4\r\n\r\n" +
+        content + "\r\n--" + boundary + "--\r\n";
+    EXPECT_TRUE(recorded.body == expected);
 }
 
 }  // namespace

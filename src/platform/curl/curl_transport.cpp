@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <strings.h>
 #include <cstring>
 #include <mutex>
 
@@ -115,7 +116,10 @@ public:
         curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // A redirection never leaves TLS: a body or address with credentials sent over HTTPS
+        // must not be repeated in plain text.
+        bool secure = strncasecmp(request.url.c_str(), "https:", 6) == 0;
+        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirections);
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
