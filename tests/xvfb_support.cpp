@@ -45,8 +45,8 @@ Xvfb::~Xvfb() {
     }
 }
 
-MovingContent::MovingContent(const std::string& display, PixelArea area) {
-    thread_ = std::thread([this, display, area] { run(display, area); });
+MovingContent::MovingContent(const std::string& display, PixelArea area, bool detailed) {
+    thread_ = std::thread([this, display, area, detailed] { run(display, area, detailed); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!showing_ && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -58,7 +58,7 @@ MovingContent::~MovingContent() {
     thread_.join();
 }
 
-void MovingContent::run(const std::string& display, PixelArea area) {
+void MovingContent::run(const std::string& display, PixelArea area, bool detailed) {
     xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
     if (xcb_connection_has_error(c) != 0) {
         xcb_disconnect(c);
@@ -79,6 +79,28 @@ void MovingContent::run(const std::string& display, PixelArea area) {
 
     const int barWidth = std::max(8, area.width / 10);
     long frame = 0;
+    std::vector<std::vector<xcb_rectangle_t>> tiles(16);
+    uint32_t seed = 12345;
+    while (!stop_ && detailed) {
+        for (auto& group : tiles) {
+            group.clear();
+        }
+        for (int y = 0; y < area.height; y += 8) {
+            for (int x = 0; x < area.width; x += 8) {
+                seed = seed * 1664525u + 1013904223u;
+                tiles[seed >> 28].push_back({int16_t(x), int16_t(y), 8, 8});
+            }
+        }
+        for (uint32_t colour = 0; colour < tiles.size(); ++colour) {
+            const uint32_t pixel = colour * 0x0f1f2fu ^ 0x336699u;
+            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &pixel);
+            xcb_poly_fill_rectangle(c, window, gc, uint32_t(tiles[colour].size()),
+                                    tiles[colour].data());
+        }
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // round trip
+        repaints_ = ++frame;
+        std::this_thread::sleep_for(std::chrono::microseconds(8000));
+    }
     while (!stop_) {
         // A red band along the top edge, stripes in shades of blue below it, and a white bar
         // under the band at a position that moves each repaint.

@@ -34,7 +34,9 @@ public:
     struct PixelArea {
         int x, y, width, height;
     };
-    MovingContent(const std::string& display, PixelArea area);
+    // detailed: instead of stripes and a bar, the whole area is repainted with 8 x 8 tiles of
+    // random colours, content an encoder needs many bits for (benchmarks use it).
+    MovingContent(const std::string& display, PixelArea area, bool detailed = false);
     ~MovingContent();
     MovingContent(const MovingContent&) = delete;
     MovingContent& operator=(const MovingContent&) = delete;
@@ -44,7 +46,7 @@ public:
     long repaints() const { return repaints_; }
 
 private:
-    void run(const std::string& display, PixelArea area);
+    void run(const std::string& display, PixelArea area, bool detailed);
 
     std::atomic<bool> stop_{false};
     std::atomic<bool> showing_{false};
