@@ -53,6 +53,9 @@ private:
             const media::FrameReaderOptions&) const override {
             return Error{"frames are not available in logic tests"};
         }
+        Result<std::vector<MediaTime>> presentationTimes() const override {
+            return Error{"frames are not available in logic tests"};
+        }
 
     private:
         std::filesystem::path path_;

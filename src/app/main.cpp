@@ -17,8 +17,12 @@
 #include "library/RCFileManager.h"
 #include "platform/curl/curl_transport.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
+#include "platform/ffmpeg/ffmpeg_movie_output.h"
 #include "platform/http.h"
+#include "platform/image_output.h"
+#include "platform/imageio/imageio.h"
 #include "platform/log.h"
+#include "platform/movie_output.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
@@ -38,6 +42,13 @@ void reportUncaughtException() {
     }
     PINDLE_LOG_ERROR("crash", "terminating after an uncaught exception: %s", what);
     std::abort();
+}
+
+// Movie reading and writing over FFmpeg; GIF and JPEG files.
+void installMediaBackends() {
+    pindle::ffmpeg::installMovieOpener();
+    pindle::media::setMovieOutput(pindle::ffmpeg::makeMovieOutput());
+    pindle::setImageOutput(pindle::imageio::makeImageOutput());
 }
 
 // Creates the program's folders and installs its settings store.
@@ -99,7 +110,7 @@ int runApplication(int argc, char** argv) {
 int main(int argc, char** argv) {
     std::set_terminate(reportUncaughtException);
     pindle::http::setTransport(pindle::curl::makeTransport());
-    pindle::ffmpeg::installMovieOpener();
+    installMediaBackends();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {
         if (args[0] == "--version" || args[0] == "-v") {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/geometry.h"
 #include "platform/image.h"
@@ -76,6 +77,10 @@ public:
 
     virtual Result<std::unique_ptr<FrameReader>> makeFrameReader(
         const FrameReaderOptions& options) const = 0;
+
+    // The presentation times of every frame of the first video track, in order. Reads the
+    // container's packets only; nothing is decoded.
+    virtual Result<std::vector<MediaTime>> presentationTimes() const = 0;
 
     // The frame presented at time (the last one starting at or before it; the first frame
     // for times before it), scaled to fit inside maximumSize keeping its aspect ratio and

@@ -1,5 +1,7 @@
 #include "app/cli/CommandLine.h"
 
+#include "app/cli/ExportVerb.h"
+
 #include <cstdio>
 
 #include "app/cli/LibraryVerbs.h"
@@ -19,6 +21,9 @@ const std::vector<Verb>& verbs() {
         loginVerb(),
         logoutVerb(),
         uploadVerb(),
+        {"export", kExportUsage,
+         "Export a library recording or a movie as a GIF, MP4, JPEG or a batch of four files.",
+         runExportVerb},
     };
     return all;
 }

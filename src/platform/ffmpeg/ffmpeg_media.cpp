@@ -7,6 +7,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@ namespace pindle::ffmpeg {
 namespace {
 
 constexpr const char* kTag = "media";
+constexpr size_t kScalerPadding = 64;
 
 struct FormatContextDeleter {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -364,6 +366,8 @@ private:
                                  frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
         auto image = std::make_shared<Image>(width, height);
+        // swscale writes whole SIMD blocks and may run a few bytes past the last row.
+        image->pixels.resize(image->pixels.size() + kScalerPadding);
         uint8_t* planes[4] = {image->pixels.data(), nullptr, nullptr, nullptr};
         int strides[4] = {image->stride, 0, 0, 0};
         sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
@@ -404,6 +408,48 @@ public:
     Result<std::unique_ptr<media::FrameReader>> makeFrameReader(
         const media::FrameReaderOptions& options) const override {
         return FfmpegFrameReader::open(path_, options);
+    }
+
+    Result<std::vector<MediaTime>> presentationTimes() const override {
+        auto input = openInput(path_);
+        if (!input) {
+            return input.error();
+        }
+        AVFormatContext* context = input->get();
+        int index = -1;
+        for (unsigned i = 0; i < context->nb_streams; ++i) {
+            const AVStream* stream = context->streams[i];
+            if (index < 0 && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+                index = int(i);
+            } else {
+                context->streams[i]->discard = AVDISCARD_ALL;
+            }
+        }
+        if (index < 0) {
+            return Error{path_.string() + " has no video track"};
+        }
+        AVRational timeBase = context->streams[index]->time_base;
+        std::vector<int64_t> units;
+        PacketPtr packet(av_packet_alloc());
+        int status;
+        while ((status = av_read_frame(context, packet.get())) >= 0) {
+            if (packet->stream_index == index && packet->pts != AV_NOPTS_VALUE) {
+                units.push_back(packet->pts);
+            }
+            av_packet_unref(packet.get());
+        }
+        if (status != AVERROR_EOF) {
+            return Error{"cannot read " + path_.string() + ": " + errorText(status)};
+        }
+        // Packets come in decoding order; with reordered frames that is not display order.
+        std::sort(units.begin(), units.end());
+        std::vector<MediaTime> times;
+        times.reserve(units.size());
+        for (int64_t value : units) {
+            times.push_back(mediaTime(value, timeBase));
+        }
+        return times;
     }
 
 private:

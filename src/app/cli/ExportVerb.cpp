@@ -1,0 +1,311 @@
+#include "app/cli/ExportVerb.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "editor/RCBatchExport.h"
+#include "editor/RCGIFFileSizeEstimator.h"
+#include "editor/RCGIFGenerator.h"
+#include "library/RCDataStore.h"
+#include "library/RCFileManager.h"
+#include "library/RCRecording.h"
+#include "platform/dispatch.h"
+
+namespace pindle::cli {
+
+const char* const kExportUsage =
+    "(RECORDING-INDEX | MOVIE) --to PATH [--format gif|mp4|jpeg|batch] [--start S --end S] "
+    "[--loop normal|reverse|ping-pong] [--size original|640|480|320] "
+    "[--rate standard|high|low|hd] [--estimate]";
+
+namespace {
+
+constexpr uint64_t kLargeGIFBytes = 50'000'000;
+
+struct ExportRequest {
+    std::string source;
+    std::filesystem::path to;
+    std::string format;
+    std::optional<double> start;
+    std::optional<double> end;
+    std::optional<int64_t> loopType;
+    std::optional<int64_t> resizeValue;
+    std::optional<int64_t> frameRate;
+    bool estimate = false;
+};
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "pindle-capture export: %s\nUsage: pindle-capture export %s\n",
+                 message.c_str(), kExportUsage);
+    return 2;
+}
+
+std::optional<double> parseSeconds(const std::string& text) {
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int64_t> parseCode(const std::string& text,
+                                 const std::map<std::string, int64_t>& codes) {
+    auto it = codes.find(text);
+    return it == codes.end() ? std::nullopt : std::optional<int64_t>(it->second);
+}
+
+// Fills request from the arguments; returns an error message, or empty.
+std::string parse(const std::vector<std::string>& args, ExportRequest& request) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (arg == "--estimate") {
+            request.estimate = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            if (!request.source.empty()) {
+                return "more than one recording or movie given";
+            }
+            request.source = arg;
+            continue;
+        }
+        auto text = value();
+        if (!text) {
+            return arg + " needs a value";
+        }
+        if (arg == "--to") {
+            request.to = *text;
+        } else if (arg == "--format") {
+            if (*text != "gif" && *text != "mp4" && *text != "jpeg" && *text != "batch") {
+                return "unknown format '" + *text + "'";
+            }
+            request.format = *text;
+        } else if (arg == "--start" || arg == "--end") {
+            auto seconds = parseSeconds(*text);
+            if (!seconds) {
+                return arg + " takes seconds, not '" + *text + "'";
+            }
+            (arg == "--start" ? request.start : request.end) = seconds;
+        } else if (arg == "--loop") {
+            request.loopType = parseCode(*text, {{"normal", 0}, {"reverse", 1}, {"ping-pong", 2}});
+            if (!request.loopType) {
+                return "unknown loop type '" + *text + "'";
+            }
+        } else if (arg == "--size") {
+            request.resizeValue =
+                parseCode(*text, {{"original", 0}, {"640", 1}, {"480", 2}, {"320", 3}});
+            if (!request.resizeValue) {
+                return "unknown size '" + *text + "'";
+            }
+        } else if (arg == "--rate") {
+            request.frameRate =
+                parseCode(*text, {{"standard", 0}, {"high", 1}, {"low", 2}, {"hd", 3}});
+            if (!request.frameRate) {
+                return "unknown frame rate '" + *text + "'";
+            }
+        } else {
+            return "unknown option " + arg;
+        }
+    }
+    if (request.source.empty()) {
+        return "no recording or movie given";
+    }
+    if (request.to.empty() && !request.estimate) {
+        return "no output given (--to PATH)";
+    }
+    if (request.format.empty()) {
+        std::string extension = request.to.extension().string();
+        request.format = extension == ".mp4"                           ? "mp4"
+                         : extension == ".jpg" || extension == ".jpeg" ? "jpeg"
+                         : extension.empty() && !request.to.empty()    ? "batch"
+                                                                       : "gif";
+    }
+    return {};
+}
+
+// A fresh recording of the source, so that the options never change a stored recording.
+Result<RCRecordingPtr> openSource(const std::string& source) {
+    bool isIndex = !source.empty() && source.find_first_not_of("0123456789") == std::string::npos;
+    std::filesystem::path movie = source;
+    std::shared_ptr<RCEditParameters> storedParameters;
+    if (isIndex) {
+        if (!std::filesystem::exists(movie)) {
+            return Error{
+                "library recordings cannot be exported by number yet; give the movie "
+                "file"};
+        }
+    }
+    if (!std::filesystem::exists(movie)) {
+        return Error{"no movie at " + movie.string()};
+    }
+    RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
+    if (!recording->hasVideoTrack()) {
+        return Error{movie.string() + " has no readable video"};
+    }
+    if (storedParameters) {
+        recording->setEditParameters(storedParameters);
+    }
+    return recording;
+}
+
+// Applies the command line's edit choices to the recording's edit parameters.
+std::string applyEdits(const ExportRequest& request, RCRecording& recording) {
+    auto parameters = recording.editParameters();
+    MediaTime duration = recording.duration();
+    if (request.start) {
+        parameters->setTrimmedStartTime(MediaTime::makeWithSeconds(*request.start, 600000));
+    }
+    if (request.end) {
+        parameters->setTrimmedEndTime(
+            MediaTime::minimum(duration, MediaTime::makeWithSeconds(*request.end, 600000)));
+    }
+    if (parameters->trimmedStartTime() >= parameters->trimmedEndTime()) {
+        return "the clip from " + std::to_string(parameters->trimmedStartTime().seconds()) +
+               " s to " + std::to_string(parameters->trimmedEndTime().seconds()) +
+               " s is empty (the movie lasts " + std::to_string(duration.seconds()) + " s)";
+    }
+    if (request.loopType) {
+        parameters->setLoopType(*request.loopType);
+    }
+    if (request.resizeValue) {
+        parameters->setResizeValue(*request.resizeValue);
+    }
+    if (request.frameRate) {
+        parameters->setFrameRate(*request.frameRate);
+    }
+    return {};
+}
+
+RCExportOptions editorOptions(const RCRecording& recording) {
+    RCExportOptions options;
+    options.width = recording.editedWidth();
+    options.height = recording.editedHeight();
+    options.startTime = recording.editedStartTime();
+    options.endTime = recording.editedEndTime();
+    options.loopType = recording.editParameters()->loopType();
+    options.fps = recording.editedFPS();
+    return options;
+}
+
+class ProgressBar {
+public:
+    ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
+    void show(float fraction) {
+        if (!enabled_) {
+            return;
+        }
+        int filled = int(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 30));
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(size_t(filled), '#').c_str(),
+                     std::string(size_t(30 - filled), ' ').c_str(),
+                     int(std::lround(fraction * 100)));
+        std::fflush(stderr);
+    }
+    void end() {
+        if (enabled_) {
+            std::fprintf(stderr, "\n");
+        }
+    }
+
+private:
+    bool enabled_;
+};
+
+// Pumps the main queue until done is set.
+void waitFor(const std::atomic<bool>& done) {
+    dispatch::runUntil([&] { return done.load(); }, std::chrono::hours(24));
+}
+
+}  // namespace
+
+int runExportVerb(const std::vector<std::string>& args) {
+    ExportRequest request;
+    if (std::string problem = parse(args, request); !problem.empty()) {
+        return usageError(problem);
+    }
+    auto opened = openSource(request.source);
+    if (!opened) {
+        std::fprintf(stderr, "pindle-capture export: %s\n", opened.error().message.c_str());
+        return 1;
+    }
+    RCRecordingPtr recording = *opened;
+    if (std::string problem = applyEdits(request, *recording); !problem.empty()) {
+        std::fprintf(stderr, "pindle-capture export: %s\n", problem.c_str());
+        return 1;
+    }
+
+    uint64_t quick = RCGIFFileSizeEstimator::quickEstimateFileSize(*recording);
+    if (request.estimate) {
+        std::printf("quick estimate: %llu bytes\n", static_cast<unsigned long long>(quick));
+        std::atomic<bool> done = false;
+        std::atomic<int64_t> exact = 0;
+        RCGIFFileSizeEstimator::defaultInstance().estimateFileSize(recording, [&](int64_t bytes) {
+            exact = bytes;
+            done = true;
+            dispatch::mainQueue()->async([] {});
+        });
+        waitFor(done);
+        std::printf("exact size: %lld bytes\n", static_cast<long long>(exact.load()));
+        if (request.to.empty()) {
+            return exact > 0 ? 0 : 1;
+        }
+    }
+    if (request.format == "gif" && quick > kLargeGIFBytes) {
+        std::fprintf(stderr,
+                     "Large Filesize Warning: These settings will result in a very large GIF "
+                     "filesize. It is recommended that you reduce the "
+                     "dimensions/duration/framerate or save as an MP4 instead.\n");
+    }
+
+    auto generator = RCGIFGenerator::initWithRecording(recording);
+    RCExportOptions options = editorOptions(*recording);
+    ProgressBar bar;
+    std::atomic<bool> done = false;
+    Status result = Ok{};
+    auto progress = [&bar](float fraction) { bar.show(fraction); };
+    auto completion = [&](Status status) {
+        result = std::move(status);
+        done = true;
+    };
+    if (request.format == "gif") {
+        generator->makeGIF(request.to, options, progress, completion);
+    } else if (request.format == "mp4") {
+        options.exportAudio = true;
+        generator->makeVideo(request.to, options, progress, completion);
+    } else if (request.format == "jpeg") {
+        generator->makeJPEG(request.to, recording->editedStartTime(), recording->editedDimensions(),
+                            completion);
+    } else {
+        options.exportAudio = true;
+        exportBatch(generator, request.to, options, progress, completion);
+    }
+    waitFor(done);
+    bar.end();
+    if (!result) {
+        std::fprintf(stderr, "pindle-capture export: %s\n", result.error().message.c_str());
+        return 1;
+    }
+    std::error_code error;
+    if (request.format == "batch") {
+        std::printf("wrote %s\n", request.to.c_str());
+    } else {
+        std::printf("wrote %s (%llu bytes)\n", request.to.c_str(),
+                    static_cast<unsigned long long>(std::filesystem::file_size(request.to, error)));
+    }
+    return 0;
+}
+
+}  // namespace pindle::cli

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+
+#include "platform/media_time.h"
+
+namespace pindle {
+
+// A layer tree drawn over exported video: the captions of a recording, or the user's
+// watermark. The captions code supplies the trees; the export needs to know whether a
+// tree has anything to draw, and hands it to the drawing step.
+class RCExportLayer {
+public:
+    virtual ~RCExportLayer() = default;
+    virtual size_t sublayerCount() const = 0;
+    // Asks every direct sublayer to prepare its contents for drawing.
+    virtual void display() {}
+};
+
+using RCExportLayerPtr = std::shared_ptr<RCExportLayer>;
+
+// The options of an export, one field per option key. An absent value falls back to the
+// default noted beside it.
+struct RCExportOptions {
+    std::optional<float> width;          // "width": the recording's width
+    std::optional<float> height;         // "height": the recording's height
+    std::optional<MediaTime> startTime;  // "startTime": zero
+    std::optional<MediaTime> endTime;    // "endTime": the recording's duration
+    std::optional<int64_t> loopType;     // "loopType": 0 (0 normal, 1 reverse, else ping-pong)
+    std::optional<bool> exportAudio;     // "exportAudio": false
+    RCExportLayerPtr captionsLayer;      // "captionsLayer": none
+    RCExportLayerPtr watermarkLayer;     // "watermarkLayer": none
+    std::optional<float> fps;            // "fps": the video track's nominal frame rate
+};
+
+}  // namespace pindle

@@ -1,0 +1,491 @@
+#include "editor/RCGIFGenerator.h"
+
+#include <cmath>
+
+#include "editor/GIFTiming.h"
+#include "editor/RCMovieOperations.h"
+#include "library/RCFileManager.h"
+#include "platform/dispatch.h"
+#include "platform/image_output.h"
+#include "platform/log.h"
+
+namespace pindle {
+namespace {
+
+constexpr const char* kTag = "export";
+
+// The options as the video stage reads them, defaults filled in.
+struct VideoSettings {
+    float width = 0;
+    float height = 0;
+    MediaTime start;
+    MediaTime end;
+    int64_t loopType = 0;
+    bool exportAudio = false;
+};
+
+VideoSettings readVideoOptions(const RCExportOptions& options, const RCRecording& recording) {
+    VideoSettings settings;
+    Size dimensions = recording.dimensions();
+    settings.width = options.width.value_or(float(dimensions.width));
+    settings.height = options.height.value_or(float(dimensions.height));
+    settings.start = options.startTime.value_or(MediaTime::zero());
+    settings.end = options.endTime.value_or(recording.duration());
+    settings.loopType = options.loopType.value_or(0);
+    settings.exportAudio = options.exportAudio.value_or(false);
+    return settings;
+}
+
+bool sameSizeInPixels(Size natural, float width, float height) {
+    return std::lround(natural.width) == std::lround(width) &&
+           std::lround(natural.height) == std::lround(height);
+}
+
+// Deletes a temporary file when the stage that made it ends, whichever way it ends.
+class TempFile {
+public:
+    TempFile(RCFileManager& files, const std::string& extension)
+        : files_(files), path_(files.makeTempFileWithExtension(extension)) {}
+    ~TempFile() { files_.deleteFile(path_); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    RCFileManager& files_;
+    std::filesystem::path path_;
+};
+
+Status logged(const Error& error) {
+    PINDLE_LOG_ERROR(kTag, "%s", error.message.c_str());
+    return error;
+}
+
+// The frame of a reader shown at successive times: the last frame starting at or before
+// the time, or the first frame for times before it.
+class FrameAtTime {
+public:
+    explicit FrameAtTime(std::unique_ptr<media::FrameReader> reader) : reader_(std::move(reader)) {}
+
+    Result<const media::Frame*> at(MediaTime time) {
+        if (!started_) {
+            started_ = true;
+            if (Status read = advance(); !read) {
+                return read.error();
+            }
+            if (!next_) {
+                return Error{"the movie has no frames"};
+            }
+            current_ = std::move(next_);
+            if (Status read = advance(); !read) {
+                return read.error();
+            }
+        }
+        while (next_ && next_->presentationTime <= time) {
+            current_ = std::move(next_);
+            if (Status read = advance(); !read) {
+                return read.error();
+            }
+        }
+        return &*current_;
+    }
+
+private:
+    Status advance() {
+        next_.reset();
+        while (true) {
+            auto frame = reader_->nextFrame();
+            if (!frame) {
+                return frame.error();
+            }
+            if (!frame->has_value() || (*frame)->image) {
+                next_ = std::move(*frame);
+                return Ok{};
+            }
+        }
+    }
+
+    std::unique_ptr<media::FrameReader> reader_;
+    bool started_ = false;
+    std::optional<media::Frame> current_;
+    std::optional<media::Frame> next_;
+};
+
+}  // namespace
+
+MediaTime RCComposition::duration() const {
+    MediaTime end = MediaTime::zero();
+    for (const Segment& segment : video) {
+        end = MediaTime::maximum(end, segment.at + segment.duration);
+    }
+    return end;
+}
+
+std::shared_ptr<RCGIFGenerator> RCGIFGenerator::initWithRecording(RCRecordingPtr recording) {
+    return std::make_shared<RCGIFGenerator>(std::move(recording),
+                                            RCFileManager::getCurrentInstance());
+}
+
+RCGIFGenerator::RCGIFGenerator(RCRecordingPtr recording, RCFileManager& files)
+    : recording_(std::move(recording)), files_(files) {}
+
+bool RCGIFGenerator::isPassthrough(const RCExportOptions& options) {
+    auto draws = [](const RCExportLayerPtr& layer) { return layer && layer->sublayerCount() > 0; };
+    return !draws(options.captionsLayer) && !draws(options.watermarkLayer);
+}
+
+void drawExportLayers(Image& frame, MediaTime time, const RCExportOptions& options) {
+    // The caption and watermark renderer draws options.captionsLayer and then
+    // options.watermarkLayer into frame here, at time on the output's timeline. Until it
+    // exists, frames are exported as they are.
+    (void)frame;
+    (void)time;
+    (void)options;
+}
+
+void RCGIFGenerator::runInBackground(std::function<Status(const Progress&)> work, Progress progress,
+                                     Completion completion) {
+    auto self = shared_from_this();
+    dispatch::globalQueue(dispatch::Priority::High)
+        ->async([self, work = std::move(work), progress = std::move(progress),
+                 completion = std::move(completion)] {
+            Progress onMain;
+            if (progress) {
+                onMain = [progress](float value) {
+                    dispatch::mainQueue()->async([progress, value] { progress(value); });
+                };
+            }
+            Status result = work(onMain);
+            if (completion) {
+                dispatch::mainQueue()->async([completion, result] { completion(result); });
+            }
+        });
+}
+
+void RCGIFGenerator::makeJPEG(const Path& output, MediaTime time, Size size,
+                              Completion completion) {
+    runInBackground(
+        [this, output, time, size](const Progress&) { return makeJPEGNow(output, time, size); },
+        nullptr, std::move(completion));
+}
+
+void RCGIFGenerator::makeVideo(const Path& output, RCExportOptions options, Progress progress,
+                               Completion completion) {
+    runInBackground(
+        [this, output, options = std::move(options)](const Progress& onMain) {
+            return makeVideoNow(output, options, onMain, media::EncodingQuality::Delivery);
+        },
+        std::move(progress), std::move(completion));
+}
+
+void RCGIFGenerator::makeGIF(const Path& output, RCExportOptions options, Progress progress,
+                             Completion completion) {
+    runInBackground([this, output, options = std::move(options)](
+                        const Progress& onMain) { return makeGIFNow(output, options, onMain); },
+                    std::move(progress), std::move(completion));
+}
+
+void RCGIFGenerator::exportVideoComposition(std::shared_ptr<const RCComposition> composition,
+                                            RCExportOptions options, const Path& output,
+                                            Progress progress, Completion completion) {
+    runInBackground(
+        [this, composition, output, options = std::move(options)](const Progress& onMain) {
+            return exportVideoCompositionNow(*composition, options, output, onMain,
+                                             media::EncodingQuality::Delivery);
+        },
+        std::move(progress), std::move(completion));
+}
+
+void RCGIFGenerator::convertVideo(const Path& movie, const Path& gif, RCExportOptions options,
+                                  Progress progress, Completion completion) {
+    runInBackground(
+        [this, movie, gif, options = std::move(options)](const Progress& onMain) {
+            return convertVideoNow(movie, gif, options, onMain);
+        },
+        std::move(progress), std::move(completion));
+}
+
+Status RCGIFGenerator::makeJPEGNow(const Path& output, MediaTime time, Size size) {
+    media::MoviePtr movie = recording_->asset();
+    auto images = imageOutput();
+    if (!movie || !images) {
+        return logged(Error{"the recording's movie cannot be read"});
+    }
+    auto image = movie->copyImageAtTime(time, size);
+    if (!image) {
+        return logged(image.error());
+    }
+    Status written = images->writeJPEG(*image, output);
+    if (!written) {
+        return logged(written.error());
+    }
+    return Ok{};
+}
+
+Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& options,
+                                    const Progress& progress, media::EncodingQuality quality) {
+    media::MoviePtr movie = recording_->asset();
+    if (!movie || !movie->info().hasVideo()) {
+        return logged(Error{"the recording's movie cannot be read"});
+    }
+    VideoSettings settings = readVideoOptions(options, *recording_);
+    MediaTime duration = settings.end - settings.start;
+    if (!duration.isNumeric() || duration <= MediaTime::zero()) {
+        return logged(Error{"the clip from " + settings.start.description() + " to " +
+                            settings.end.description() + " is empty"});
+    }
+
+    auto composition = std::make_shared<RCComposition>();
+    composition->naturalSize = movie->info().naturalSize;
+    composition->nominalFrameRate = movie->info().nominalFrameRate;
+    std::optional<TempFile> reversedFile;
+    media::MoviePtr reversed;
+    if (settings.loopType == 0) {
+        composition->video.push_back({movie, settings.start, duration, MediaTime::zero()});
+        if (settings.exportAudio && recording_->hasAudio()) {
+            composition->audio = media::AudioRange{movie->path(), settings.start, duration};
+        }
+    } else {
+        reversedFile.emplace(files_, "mp4");
+        auto made = movie_operations::reversedAssetWithOutputURL(
+            *movie, reversedFile->path(), media::EncodingQuality::Intermediate);
+        if (!made) {
+            return logged(Error{"cannot reverse the clip: " + made.error().message});
+        }
+        reversed = *made;
+        // The same range, counted from the end of the reversed movie.
+        MediaTime reversedStart = movie->info().duration - settings.end;
+        if (settings.loopType == 1) {
+            composition->video.push_back({reversed, reversedStart, duration, MediaTime::zero()});
+        } else {
+            composition->video.push_back({movie, settings.start, duration, MediaTime::zero()});
+            composition->video.push_back({reversed, reversedStart, duration, duration});
+        }
+    }
+
+    bool sizeMatches = sameSizeInPixels(composition->naturalSize, settings.width, settings.height);
+    TempFile composed(files_, "mp4");
+    Status exported =
+        exportVideoCompositionNow(*composition, options, composed.path(), progress,
+                                  sizeMatches ? quality : media::EncodingQuality::Intermediate);
+    if (!exported) {
+        return exported;
+    }
+    if (sizeMatches) {
+        if (!files_.copyFileFromURL(composed.path(), output)) {
+            return logged(Error{"cannot write " + output.string()});
+        }
+        return Ok{};
+    }
+    auto composedMovie = media::openMovie(composed.path());
+    if (!composedMovie) {
+        return logged(composedMovie.error());
+    }
+    auto resized = movie_operations::resizedAssetWithOutputURL(
+        **composedMovie, output, Size{settings.width, settings.height}, quality);
+    if (!resized) {
+        return logged(Error{"cannot resize the clip: " + resized.error().message});
+    }
+    return Ok{};
+}
+
+Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& composition,
+                                                 const RCExportOptions& options, const Path& output,
+                                                 const Progress& progress,
+                                                 media::EncodingQuality quality) {
+    if (composition.video.empty()) {
+        return logged(Error{"nothing to export"});
+    }
+    if (options.captionsLayer) {
+        options.captionsLayer->display();
+    }
+    auto movies = media::movieOutput();
+    if (!movies) {
+        return logged(Error{"no movie writer installed"});
+    }
+    bool passthrough = isPassthrough(options);
+    bool oneSource = true;
+    for (const auto& segment : composition.video) {
+        oneSource = oneSource && segment.movie->path() == composition.video.front().movie->path();
+    }
+    if (passthrough && oneSource) {
+        std::vector<media::SegmentCopy> segments;
+        for (const auto& segment : composition.video) {
+            segments.push_back({segment.start, segment.duration, segment.at});
+        }
+        Status copied = movies->copySegments(composition.video.front().movie->path(), segments,
+                                             composition.audio.has_value(), output);
+        if (copied) {
+            if (progress) {
+                progress(1);
+            }
+            return Ok{};
+        }
+        PINDLE_LOG_INFO(kTag, "re-encoding instead of copying: %s", copied.error().message.c_str());
+    }
+
+    media::MovieWriterSettings settings;
+    settings.width = int(std::lround(composition.naturalSize.width));
+    settings.height = int(std::lround(composition.naturalSize.height));
+    settings.quality = quality;
+    settings.audio = composition.audio;
+    // Drawn frames come at a steady rate: the "fps" option truncated to whole frames per
+    // second. Copied pictures keep the times of their source.
+    float fps = options.fps.value_or(composition.nominalFrameRate);
+    std::optional<int32_t> drawnRate;
+    if (!passthrough && fps >= 1) {
+        drawnRate = int32_t(std::floor(fps));
+    }
+    settings.nominalFrameRate = drawnRate ? float(*drawnRate) : composition.nominalFrameRate;
+    auto writer = movies->makeWriter(output, settings);
+    if (!writer) {
+        return logged(writer.error());
+    }
+    MediaTime total = composition.duration();
+    MediaTime lastTime = MediaTime::invalid();
+    for (const auto& segment : composition.video) {
+        media::FrameReaderOptions readerOptions;
+        readerOptions.start = segment.start;
+        readerOptions.end = segment.start + segment.duration;
+        auto reader = segment.movie->makeFrameReader(readerOptions);
+        if (!reader) {
+            return logged(reader.error());
+        }
+        auto emit = [&](const media::Frame& frame, MediaTime time) -> Status {
+            if (lastTime.isValid() && time <= lastTime) {
+                return Ok{};
+            }
+            lastTime = time;
+            Status added = Ok{};
+            if (passthrough) {
+                added = (*writer)->appendFrame(*frame.image, time);
+            } else {
+                Image drawn = *frame.image;
+                drawExportLayers(drawn, time, options);
+                added = (*writer)->appendFrame(drawn, time);
+            }
+            if (progress && total > MediaTime::zero()) {
+                progress(float(std::min(1.0, time.seconds() / total.seconds())));
+            }
+            return added;
+        };
+        if (drawnRate) {
+            FrameAtTime frames(std::move(*reader));
+            int64_t first = int64_t(std::ceil(segment.at.seconds() * *drawnRate - 1e-9));
+            for (int64_t k = first;; ++k) {
+                MediaTime time = MediaTime::make(k, *drawnRate);
+                if (time >= segment.at + segment.duration) {
+                    break;
+                }
+                auto frame = frames.at(segment.start + (time - segment.at));
+                if (!frame) {
+                    return logged(frame.error());
+                }
+                if (Status added = emit(**frame, time); !added) {
+                    return logged(added.error());
+                }
+            }
+        } else {
+            while (true) {
+                auto next = (*reader)->nextFrame();
+                if (!next) {
+                    return logged(next.error());
+                }
+                if (!next->has_value()) {
+                    break;
+                }
+                const media::Frame& frame = **next;
+                if (!frame.image) {
+                    continue;
+                }
+                MediaTime offset =
+                    MediaTime::maximum(frame.presentationTime - segment.start, MediaTime::zero());
+                if (Status added = emit(frame, segment.at + offset); !added) {
+                    return logged(added.error());
+                }
+            }
+        }
+    }
+    Status finished = (*writer)->finish(total);
+    if (!finished) {
+        return logged(finished.error());
+    }
+    return Ok{};
+}
+
+Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& options,
+                                  const Progress& progress) {
+    RCExportOptions videoOptions;
+    videoOptions.width = options.width;
+    videoOptions.height = options.height;
+    videoOptions.startTime = options.startTime;
+    videoOptions.endTime = options.endTime;
+    videoOptions.loopType = options.loopType;
+    videoOptions.captionsLayer = options.captionsLayer;
+    videoOptions.watermarkLayer = options.watermarkLayer;
+    TempFile movie(files_, "mp4");
+    Progress firstHalf, secondHalf;
+    if (progress) {
+        firstHalf = [progress](float p) { progress(p * 0.5f); };
+        secondHalf = [progress](float p) { progress(0.5f + p * 0.5f); };
+    }
+    Status made =
+        makeVideoNow(movie.path(), videoOptions, firstHalf, media::EncodingQuality::Intermediate);
+    if (!made) {
+        return made;
+    }
+    RCExportOptions gifOptions;
+    gifOptions.fps = options.fps;
+    return convertVideoNow(movie.path(), output, gifOptions, secondHalf);
+}
+
+Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPath,
+                                       const RCExportOptions& options, const Progress& progress) {
+    auto movie = media::openMovie(moviePath);
+    if (!movie) {
+        return logged(movie.error());
+    }
+    const media::MovieInfo& info = (*movie)->info();
+    if (!info.hasVideo()) {
+        return logged(Error{moviePath.string() + " has no video"});
+    }
+    float fps = gif_timing::samplingRate(options.fps.value_or(0), info.nominalFrameRate);
+    int64_t count = gif_timing::frameCount(info.duration.seconds(), fps);
+    if (count <= 0) {
+        return logged(Error{"the clip is shorter than one GIF frame"});
+    }
+    auto images = imageOutput();
+    if (!images) {
+        return logged(Error{"no image writer installed"});
+    }
+    auto gif = images->createGIF(gifPath, int(std::lround(info.naturalSize.width)),
+                                 int(std::lround(info.naturalSize.height)));
+    if (!gif) {
+        return logged(gif.error());
+    }
+    auto reader = (*movie)->makeFrameReader(media::FrameReaderOptions{});
+    if (!reader) {
+        return logged(reader.error());
+    }
+    FrameAtTime frames(std::move(*reader));
+    for (int64_t i = 0; i < count; ++i) {
+        auto frame = frames.at(gif_timing::sampleTime(i, fps));
+        if (!frame) {
+            return logged(frame.error());
+        }
+        Status added = (*gif)->addFrame(*(*frame)->image, gif_timing::delayCentiseconds(i, fps));
+        if (!added) {
+            return logged(added.error());
+        }
+        if (progress) {
+            progress(float(i + 1) / float(count));
+        }
+    }
+    Status finished = (*gif)->finish();
+    if (!finished) {
+        return logged(finished.error());
+    }
+    return Ok{};
+}
+
+}  // namespace pindle

@@ -1,0 +1,217 @@
+#include "editor/RCMovieOperations.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <optional>
+
+#include "platform/log.h"
+
+namespace pindle::movie_operations {
+namespace {
+
+constexpr const char* kTag = "movie-ops";
+constexpr double kPassSeconds = 10;
+
+Result<std::unique_ptr<media::MovieWriter>> makeWriter(const media::Movie& movie,
+                                                       const std::filesystem::path& output,
+                                                       int width, int height,
+                                                       media::EncodingQuality quality) {
+    auto movies = media::movieOutput();
+    if (!movies) {
+        return Error{"no movie writer installed"};
+    }
+    media::MovieWriterSettings settings;
+    settings.width = width;
+    settings.height = height;
+    settings.quality = quality;
+    settings.nominalFrameRate = movie.info().nominalFrameRate;
+    return movies->makeWriter(output, settings);
+}
+
+Error failed(const std::filesystem::path& output, const Error& error) {
+    PINDLE_LOG_ERROR(kTag, "%s: %s", output.c_str(), error.message.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(output, ignored);
+    return error;
+}
+
+// The end of the movie's last frame: the track duration, or the last frame's end when the
+// frames run past it.
+MediaTime endOfMovie(const media::Movie& movie, const std::vector<MediaTime>& times,
+                     MediaTime lastDuration) {
+    MediaTime end = movie.info().duration;
+    if (!times.empty() && lastDuration.isNumeric()) {
+        end = MediaTime::maximum(end, times.back() + lastDuration);
+    }
+    return end;
+}
+
+}  // namespace
+
+std::vector<TimeRange> reversalPasses(MediaTime duration) {
+    std::vector<TimeRange> passes;
+    if (!duration.isNumeric() || duration <= MediaTime::zero()) {
+        return passes;
+    }
+    auto count = int64_t(std::ceil(duration.seconds() / kPassSeconds));
+    for (int64_t i = count - 1; i >= 0; --i) {
+        MediaTime start = MediaTime::make(int64_t(kPassSeconds) * i, 1);
+        MediaTime end =
+            i == count - 1 ? duration : MediaTime::make(int64_t(kPassSeconds) * (i + 1), 1);
+        passes.push_back(TimeRange{start, end});
+    }
+    return passes;
+}
+
+Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
+                                                   const std::filesystem::path& output,
+                                                   media::EncodingQuality quality,
+                                                   size_t memoryBudget) {
+    const media::MovieInfo& info = movie.info();
+    if (!info.hasVideo()) {
+        return Error{movie.path().string() + " has no video to reverse"};
+    }
+    // 1. The presentation times of every frame, in order.
+    auto times = movie.presentationTimes();
+    if (!times) {
+        return failed(output, times.error());
+    }
+    if (times->empty()) {
+        return failed(output, Error{movie.path().string() + " has no video frames"});
+    }
+    auto writer = makeWriter(movie, output, int(info.naturalSize.width),
+                             int(info.naturalSize.height), quality);
+    if (!writer) {
+        return failed(output, writer.error());
+    }
+
+    // The movie's own frame grid: the first frame may not be at zero, and frames past the
+    // stated duration still belong to the last pass.
+    MediaTime duration =
+        MediaTime::maximum(info.duration, times->back() + MediaTime::make(1, 1000000));
+    std::vector<TimeRange> passes = reversalPasses(duration);
+    double frameBytes = info.naturalSize.width * info.naturalSize.height * 4;
+    double fps = info.nominalFrameRate > 0 ? info.nominalFrameRate : 60;
+    // A 10-second pass of a large movie would not fit in memory: it is read in pieces.
+    double pieceSeconds =
+        std::clamp(double(memoryBudget) / std::max(frameBytes * fps, 1.0), 0.1, kPassSeconds);
+    MediaTime piece = MediaTime::makeWithSeconds(pieceSeconds, 1000);
+
+    size_t appended = 0;
+    MediaTime lastSourceDuration = MediaTime::invalid();
+    for (const TimeRange& pass : passes) {
+        // Pieces of the pass from its end backwards.
+        MediaTime pieceEnd = pass.end;
+        while (pieceEnd > pass.start) {
+            MediaTime pieceStart = MediaTime::maximum(pass.start, pieceEnd - piece);
+            media::FrameReaderOptions options;
+            options.start = pieceStart;
+            options.end = pieceEnd;
+            auto reader = movie.makeFrameReader(options);
+            if (!reader) {
+                return failed(output, reader.error());
+            }
+            std::vector<media::Frame> frames;
+            while (true) {
+                auto next = (*reader)->nextFrame();
+                if (!next) {
+                    return failed(output, next.error());
+                }
+                if (!next->has_value()) {
+                    break;
+                }
+                media::Frame& frame = **next;
+                // The reader starts with the frame on screen at the start, which belongs to
+                // the piece before unless it starts exactly there.
+                if (frame.presentationTime < pieceStart || frame.presentationTime >= pieceEnd) {
+                    continue;
+                }
+                frames.push_back(std::move(frame));
+            }
+            if (appended == 0 && !frames.empty()) {
+                lastSourceDuration = frames.back().duration;
+            }
+            for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+                if (!it->image) {
+                    continue;
+                }
+                if (appended >= times->size()) {
+                    break;
+                }
+                Status added = (*writer)->appendFrame(*it->image, (*times)[appended]);
+                if (!added) {
+                    return failed(output, added.error());
+                }
+                ++appended;
+            }
+            pieceEnd = pieceStart;
+        }
+    }
+    if (appended == 0) {
+        return failed(output, Error{"no frame of " + movie.path().string() + " could be read"});
+    }
+    Status finished = (*writer)->finish(endOfMovie(movie, *times, lastSourceDuration));
+    if (!finished) {
+        return failed(output, finished.error());
+    }
+    return media::openMovie(output);
+}
+
+Result<media::MoviePtr> resizedAssetWithOutputURL(const media::Movie& movie,
+                                                  const std::filesystem::path& output, Size size,
+                                                  media::EncodingQuality quality) {
+    if (!movie.info().hasVideo()) {
+        return Error{movie.path().string() + " has no video to resize"};
+    }
+    int width = int(std::lround(size.width));
+    int height = int(std::lround(size.height));
+    if (width <= 0 || height <= 0) {
+        return Error{"cannot resize a movie to " + std::to_string(width) + "x" +
+                     std::to_string(height) + " pixels"};
+    }
+    auto writer = makeWriter(movie, output, width, height, quality);
+    if (!writer) {
+        return failed(output, writer.error());
+    }
+    media::FrameReaderOptions options;
+    options.width = width;
+    options.height = height;
+    auto reader = movie.makeFrameReader(options);
+    if (!reader) {
+        return failed(output, reader.error());
+    }
+    size_t appended = 0;
+    MediaTime end = movie.info().duration;
+    while (true) {
+        auto next = (*reader)->nextFrame();
+        if (!next) {
+            return failed(output, next.error());
+        }
+        if (!next->has_value()) {
+            break;
+        }
+        const media::Frame& frame = **next;
+        if (!frame.image) {
+            continue;
+        }
+        Status added = (*writer)->appendFrame(*frame.image, frame.presentationTime);
+        if (!added) {
+            return failed(output, added.error());
+        }
+        if (frame.duration.isNumeric()) {
+            end = MediaTime::maximum(end, frame.presentationTime + frame.duration);
+        }
+        ++appended;
+    }
+    if (appended == 0) {
+        return failed(output, Error{"no frame of " + movie.path().string() + " could be read"});
+    }
+    Status finished = (*writer)->finish(end);
+    if (!finished) {
+        return failed(output, finished.error());
+    }
+    return media::openMovie(output);
+}
+
+}  // namespace pindle::movie_operations

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "platform/geometry.h"
+#include "platform/media.h"
+#include "platform/movie_output.h"
+#include "platform/result.h"
+
+// Re-encoded copies of a movie's first video track for the export pipeline: time-reversed,
+// and at another pixel size. Both keep the source's presentation times, so a copy has the
+// duration and frame timing of its source. Audio is never copied.
+//
+// Both run on the calling thread until the file is complete and report the opened copy or
+// the reason there is none; a failed copy leaves no file behind.
+namespace pindle::movie_operations {
+
+struct TimeRange {
+    MediaTime start;
+    MediaTime end;
+    friend bool operator==(const TimeRange&, const TimeRange&) = default;
+};
+
+// The 10-second passes of a reversal, last first: for 25 s, [20, 25), [10, 20), [0, 10).
+std::vector<TimeRange> reversalPasses(MediaTime duration);
+
+// The frames of movie in reverse order, each given the time of the frame at the same place
+// counted from the start: the copy's first frame is the source's last, shown at the source's
+// first frame time. Reads one pass at a time, and within a pass no more decoded frames than
+// fit memoryBudget bytes (read in pieces from the end of the pass backwards).
+constexpr size_t kReversalMemoryBudget = size_t(256) * 1024 * 1024;
+Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
+                                                   const std::filesystem::path& output,
+                                                   media::EncodingQuality quality,
+                                                   size_t memoryBudget = kReversalMemoryBudget);
+
+// Every frame of movie scaled to size (rounded to whole pixels) at its own time.
+Result<media::MoviePtr> resizedAssetWithOutputURL(const media::Movie& movie,
+                                                  const std::filesystem::path& output, Size size,
+                                                  media::EncodingQuality quality);
+
+}  // namespace pindle::movie_operations

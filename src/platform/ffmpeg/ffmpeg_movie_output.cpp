@@ -1,0 +1,496 @@
+#include "platform/ffmpeg/ffmpeg_movie_output.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "platform/log.h"
+
+namespace pindle::ffmpeg {
+namespace {
+
+constexpr const char* kTag = "movie-writer";
+// Presentation times are kept at this resolution (a multiple of every usual frame rate's
+// frame length: 24, 25, 30, 50, 60 per second and their NTSC variants in 1/1001 steps).
+constexpr AVRational kTimeBase{1, 90000};
+
+std::string avError(int status) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(status, text, sizeof text);
+    return text;
+}
+
+struct FormatOutputDeleter {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE)) {
+            avio_closep(&context->pb);
+        }
+        avformat_free_context(context);
+    }
+};
+struct FormatInputDeleter {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScaleDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+using OutputPtr = std::unique_ptr<AVFormatContext, FormatOutputDeleter>;
+using InputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScalePtr = std::unique_ptr<SwsContext, ScaleDeleter>;
+
+int64_t toUnits(MediaTime time, AVRational base) {
+    return av_rescale_rnd(time.value, base.den, int64_t(time.timescale) * base.num,
+                          AV_ROUND_NEAR_INF);
+}
+
+Result<InputPtr> openInput(const std::filesystem::path& file) {
+    AVFormatContext* raw = nullptr;
+    int status = avformat_open_input(&raw, file.c_str(), nullptr, nullptr);
+    if (status < 0) {
+        return Error{"cannot open " + file.string() + ": " + avError(status)};
+    }
+    InputPtr input(raw);
+    if ((status = avformat_find_stream_info(input.get(), nullptr)) < 0) {
+        return Error{"cannot read " + file.string() + ": " + avError(status)};
+    }
+    return input;
+}
+
+Result<OutputPtr> openOutput(const std::filesystem::path& file) {
+    AVFormatContext* raw = nullptr;
+    int status = avformat_alloc_output_context2(&raw, nullptr, "mp4", file.c_str());
+    if (status < 0 || raw == nullptr) {
+        return Error{"cannot make an MP4 muxer: " + avError(status)};
+    }
+    OutputPtr output(raw);
+    if ((status = avio_open(&output->pb, file.c_str(), AVIO_FLAG_WRITE)) < 0) {
+        return Error{"cannot create " + file.string() + ": " + avError(status)};
+    }
+    return output;
+}
+
+// Adds a stream copying an input stream's codec and returns it.
+AVStream* addCopiedStream(AVFormatContext* output, const AVStream* source) {
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    if (stream == nullptr || avcodec_parameters_copy(stream->codecpar, source->codecpar) < 0) {
+        return nullptr;
+    }
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = source->time_base;
+    return stream;
+}
+
+// Copies the packets of [start, start + duration) of the input's first audio stream to the
+// output's stream, moved to start at zero.
+Status copyAudioRange(AVFormatContext* input, int audioIndex, AVFormatContext* output,
+                      AVStream* outStream, MediaTime start, MediaTime duration) {
+    AVStream* inStream = input->streams[audioIndex];
+    int64_t startUnits = toUnits(start, inStream->time_base);
+    int64_t endUnits =
+        duration.isNumeric() ? toUnits(start + duration, inStream->time_base) : INT64_MAX;
+    av_seek_frame(input, audioIndex, startUnits, AVSEEK_FLAG_BACKWARD);
+    PacketPtr packet(av_packet_alloc());
+    while (av_read_frame(input, packet.get()) >= 0) {
+        if (packet->stream_index != audioIndex || packet->pts == AV_NOPTS_VALUE ||
+            packet->pts < startUnits) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        if (packet->pts >= endUnits) {
+            av_packet_unref(packet.get());
+            break;
+        }
+        packet->pts -= startUnits;
+        packet->dts = packet->pts;
+        av_packet_rescale_ts(packet.get(), inStream->time_base, outStream->time_base);
+        packet->stream_index = outStream->index;
+        packet->pos = -1;
+        int status = av_interleaved_write_frame(output, packet.get());
+        if (status < 0) {
+            return Error{"cannot write audio: " + avError(status)};
+        }
+    }
+    return Ok{};
+}
+
+class FfmpegMovieWriter final : public media::MovieWriter {
+public:
+    FfmpegMovieWriter(std::filesystem::path file, media::MovieWriterSettings settings)
+        : file_(std::move(file)), settings_(std::move(settings)) {}
+
+    ~FfmpegMovieWriter() override {
+        if (!finished_) {
+            encoder_.reset();
+            output_.reset();
+            std::error_code ignored;
+            std::filesystem::remove(file_, ignored);
+        }
+    }
+
+    Status open() {
+        if (settings_.width <= 0 || settings_.height <= 0) {
+            return Error{"a movie cannot be " + std::to_string(settings_.width) + "x" +
+                         std::to_string(settings_.height) + " pixels"};
+        }
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (codec == nullptr) {
+            return Error{"the H.264 encoder libx264 is not available"};
+        }
+        auto output = openOutput(file_);
+        if (!output) {
+            return output.error();
+        }
+        output_ = std::move(output.value());
+
+        bool intermediate = settings_.quality == media::EncodingQuality::Intermediate;
+        // H.264 4:2:0 needs even sides; odd ones are rounded up and the picture stretched
+        // by that one pixel.
+        width_ = intermediate ? settings_.width : (settings_.width + 1) & ~1;
+        height_ = intermediate ? settings_.height : (settings_.height + 1) & ~1;
+        encoder_.reset(avcodec_alloc_context3(codec));
+        encoder_->width = width_;
+        encoder_->height = height_;
+        encoder_->pix_fmt = intermediate ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+        encoder_->time_base = kTimeBase;
+        if (settings_.nominalFrameRate > 0) {
+            encoder_->framerate = av_d2q(settings_.nominalFrameRate, 100000);
+        }
+        encoder_->colorspace = AVCOL_SPC_SMPTE170M;
+        encoder_->color_range = AVCOL_RANGE_MPEG;
+        encoder_->max_b_frames = 0;
+        encoder_->gop_size = intermediate ? 1 : 60;
+        encoder_->thread_count = 0;
+        if (output_->oformat->flags & AVFMT_GLOBALHEADER) {
+            encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "preset", intermediate ? "ultrafast" : "veryfast", 0);
+        av_dict_set(&options, "crf", intermediate ? "4" : "18", 0);
+        int status = avcodec_open2(encoder_.get(), codec, &options);
+        av_dict_free(&options);
+        if (status < 0) {
+            return Error{"cannot start the H.264 encoder: " + avError(status)};
+        }
+        stream_ = avformat_new_stream(output_.get(), nullptr);
+        avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+        stream_->time_base = kTimeBase;
+        if (settings_.nominalFrameRate > 0) {
+            stream_->avg_frame_rate = encoder_->framerate;
+        }
+
+        InputPtr audioInput;
+        AVStream* audioStream = nullptr;
+        int audioIndex = -1;
+        if (settings_.audio) {
+            auto input = openInput(settings_.audio->source);
+            if (input) {
+                audioIndex =
+                    av_find_best_stream(input->get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+                if (audioIndex >= 0) {
+                    audioInput = std::move(input.value());
+                    audioStream = addCopiedStream(output_.get(), audioInput->streams[audioIndex]);
+                }
+            }
+        }
+        if ((status = avformat_write_header(output_.get(), nullptr)) < 0) {
+            return Error{"cannot write the movie header: " + avError(status)};
+        }
+        // Audio goes first: the muxer holds it until the video catches up, which costs
+        // little since audio is small.
+        if (audioStream != nullptr) {
+            Status copied = copyAudioRange(audioInput.get(), audioIndex, output_.get(), audioStream,
+                                           settings_.audio->start, settings_.audio->duration);
+            if (!copied) {
+                return copied;
+            }
+        }
+        frame_.reset(av_frame_alloc());
+        frame_->format = encoder_->pix_fmt;
+        frame_->width = width_;
+        frame_->height = height_;
+        if ((status = av_frame_get_buffer(frame_.get(), 0)) < 0) {
+            return Error{"out of memory for a video frame"};
+        }
+        packet_.reset(av_packet_alloc());
+        pending_.reset(av_packet_alloc());
+        return Ok{};
+    }
+
+    Status appendFrame(const Image& image, MediaTime presentationTime) override {
+        if (finished_) {
+            return Error{"the movie is already finished"};
+        }
+        if (image.isEmpty() || !presentationTime.isNumeric()) {
+            return Error{"no picture or no time for a movie frame"};
+        }
+        int64_t pts = toUnits(presentationTime, kTimeBase);
+        if (framesIn_ > 0 && pts <= lastPts_) {
+            return Error{"movie frames out of order at " + presentationTime.description()};
+        }
+        scaler_.reset(sws_getCachedContext(
+            scaler_.release(), image.width, image.height, AV_PIX_FMT_RGBA, width_, height_,
+            AVPixelFormat(encoder_->pix_fmt), SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!scaler_) {
+            return Error{"cannot convert a picture for the H.264 encoder"};
+        }
+        int status = av_frame_make_writable(frame_.get());
+        if (status < 0) {
+            return Error{"out of memory for a video frame"};
+        }
+        const uint8_t* src[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
+        int srcStride[4] = {image.stride, 0, 0, 0};
+        sws_scale(scaler_.get(), src, srcStride, 0, image.height, frame_->data, frame_->linesize);
+        frame_->pts = pts;
+        lastPts_ = pts;
+        ++framesIn_;
+        if ((status = avcodec_send_frame(encoder_.get(), frame_.get())) < 0) {
+            return Error{"the H.264 encoder refused a frame: " + avError(status)};
+        }
+        return drainEncoder();
+    }
+
+    Status finish(MediaTime endTime) override {
+        if (finished_) {
+            return Error{"the movie is already finished"};
+        }
+        if (framesIn_ == 0) {
+            return Error{"the movie has no frames"};
+        }
+        avcodec_send_frame(encoder_.get(), nullptr);
+        if (Status drained = drainEncoder(); !drained) {
+            return drained;
+        }
+        if (hasPending_) {
+            int64_t end = endTime.isNumeric() ? toUnits(endTime, kTimeBase) : -1;
+            int64_t duration = end > pending_->pts ? end - pending_->pts : lastDuration_;
+            if (Status written = writePending(duration > 0 ? duration : 1); !written) {
+                return written;
+            }
+        }
+        int status = av_write_trailer(output_.get());
+        if (status < 0) {
+            return Error{"cannot finish " + file_.string() + ": " + avError(status)};
+        }
+        output_.reset();
+        finished_ = true;
+        return Ok{};
+    }
+
+private:
+    // Takes the encoded packets; each is written once the next one tells its duration.
+    Status drainEncoder() {
+        int status;
+        while ((status = avcodec_receive_packet(encoder_.get(), packet_.get())) == 0) {
+            if (hasPending_) {
+                int64_t duration = packet_->pts - pending_->pts;
+                lastDuration_ = duration;
+                if (Status written = writePending(duration); !written) {
+                    return written;
+                }
+            }
+            av_packet_move_ref(pending_.get(), packet_.get());
+            hasPending_ = true;
+        }
+        if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
+            return Error{"the H.264 encoder failed: " + avError(status)};
+        }
+        return Ok{};
+    }
+
+    Status writePending(int64_t duration) {
+        pending_->duration = duration;
+        pending_->dts = pending_->pts;
+        pending_->stream_index = stream_->index;
+        av_packet_rescale_ts(pending_.get(), kTimeBase, stream_->time_base);
+        int status = av_interleaved_write_frame(output_.get(), pending_.get());
+        hasPending_ = false;
+        if (status < 0) {
+            PINDLE_LOG_ERROR(kTag, "av_interleaved_write_frame failed %d", status);
+            return Error{"cannot write " + file_.string() + ": " + avError(status)};
+        }
+        return Ok{};
+    }
+
+    std::filesystem::path file_;
+    media::MovieWriterSettings settings_;
+    int width_ = 0;
+    int height_ = 0;
+    OutputPtr output_;
+    CodecPtr encoder_;
+    AVStream* stream_ = nullptr;
+    FramePtr frame_;
+    PacketPtr packet_;
+    PacketPtr pending_;
+    bool hasPending_ = false;
+    ScalePtr scaler_;
+    int64_t framesIn_ = 0;
+    int64_t lastPts_ = 0;
+    int64_t lastDuration_ = 1;
+    bool finished_ = false;
+};
+
+class FfmpegMovieOutput final : public media::MovieOutput {
+public:
+    Result<std::unique_ptr<media::MovieWriter>> makeWriter(
+        const std::filesystem::path& file, const media::MovieWriterSettings& settings) override {
+        auto writer = std::make_unique<FfmpegMovieWriter>(file, settings);
+        if (Status opened = writer->open(); !opened) {
+            PINDLE_LOG_ERROR(kTag, "%s", opened.error().message.c_str());
+            return opened.error();
+        }
+        return std::unique_ptr<media::MovieWriter>(std::move(writer));
+    }
+
+    Status copySegments(const std::filesystem::path& source,
+                        const std::vector<media::SegmentCopy>& segments, bool withAudio,
+                        const std::filesystem::path& file) override {
+        Status copied = copy(source, segments, withAudio, file);
+        if (!copied) {
+            std::error_code ignored;
+            std::filesystem::remove(file, ignored);
+        }
+        return copied;
+    }
+
+private:
+    Status copy(const std::filesystem::path& source,
+                const std::vector<media::SegmentCopy>& segments, bool withAudio,
+                const std::filesystem::path& file) {
+        auto input = openInput(source);
+        if (!input) {
+            return input.error();
+        }
+        AVFormatContext* in = input->get();
+        int videoIndex = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (videoIndex < 0) {
+            return Error{source.string() + " has no video"};
+        }
+        AVStream* inVideo = in->streams[videoIndex];
+        auto output = openOutput(file);
+        if (!output) {
+            return output.error();
+        }
+        AVFormatContext* out = output->get();
+        AVStream* outVideo = addCopiedStream(out, inVideo);
+        int audioIndex =
+            withAudio ? av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) : -1;
+        AVStream* outAudio =
+            audioIndex >= 0 ? addCopiedStream(out, in->streams[audioIndex]) : nullptr;
+        if (outVideo == nullptr || (audioIndex >= 0 && outAudio == nullptr)) {
+            return Error{"cannot set up the copied streams"};
+        }
+        outVideo->avg_frame_rate = inVideo->avg_frame_rate;
+        int status = avformat_write_header(out, nullptr);
+        if (status < 0) {
+            return Error{"cannot write the movie header: " + avError(status)};
+        }
+        if (outAudio != nullptr && !segments.empty()) {
+            auto audioInput = openInput(source);
+            if (!audioInput) {
+                return audioInput.error();
+            }
+            Status audio = copyAudioRange(audioInput->get(), audioIndex, out, outAudio,
+                                          segments.front().start, segments.front().duration);
+            if (!audio) {
+                return audio;
+            }
+        }
+        AVRational base = inVideo->time_base;
+        PacketPtr packet(av_packet_alloc());
+        PacketPtr pending(av_packet_alloc());
+        for (const media::SegmentCopy& segment : segments) {
+            int64_t start = toUnits(segment.start, base);
+            int64_t end = segment.duration.isNumeric()
+                              ? toUnits(segment.start + segment.duration, base)
+                              : INT64_MAX;
+            int64_t at = toUnits(segment.at, base);
+            // Seek to the key frame at or before the start, then keep the packets whose
+            // display interval meets the range: the frame on screen at the start first.
+            av_seek_frame(in, videoIndex, start, AVSEEK_FLAG_BACKWARD);
+            bool havePending = false;
+            bool first = true;
+            auto writePending = [&](int64_t nextPts) -> Status {
+                pending->duration = nextPts - pending->pts;
+                pending->dts = pending->pts;
+                pending->stream_index = outVideo->index;
+                pending->pos = -1;
+                av_packet_rescale_ts(pending.get(), base, outVideo->time_base);
+                int written = av_interleaved_write_frame(out, pending.get());
+                if (written < 0) {
+                    return Error{"cannot write " + file.string() + ": " + avError(written)};
+                }
+                return Ok{};
+            };
+            while (av_read_frame(in, packet.get()) >= 0) {
+                if (packet->stream_index != videoIndex || packet->pts == AV_NOPTS_VALUE) {
+                    av_packet_unref(packet.get());
+                    continue;
+                }
+                int64_t pts = packet->pts;
+                int64_t packetEnd = pts + std::max<int64_t>(packet->duration, 1);
+                if (pts >= end) {
+                    av_packet_unref(packet.get());
+                    break;
+                }
+                if (packetEnd <= start) {
+                    av_packet_unref(packet.get());
+                    continue;
+                }
+                if (first && !(packet->flags & AV_PKT_FLAG_KEY)) {
+                    return Error{"the range does not start on a key frame"};
+                }
+                first = false;
+                int64_t outPts = std::max<int64_t>(pts - start, 0) + at;
+                if (havePending) {
+                    if (Status written = writePending(outPts); !written) {
+                        return written;
+                    }
+                }
+                av_packet_move_ref(pending.get(), packet.get());
+                pending->pts = outPts;
+                havePending = true;
+            }
+            if (havePending) {
+                int64_t segmentEnd = end == INT64_MAX
+                                         ? pending->pts + std::max<int64_t>(pending->duration, 1)
+                                         : end - start + at;
+                if (Status written = writePending(std::max(segmentEnd, pending->pts + 1));
+                    !written) {
+                    return written;
+                }
+            }
+        }
+        if ((status = av_write_trailer(out)) < 0) {
+            return Error{"cannot finish " + file.string() + ": " + avError(status)};
+        }
+        return Ok{};
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<media::MovieOutput> makeMovieOutput() {
+    return std::make_shared<FfmpegMovieOutput>();
+}
+
+}  // namespace pindle::ffmpeg

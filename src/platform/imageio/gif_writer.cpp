@@ -1,0 +1,320 @@
+#include <gif_lib.h>
+#include <libimagequant.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/imageio/imageio_internal.h"
+#include "platform/log.h"
+
+namespace pindle::imageio {
+namespace {
+
+constexpr const char* kTag = "gif";
+
+// A pixel whose colour moved by at most this much on every channel since it was last
+// written counts as unchanged and is left to show through. It absorbs the noise of a lossy
+// intermediate movie without letting slow fades creep, because the comparison is with the
+// colour last written, not with the previous frame.
+constexpr int kUnchangedTolerance = 3;
+
+// libimagequant: speed 1 (best) .. 10 (fastest). 4 is its default balance; screen content
+// profits little from slower settings.
+constexpr int kQuantiserSpeed = 5;
+constexpr float kDitheringLevel = 1.0f;
+
+struct LiqAttrDeleter {
+    void operator()(liq_attr* attr) const { liq_attr_destroy(attr); }
+};
+struct LiqImageDeleter {
+    void operator()(liq_image* image) const { liq_image_destroy(image); }
+};
+struct LiqResultDeleter {
+    void operator()(liq_result* result) const { liq_result_destroy(result); }
+};
+struct ColorMapDeleter {
+    void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
+};
+using ColorMapPtr = std::unique_ptr<ColorMapObject, ColorMapDeleter>;
+
+// The smallest GIF colour table (a power of two, at least 2 entries) for count colours.
+int colorTableSize(int count) {
+    int size = 2;
+    while (size < count) {
+        size *= 2;
+    }
+    return size;
+}
+
+struct ChangedArea {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool isEmpty() const { return width <= 0 || height <= 0; }
+};
+
+class GiflibGifWriter final : public GifWriter {
+public:
+    GiflibGifWriter(std::filesystem::path file, GifFileType* gif, int width, int height)
+        : file_(std::move(file)),
+          gif_(gif),
+          width_(width),
+          height_(height),
+          lastWritten_(size_t(width) * height * 3, 0),
+          attr_(liq_attr_create()) {
+        liq_set_speed(attr_.get(), kQuantiserSpeed);
+    }
+
+    ~GiflibGifWriter() override {
+        if (gif_ != nullptr) {
+            int error = 0;
+            EGifCloseFile(gif_, &error);
+            std::error_code ignored;
+            std::filesystem::remove(file_, ignored);
+        }
+    }
+
+    int frameCount() const override { return frames_; }
+
+    Status addFrame(const Image& frame, int delayCentiseconds) override {
+        if (gif_ == nullptr) {
+            return Error{"the GIF is already finished"};
+        }
+        if (frame.width != width_ || frame.height != height_) {
+            return Error{"frame of " + std::to_string(frame.width) + "x" +
+                         std::to_string(frame.height) + " added to a GIF of " +
+                         std::to_string(width_) + "x" + std::to_string(height_)};
+        }
+        int delay = std::clamp(delayCentiseconds, 1, 0xffff);
+        ChangedArea area = frames_ == 0 ? ChangedArea{0, 0, width_, height_} : changedArea(frame);
+        Status written =
+            area.isEmpty() ? writeUnchangedFrame(delay) : writeArea(frame, area, delay);
+        if (!written) {
+            return written;
+        }
+        ++frames_;
+        return Ok{};
+    }
+
+    Status finish() override {
+        if (gif_ == nullptr) {
+            return Error{"the GIF is already finished"};
+        }
+        if (frames_ == 0) {
+            int error = 0;
+            EGifCloseFile(gif_, &error);
+            gif_ = nullptr;
+            std::error_code ignored;
+            std::filesystem::remove(file_, ignored);
+            return Error{"the GIF has no frames"};
+        }
+        int error = 0;
+        int closed = EGifCloseFile(gif_, &error);
+        gif_ = nullptr;
+        if (closed != GIF_OK) {
+            std::error_code ignored;
+            std::filesystem::remove(file_, ignored);
+            return Error{std::string("cannot finish the GIF: ") + GifErrorString(error)};
+        }
+        return Ok{};
+    }
+
+    Status writeLoopExtension() {
+        static const unsigned char kLoopForever[3] = {1, 0, 0};
+        if (EGifPutExtensionLeader(gif_, APPLICATION_EXT_FUNC_CODE) != GIF_OK ||
+            EGifPutExtensionBlock(gif_, 11, "NETSCAPE2.0") != GIF_OK ||
+            EGifPutExtensionBlock(gif_, 3, kLoopForever) != GIF_OK ||
+            EGifPutExtensionTrailer(gif_) != GIF_OK) {
+            return giflibError("cannot write the loop extension");
+        }
+        return Ok{};
+    }
+
+private:
+    Error giflibError(const char* what) const {
+        return Error{std::string(what) + ": " + GifErrorString(gif_->Error)};
+    }
+
+    // The bounding box of the pixels that differ from what the GIF shows now.
+    ChangedArea changedArea(const Image& frame) const {
+        int minX = width_, minY = height_, maxX = -1, maxY = -1;
+        for (int y = 0; y < height_; ++y) {
+            const uint8_t* src = frame.row(y);
+            const uint8_t* shown = lastWritten_.data() + size_t(y) * width_ * 3;
+            int rowMin = -1, rowMax = -1;
+            for (int x = 0; x < width_; ++x, src += 4, shown += 3) {
+                if (differs(src, shown)) {
+                    if (rowMin < 0) {
+                        rowMin = x;
+                    }
+                    rowMax = x;
+                }
+            }
+            if (rowMin >= 0) {
+                minX = std::min(minX, rowMin);
+                maxX = std::max(maxX, rowMax);
+                minY = std::min(minY, y);
+                maxY = y;
+            }
+        }
+        if (maxX < 0) {
+            return {};
+        }
+        return ChangedArea{minX, minY, maxX - minX + 1, maxY - minY + 1};
+    }
+
+    static bool differs(const uint8_t* rgba, const uint8_t* rgb) {
+        return std::abs(int(rgba[0]) - int(rgb[0])) > kUnchangedTolerance ||
+               std::abs(int(rgba[1]) - int(rgb[1])) > kUnchangedTolerance ||
+               std::abs(int(rgba[2]) - int(rgb[2])) > kUnchangedTolerance;
+    }
+
+    Status writeControlBlock(int delay, int transparentIndex) {
+        GraphicsControlBlock control{};
+        control.DisposalMode = DISPOSE_DO_NOT;
+        control.UserInputFlag = false;
+        control.DelayTime = delay;
+        control.TransparentColor = transparentIndex;
+        GifByteType bytes[4];
+        size_t length = EGifGCBToExtension(&control, bytes);
+        if (EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, int(length), bytes) != GIF_OK) {
+            return giflibError("cannot write a frame's timing");
+        }
+        return Ok{};
+    }
+
+    // A frame identical to the one shown: one transparent pixel keeps the frame (and its
+    // time) in the animation at almost no cost.
+    Status writeUnchangedFrame(int delay) {
+        GifColorType colors[2] = {{0, 0, 0}, {0, 0, 0}};
+        ColorMapPtr map(GifMakeMapObject(2, colors));
+        if (!writeControlBlock(delay, 0)) {
+            return giflibError("cannot write a frame");
+        }
+        GifPixelType pixel = 0;
+        if (EGifPutImageDesc(gif_, 0, 0, 1, 1, false, map.get()) != GIF_OK ||
+            EGifPutLine(gif_, &pixel, 1) != GIF_OK) {
+            return giflibError("cannot write a frame");
+        }
+        return Ok{};
+    }
+
+    Status writeArea(const Image& frame, const ChangedArea& area, int delay) {
+        // The area as RGBA with the unchanged pixels fully transparent, so that the palette
+        // is spent on what changed and the unchanged ones get the transparent index.
+        std::vector<uint8_t> rgba(size_t(area.width) * area.height * 4);
+        bool anyUnchanged = false;
+        for (int y = 0; y < area.height; ++y) {
+            const uint8_t* src = frame.row(area.top + y) + size_t(area.left) * 4;
+            const uint8_t* shown =
+                lastWritten_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
+            uint8_t* out = rgba.data() + size_t(y) * area.width * 4;
+            for (int x = 0; x < area.width; ++x, src += 4, shown += 3, out += 4) {
+                if (frames_ == 0 || differs(src, shown)) {
+                    out[0] = src[0];
+                    out[1] = src[1];
+                    out[2] = src[2];
+                    out[3] = 255;
+                } else {
+                    anyUnchanged = true;
+                }
+            }
+        }
+
+        std::unique_ptr<liq_image, LiqImageDeleter> image(
+            liq_image_create_rgba(attr_.get(), rgba.data(), area.width, area.height, 0));
+        liq_result* rawResult = nullptr;
+        if (!image || liq_image_quantize(image.get(), attr_.get(), &rawResult) != LIQ_OK) {
+            return Error{"cannot choose the colours of a GIF frame"};
+        }
+        std::unique_ptr<liq_result, LiqResultDeleter> result(rawResult);
+        liq_set_dithering_level(result.get(), kDitheringLevel);
+        std::vector<uint8_t> indices(size_t(area.width) * area.height);
+        if (liq_write_remapped_image(result.get(), image.get(), indices.data(), indices.size()) !=
+            LIQ_OK) {
+            return Error{"cannot map a GIF frame to its colours"};
+        }
+        const liq_palette* palette = liq_get_palette(result.get());
+        int transparentIndex = NO_TRANSPARENT_COLOR;
+        std::vector<GifColorType> colors(colorTableSize(int(palette->count)),
+                                         GifColorType{0, 0, 0});
+        for (unsigned i = 0; i < palette->count; ++i) {
+            colors[i] =
+                GifColorType{palette->entries[i].r, palette->entries[i].g, palette->entries[i].b};
+            if (anyUnchanged && palette->entries[i].a == 0) {
+                transparentIndex = int(i);
+            }
+        }
+        ColorMapPtr map(GifMakeMapObject(int(colors.size()), colors.data()));
+        if (!map) {
+            return Error{"out of memory for a GIF colour table"};
+        }
+
+        if (Status control = writeControlBlock(delay, transparentIndex); !control) {
+            return control;
+        }
+        if (EGifPutImageDesc(gif_, area.left, area.top, area.width, area.height, false,
+                             map.get()) != GIF_OK) {
+            return giflibError("cannot write a frame");
+        }
+        for (int y = 0; y < area.height; ++y) {
+            uint8_t* line = indices.data() + size_t(y) * area.width;
+            if (EGifPutLine(gif_, line, area.width) != GIF_OK) {
+                return giflibError("cannot write a frame");
+            }
+            // Remember the source colour of every pixel written, for the next comparison.
+            const uint8_t* src = frame.row(area.top + y) + size_t(area.left) * 4;
+            uint8_t* shown = lastWritten_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
+            for (int x = 0; x < area.width; ++x, src += 4, shown += 3) {
+                if (int(line[x]) != transparentIndex) {
+                    shown[0] = src[0];
+                    shown[1] = src[1];
+                    shown[2] = src[2];
+                }
+            }
+        }
+        return Ok{};
+    }
+
+    std::filesystem::path file_;
+    GifFileType* gif_;  // null once finished
+    int width_;
+    int height_;
+    int frames_ = 0;
+    // Source colour (RGB) of each pixel at the frame that last wrote it.
+    std::vector<uint8_t> lastWritten_;
+    std::unique_ptr<liq_attr, LiqAttrDeleter> attr_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<GifWriter>> createGifWriter(const std::filesystem::path& file, int width,
+                                                   int height) {
+    if (width <= 0 || height <= 0 || width > 0xffff || height > 0xffff) {
+        return Error{"a GIF cannot be " + std::to_string(width) + "x" + std::to_string(height) +
+                     " pixels"};
+    }
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(file.c_str(), false, &error);
+    if (gif == nullptr) {
+        PINDLE_LOG_ERROR(kTag, "cannot create %s: %s", file.c_str(), GifErrorString(error));
+        return Error{"cannot create " + file.string() + ": " + GifErrorString(error)};
+    }
+    auto writer = std::make_unique<GiflibGifWriter>(file, gif, width, height);
+    EGifSetGifVersion(gif, true);
+    if (EGifPutScreenDesc(gif, width, height, 8, 0, nullptr) != GIF_OK) {
+        return Error{std::string("cannot write the GIF header: ") + GifErrorString(gif->Error)};
+    }
+    if (Status loop = writer->writeLoopExtension(); !loop) {
+        return loop.error();
+    }
+    return std::unique_ptr<GifWriter>(std::move(writer));
+}
+
+}  // namespace pindle::imageio

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/image.h"
+#include "platform/media_time.h"
+#include "platform/result.h"
+
+// Writing MPEG-4 movies with H.264 video: frame by frame from pictures, or by copying
+// ranges of an existing movie's encoded frames unchanged.
+namespace pindle::media {
+
+enum class EncodingQuality {
+    // For files the user keeps: 4:2:0 colour, visually lossless, key frames now and then.
+    Delivery,
+    // For movies that are read again by the program (a later export stage): 4:4:4 colour,
+    // near-lossless, every frame a key frame so that any range can be copied or read
+    // backwards cheaply.
+    Intermediate,
+};
+
+// A range of a movie's first audio track, copied unchanged to the start of the output.
+struct AudioRange {
+    std::filesystem::path source;
+    MediaTime start = MediaTime::zero();
+    MediaTime duration = MediaTime::invalid();  // invalid: to the end
+};
+
+struct MovieWriterSettings {
+    int width = 0;
+    int height = 0;
+    EncodingQuality quality = EncodingQuality::Delivery;
+    // Frames per second the file declares; 0 derives it from the frame times.
+    float nominalFrameRate = 0;
+    std::optional<AudioRange> audio;
+};
+
+// One movie being written. Frames must come in increasing presentation order.
+class MovieWriter {
+public:
+    virtual ~MovieWriter() = default;
+    // Encodes image (scaled to the writer's size when it differs) shown from time on.
+    virtual Status appendFrame(const Image& image, MediaTime presentationTime) = 0;
+    // Writes the rest of the file. The last frame lasts until endTime (invalid: as long as
+    // the frame before it). A movie without frames is an error and leaves no file; so does
+    // a writer destroyed without finish().
+    virtual Status finish(MediaTime endTime) = 0;
+};
+
+// A piece of a movie's video copied into another movie: the frames shown during
+// [start, start + duration) of the source, placed at `at` on the output's timeline.
+struct SegmentCopy {
+    MediaTime start = MediaTime::zero();
+    MediaTime duration = MediaTime::invalid();
+    MediaTime at = MediaTime::zero();
+};
+
+class MovieOutput {
+public:
+    virtual ~MovieOutput() = default;
+
+    virtual Result<std::unique_ptr<MovieWriter>> makeWriter(
+        const std::filesystem::path& file, const MovieWriterSettings& settings) = 0;
+
+    // Copies the encoded frames of the segments of source's first video track (and, with
+    // withAudio, the first segment's range of its first audio track) into file without
+    // decoding them. Fails when a segment does not start on a key frame's picture, since
+    // such a copy would show wrong pictures; callers then re-encode.
+    virtual Status copySegments(const std::filesystem::path& source,
+                                const std::vector<SegmentCopy>& segments, bool withAudio,
+                                const std::filesystem::path& file) = 0;
+};
+
+// The process's implementation, installed by the composition root (and backend tests).
+// Without one, movieOutput() returns null.
+void setMovieOutput(std::shared_ptr<MovieOutput> output);
+std::shared_ptr<MovieOutput> movieOutput();
+
+}  // namespace pindle::media

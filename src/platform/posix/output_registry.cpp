@@ -1,0 +1,34 @@
+#include <memory>
+#include <mutex>
+
+#include "platform/image_output.h"
+#include "platform/movie_output.h"
+
+namespace pindle {
+namespace {
+std::mutex registryMutex;  // guards the two installed implementations
+std::shared_ptr<ImageOutput> installedImageOutput;
+std::shared_ptr<media::MovieOutput> installedMovieOutput;
+}  // namespace
+
+void setImageOutput(std::shared_ptr<ImageOutput> output) {
+    std::lock_guard lock(registryMutex);
+    installedImageOutput = std::move(output);
+}
+
+std::shared_ptr<ImageOutput> imageOutput() {
+    std::lock_guard lock(registryMutex);
+    return installedImageOutput;
+}
+
+void media::setMovieOutput(std::shared_ptr<MovieOutput> output) {
+    std::lock_guard lock(registryMutex);
+    installedMovieOutput = std::move(output);
+}
+
+std::shared_ptr<media::MovieOutput> media::movieOutput() {
+    std::lock_guard lock(registryMutex);
+    return installedMovieOutput;
+}
+
+}  // namespace pindle

@@ -1,0 +1,397 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "decoded_media.h"
+#include "editor/RCBatchExport.h"
+#include "editor/RCGIFFileSizeEstimator.h"
+#include "editor/RCGIFGenerator.h"
+#include "editor/RCMovieOperations.h"
+#include "library/RCFileManager.h"
+#include "library/RCRecording.h"
+#include "platform/dispatch.h"
+#include "platform/ffmpeg/ffmpeg_media.h"
+#include "platform/ffmpeg/ffmpeg_movie_output.h"
+#include "platform/imageio/imageio.h"
+#include "test_support.h"
+
+namespace pindle {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Estimates answer on a global queue; this lets a main queue that waits look again.
+void wakeMainQueue() {
+    dispatch::mainQueue()->async([] {});
+}
+
+MediaTime seconds(double value) {
+    return MediaTime::makeWithSeconds(value, 600);
+}
+
+// Index of the source frame that image shows (the closest picture), among the frames
+// [from, to) of the source.
+size_t closestFrame(const test::DecodedMovie& source, const Image& image, size_t from = 0,
+                    size_t to = SIZE_MAX) {
+    size_t best = 0;
+    double bestDifference = 1e9;
+    for (size_t i = from; i < std::min(to, source.frames.size()); ++i) {
+        double difference = test::meanAbsoluteDifference(source.frames[i].image, image);
+        if (difference < bestDifference) {
+            bestDifference = difference;
+            best = i;
+        }
+    }
+    return best;
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ffmpeg::installMovieOpener();
+        media::setMovieOutput(ffmpeg::makeMovieOutput());
+        setImageOutput(imageio::makeImageOutput());
+        movies_ = new test::TempDir;
+        // Recordings are all key frames; so are these.
+        ASSERT_TRUE(test::makeTestMovie(clip(), 160, 120, 30, 4, true));
+    }
+    static void TearDownTestSuite() { delete movies_; }
+
+    static std::filesystem::path clip() { return *movies_ / "clip4s.mp4"; }
+
+    // Runs an export and pumps the main queue until its completion arrives.
+    Status run(const std::function<void(RCGIFGenerator::Completion)>& start,
+               std::vector<float>* progress = nullptr) {
+        std::atomic<bool> done = false;
+        Status result = Error{"no completion"};
+        start([&](Status status) {
+            EXPECT_TRUE(dispatch::isMainThread());
+            result = std::move(status);
+            done = true;
+        });
+        EXPECT_TRUE(dispatch::runUntil([&] { return done.load(); }, 120s));
+        (void)progress;
+        return result;
+    }
+
+    std::shared_ptr<RCGIFGenerator> generatorFor(const std::filesystem::path& movie) {
+        return std::make_shared<RCGIFGenerator>(RCRecording::recordingWithURL(movie), files_);
+    }
+
+    static test::TempDir* movies_;
+    test::TempDir dir_;
+    RCFileManager files_{dir_.appDirectories()};
+};
+
+test::TempDir* ExportTest::movies_ = nullptr;
+
+TEST_F(ExportTest, PingPongGIFRunsForwardThenBackwardAndLastsTheClipsTime) {
+    auto generator = generatorFor(clip());
+    RCExportOptions options;
+    options.width = 160;
+    options.height = 120;
+    options.startTime = seconds(1);
+    options.endTime = seconds(3);
+    options.loopType = 2;
+    options.fps = 15;
+
+    // The intermediate movie: 4 s, forward 1-3 s, then backward 3-1 s.
+    auto movie = dir_ / "pingpong.mp4";
+    ASSERT_TRUE(run([&](auto done) { generator->makeVideo(movie, options, nullptr, done); }).ok());
+    test::DecodedMovie source = test::decodeMedia(clip());
+    test::DecodedMovie composed = test::decodeMedia(movie);
+    ASSERT_EQ(composed.error, "");
+    ASSERT_EQ(composed.frames.size(), 120u);
+    EXPECT_NEAR(composed.frames.back().seconds + composed.frames.back().durationSeconds, 4.0, 0.01);
+    for (size_t k : {0u, 30u, 59u, 60u, 90u, 119u}) {
+        size_t expected = k < 60 ? 30 + k : 89 - (k - 60);
+        EXPECT_EQ(closestFrame(source, composed.frames[k].image), expected) << "frame " << k;
+        EXPECT_NEAR(composed.frames[k].seconds, double(k) / 30, 0.002);
+    }
+
+    std::vector<float> progress;
+    auto gif = dir_ / "pingpong.gif";
+    std::atomic<bool> done = false;
+    Status result = Error{"no completion"};
+    generator->makeGIF(
+        gif, options, [&](float p) { progress.push_back(p); },
+        [&](Status status) {
+            result = status;
+            done = true;
+        });
+    ASSERT_TRUE(dispatch::runUntil([&] { return done.load(); }, 120s));
+    ASSERT_TRUE(result.ok()) << result.error().message;
+    test::DecodedMovie decoded = test::decodeMedia(gif);
+    ASSERT_EQ(decoded.frames.size(), 60u);
+    double total = 0;
+    for (const auto& frame : decoded.frames) {
+        total += frame.durationSeconds;
+    }
+    EXPECT_NEAR(total, 4.0, 1e-9);
+    // GIF frame 10 is at 10/15 s: source time 1 + 2/3 s (frame 50). Frame 40 is 2/3 s into
+    // the backward half, which starts with the last frame before 3 s (89): frame 69.
+    EXPECT_EQ(closestFrame(source, decoded.frames[10].image), 50u);
+    EXPECT_EQ(closestFrame(source, decoded.frames[40].image), 69u);
+    std::string bytes = test::readFile(gif);
+    EXPECT_NE(bytes.find(std::string("NETSCAPE2.0\x03\x01\x00\x00", 15)), std::string::npos);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_FLOAT_EQ(progress.back(), 1.0f);
+    EXPECT_TRUE(files_.tempFiles().empty()) << "intermediate movies are deleted";
+}
+
+TEST_F(ExportTest, GIFRateIsCappedAndTooShortClipsEndWithAnError) {
+    auto generator = generatorFor(clip());
+    RCExportOptions options;
+    options.startTime = seconds(0);
+    options.endTime = seconds(1);
+    options.loopType = 0;
+    options.fps = 60;
+    auto gif = dir_ / "hd.gif";
+    ASSERT_TRUE(run([&](auto done) { generator->makeGIF(gif, options, nullptr, done); }).ok());
+    test::DecodedMovie decoded = test::decodeMedia(gif);
+    EXPECT_EQ(decoded.frames.size(), 30u);
+
+    // Without a rate the movie's own (30) is used.
+    auto sampled = dir_ / "own-rate.gif";
+    ASSERT_TRUE(run([&](auto done) {
+                    generator->convertVideo(clip(), sampled, RCExportOptions{}, nullptr, done);
+                }).ok());
+    EXPECT_EQ(test::decodeMedia(sampled).frames.size(), 120u);
+
+    options.endTime = MediaTime::make(1, 20);  // 0.05 s: less than one frame at 15 per second
+    options.fps = 15;
+    auto empty = dir_ / "empty.gif";
+    Status result = run([&](auto done) { generator->makeGIF(empty, options, nullptr, done); });
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(std::filesystem::exists(empty));
+}
+
+TEST_F(ExportTest, UnchangedSizeIsACopyAndOtherSizesKeepEveryFrameTime) {
+    auto generator = generatorFor(clip());
+    RCExportOptions options;
+    options.startTime = seconds(1);
+    options.endTime = seconds(2);
+    auto copy = dir_ / "copy.mp4";
+    ASSERT_TRUE(run([&](auto done) { generator->makeVideo(copy, options, nullptr, done); }).ok());
+    test::DecodedMovie source = test::decodeMedia(clip());
+    test::DecodedMovie copied = test::decodeMedia(copy);
+    ASSERT_EQ(copied.frames.size(), 30u);
+    for (size_t k = 0; k < copied.frames.size(); ++k) {
+        // Copied, not re-encoded: the very same pictures.
+        ASSERT_EQ(test::meanAbsoluteDifference(copied.frames[k].image, source.frames[30 + k].image),
+                  0.0);
+    }
+
+    options.width = 96;
+    options.height = 72;
+    auto resized = dir_ / "resized.mp4";
+    ASSERT_TRUE(
+        run([&](auto done) { generator->makeVideo(resized, options, nullptr, done); }).ok());
+    test::DecodedMovie small = test::decodeMedia(resized);
+    EXPECT_EQ(small.width, 96);
+    EXPECT_EQ(small.height, 72);
+    ASSERT_EQ(small.frames.size(), 30u);
+    for (size_t k = 0; k < small.frames.size(); ++k) {
+        EXPECT_NEAR(small.frames[k].seconds, copied.frames[k].seconds, 1e-4);
+    }
+}
+
+TEST_F(ExportTest, AudioOnlyWithNormalLoopAndWhenAsked) {
+    auto generator = generatorFor(clip());
+    RCExportOptions options;
+    options.startTime = seconds(0);
+    options.endTime = seconds(2);
+    options.exportAudio = true;
+    auto withAudio = dir_ / "audio.mp4";
+    ASSERT_TRUE(
+        run([&](auto done) { generator->makeVideo(withAudio, options, nullptr, done); }).ok());
+    EXPECT_TRUE(test::decodeMedia(withAudio).hasAudio);
+
+    options.loopType = 1;
+    auto reversed = dir_ / "reversed.mp4";
+    ASSERT_TRUE(
+        run([&](auto done) { generator->makeVideo(reversed, options, nullptr, done); }).ok());
+    EXPECT_FALSE(test::decodeMedia(reversed).hasAudio);
+
+    options.loopType = 0;
+    options.exportAudio = false;
+    auto silent = dir_ / "silent.mp4";
+    ASSERT_TRUE(run([&](auto done) { generator->makeVideo(silent, options, nullptr, done); }).ok());
+    EXPECT_FALSE(test::decodeMedia(silent).hasAudio);
+}
+
+TEST_F(ExportTest, BatchWritesFourNamedFilesAtTheirSizes) {
+    auto recording = RCRecording::recordingWithURL(clip());
+    recording->editParameters()->setTrimmedStartTime(seconds(0.5));
+    recording->editParameters()->setTrimmedEndTime(seconds(3.5));
+    recording->editParameters()->setResizeValue(3);  // 320 wide, scaled up from 160
+    auto generator = std::make_shared<RCGIFGenerator>(recording, files_);
+    auto folder = dir_ / "batch";
+    ASSERT_TRUE(run([&](auto done) {
+                    exportBatch(generator, folder, RCExportOptions{}, nullptr, done);
+                }).ok());
+    test::DecodedMovie still = test::decodeMedia(folder / "Still JPG (320x240).jpg");
+    test::DecodedMovie video = test::decodeMedia(folder / "Video MP4 (320x240).mp4");
+    test::DecodedMovie small = test::decodeMedia(folder / "Small GIF (400x300).gif");
+    test::DecodedMovie large = test::decodeMedia(folder / "Large GIF (320x240).gif");
+    // The still is the frame itself, never enlarged.
+    EXPECT_EQ(still.width, 160);
+    EXPECT_EQ(video.width, 320);
+    EXPECT_EQ(video.height, 240);
+    EXPECT_EQ(video.frames.size(), 90u);
+    EXPECT_EQ(small.width, 400);
+    EXPECT_EQ(small.frames.size(), 10u);  // the first second at 10 per second
+    EXPECT_EQ(large.width, 320);
+    EXPECT_EQ(large.frames.size(), 45u);
+    // An existing folder is not reused.
+    EXPECT_FALSE(run([&](auto done) {
+                     exportBatch(generator, folder, RCExportOptions{}, nullptr, done);
+                 }).ok());
+}
+
+TEST_F(ExportTest, ReversalInPassesKeepsFrameCountAndTimes) {
+    EXPECT_EQ(
+        movie_operations::reversalPasses(seconds(25)),
+        (std::vector<movie_operations::TimeRange>{
+            {seconds(20), seconds(25)}, {seconds(10), seconds(20)}, {seconds(0), seconds(10)}}));
+    EXPECT_EQ(movie_operations::reversalPasses(seconds(9)).size(), 1u);
+
+    auto longMovie = dir_ / "long.mp4";
+    ASSERT_TRUE(test::makeTestMovie(longMovie, 160, 120, 10, 25));
+    auto movie = media::openMovie(longMovie);
+    ASSERT_TRUE(movie.ok());
+    test::DecodedMovie source = test::decodeMedia(longMovie);
+    // Whole passes in memory, and passes read in pieces of 7 frames.
+    for (size_t budget : {movie_operations::kReversalMemoryBudget, size_t(160 * 120 * 4 * 7)}) {
+        SCOPED_TRACE(budget);
+        auto output = dir_ / "long-reversed.mp4";
+        auto reversed = movie_operations::reversedAssetWithOutputURL(
+            **movie, output, media::EncodingQuality::Intermediate, budget);
+        ASSERT_TRUE(reversed.ok()) << reversed.error().message;
+        test::DecodedMovie copy = test::decodeMedia(output);
+        ASSERT_EQ(source.frames.size(), 250u);
+        ASSERT_EQ(copy.frames.size(), source.frames.size());
+        for (size_t k = 0; k < copy.frames.size(); ++k) {
+            ASSERT_NEAR(copy.frames[k].seconds, source.frames[k].seconds, 1e-4) << k;
+        }
+        for (size_t k = 0; k < 250; ++k) {
+            size_t expected = 249 - k;
+            EXPECT_EQ(closestFrame(source, copy.frames[k].image, expected < 3 ? 0 : expected - 3,
+                                   expected + 4),
+                      expected)
+                << "frame " << k;
+            EXPECT_LT(
+                test::meanAbsoluteDifference(copy.frames[k].image, source.frames[expected].image),
+                1.5);
+        }
+    }
+}
+
+TEST_F(ExportTest, FailedReversalEndsTheExportWithoutAFile) {
+    auto broken = dir_ / "vanishing.mp4";
+    std::filesystem::copy_file(clip(), broken);
+    auto generator = generatorFor(broken);
+    std::filesystem::remove(broken);
+    RCExportOptions options;
+    options.loopType = 1;
+    auto gif = dir_ / "never.gif";
+    EXPECT_FALSE(run([&](auto done) { generator->makeGIF(gif, options, nullptr, done); }).ok());
+    EXPECT_FALSE(std::filesystem::exists(gif));
+    EXPECT_TRUE(files_.tempFiles().empty());
+}
+
+TEST_F(ExportTest, EstimatorQuickFiguresAndOnlyTheNewestRequestAnswers) {
+    auto movie = dir_ / "qvga.mp4";
+    ASSERT_TRUE(test::makeTestMovie(movie, 320, 240, 10, 3));
+    auto recording = RCRecording::recordingWithURL(movie);
+    recording->editParameters()->setFrameRate(2);
+    EXPECT_EQ(RCGIFFileSizeEstimator::quickEstimateFileSize(*recording), 2304000u);
+    recording->editParameters()->setLoopType(2);
+    EXPECT_EQ(RCGIFFileSizeEstimator::quickEstimateFileSize(*recording), 4608000u);
+    recording->editParameters()->setLoopType(0);
+    recording->editParameters()->setTrimmedEndTime(seconds(1));
+
+    // Hold the queue so that both requests are waiting when the jobs start.
+    auto queue = dispatch::makeSerialQueue("estimator-test");
+    auto gate = std::make_shared<dispatch::Semaphore>(0);
+    queue->async([gate] { gate->wait(); });
+    auto estimator = std::make_unique<RCGIFFileSizeEstimator>(files_, queue);
+    std::atomic<int> firstCalls = 0, secondCalls = 0;
+    std::atomic<int64_t> size = -1;
+    estimator->estimateFileSize(recording, [&](int64_t) { ++firstCalls; });
+    estimator->estimateFileSize(recording, [&](int64_t bytes) {
+        size = bytes;
+        ++secondCalls;
+        wakeMainQueue();
+    });
+    EXPECT_TRUE(estimator->isCalculating());
+    gate->signal();
+    ASSERT_TRUE(dispatch::runUntil([&] { return secondCalls > 0; }, 60s));
+    EXPECT_EQ(firstCalls, 0);
+    EXPECT_EQ(secondCalls, 1);
+    EXPECT_GT(size, 1000);
+
+    // A third request runs at once: the superseded job gave its turn back.
+    std::atomic<int> thirdCalls = 0;
+    auto started = std::chrono::steady_clock::now();
+    estimator->estimateFileSize(recording, [&](int64_t) {
+        ++thirdCalls;
+        wakeMainQueue();
+    });
+    ASSERT_TRUE(dispatch::runUntil([&] { return thirdCalls > 0; }, 60s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+
+    // A GIF that cannot be made measures 0.
+    recording->editParameters()->setTrimmedEndTime(MediaTime::make(1, 100));
+    std::atomic<int64_t> failedSize = -1;
+    estimator->estimateFileSize(recording, [&](int64_t bytes) {
+        failedSize = bytes;
+        wakeMainQueue();
+    });
+    ASSERT_TRUE(dispatch::runUntil([&] { return failedSize >= 0; }, 60s));
+    EXPECT_EQ(failedSize, 0);
+}
+
+}  // namespace
+}  // namespace pindle
+
+namespace pindle {
+namespace {
+
+int runCommand(const std::string& command) {
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ExportTest, CommandLineExportReportsSuccessAndFailure) {
+    std::string program = std::string("PINDLE_CAPTURE_HOME='") + dir_.path().string() + "' " +
+                          PINDLE_CAPTURE_BINARY + " export ";
+    auto gif = dir_ / "cli.gif";
+    EXPECT_EQ(runCommand(program + "'" + clip().string() + "' --to '" + gif.string() +
+                         "' --start 1 --end 2 --size 320 --rate low > /dev/null"),
+              0);
+    test::DecodedMovie decoded = test::decodeMedia(gif);
+    EXPECT_EQ(decoded.width, 320);
+    EXPECT_EQ(decoded.frames.size(), 10u);
+
+    auto empty = dir_ / "cli-empty.gif";
+    EXPECT_EQ(runCommand(program + "'" + clip().string() + "' --to '" + empty.string() +
+                         "' --start 1 --end 1.01 2> /dev/null"),
+              1);
+    EXPECT_FALSE(std::filesystem::exists(empty));
+    EXPECT_EQ(runCommand(program + "'" + (dir_ / "missing.mp4").string() + "' --to '" +
+                         empty.string() + "' 2> /dev/null"),
+              1);
+    EXPECT_EQ(runCommand(program + "'" + clip().string() + "' --loop sideways --to '" +
+                         empty.string() + "' 2> /dev/null"),
+              2);
+}
+
+}  // namespace
+}  // namespace pindle

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "decoded_media.h"
+#include "platform/imageio/imageio.h"
+#include "test_support.h"
+
+namespace pindle {
+namespace {
+
+// A flat "desktop" with a gradient panel and a small square that moves with i.
+Image screenLikeFrame(int width, int height, int i) {
+    Image image(width, height);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* p = image.row(y);
+        for (int x = 0; x < width; ++x, p += 4) {
+            bool panel = x > width / 2;
+            p[0] = panel ? uint8_t(x * 255 / width) : 230;
+            p[1] = panel ? uint8_t(y * 255 / height) : 232;
+            p[2] = panel ? 128 : 236;
+            p[3] = 255;
+        }
+    }
+    for (int y = 10; y < 18; ++y) {
+        for (int x = 5 + 3 * i; x < 13 + 3 * i && x < width; ++x) {
+            uint8_t* p = image.row(y) + x * 4;
+            p[0] = 200, p[1] = 20, p[2] = 20;
+        }
+    }
+    return image;
+}
+
+Image flatFrame(int width, int height, uint8_t value) {
+    Image image(width, height);
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        image.pixels[i] = (i % 4 == 3) ? 255 : value;
+    }
+    return image;
+}
+
+TEST(GifWriter, ViewerSeesEveryFrameWithItsDelayAndTheAnimationLoopsForever) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    auto gif = output->createGIF(dir / "a.gif", 96, 64);
+    ASSERT_TRUE(gif.ok()) << gif.error().message;
+    const int delays[] = {7, 7, 6, 7, 7, 6, 7, 7};
+    std::vector<Image> sources;
+    for (int i = 0; i < 8; ++i) {
+        // Frame 4 repeats frame 3 exactly: it must still be a frame of its own.
+        sources.push_back(screenLikeFrame(96, 64, i == 4 ? 3 : i));
+        ASSERT_TRUE((*gif)->addFrame(sources.back(), delays[i]).ok());
+    }
+    ASSERT_TRUE((*gif)->finish().ok());
+
+    test::DecodedMovie movie = test::decodeMedia(dir / "a.gif");
+    ASSERT_EQ(movie.error, "");
+    EXPECT_EQ(movie.codec, "gif");
+    EXPECT_EQ(movie.width, 96);
+    EXPECT_EQ(movie.height, 64);
+    ASSERT_EQ(movie.frames.size(), 8u);
+    double start = 0;
+    for (size_t i = 0; i < movie.frames.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(movie.frames[i].seconds, start, 1e-6);
+        start += delays[i] / 100.0;
+        EXPECT_LT(test::meanAbsoluteDifference(movie.frames[i].image, sources[i]), 2.5);
+    }
+    std::string bytes = test::readFile(dir / "a.gif");
+    EXPECT_NE(bytes.find(std::string("NETSCAPE2.0\x03\x01\x00\x00", 15)), std::string::npos);
+}
+
+TEST(GifWriter, StoresOnlyWhatChangedYetASlowFadeStillArrives) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    // A cursor-sized change on a large still picture costs a small fraction of a frame.
+    {
+        auto gif = output->createGIF(dir / "moving.gif", 320, 240);
+        ASSERT_TRUE(gif.ok());
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_TRUE((*gif)->addFrame(screenLikeFrame(320, 240, i), 5).ok());
+        }
+        ASSERT_TRUE((*gif)->finish().ok());
+        auto first = output->createGIF(dir / "first.gif", 320, 240);
+        ASSERT_TRUE((*first)->addFrame(screenLikeFrame(320, 240, 0), 5).ok());
+        ASSERT_TRUE((*first)->finish().ok());
+        auto whole = std::filesystem::file_size(dir / "moving.gif");
+        auto one = std::filesystem::file_size(dir / "first.gif");
+        EXPECT_LT(whole, one + one / 2) << "20 frames with a moving square vs one frame";
+    }
+    // Steps of 1 per frame are each below the noise tolerance; the picture must still
+    // follow them rather than stay on the first colour.
+    {
+        auto gif = output->createGIF(dir / "fade.gif", 32, 32);
+        for (int i = 0; i <= 40; ++i) {
+            ASSERT_TRUE((*gif)->addFrame(flatFrame(32, 32, uint8_t(100 + i)), 5).ok());
+        }
+        ASSERT_TRUE((*gif)->finish().ok());
+        test::DecodedMovie movie = test::decodeMedia(dir / "fade.gif");
+        ASSERT_EQ(movie.frames.size(), 41u);
+        EXPECT_LT(test::meanAbsoluteDifference(movie.frames.back().image, flatFrame(32, 32, 140)),
+                  4.0);
+    }
+}
+
+TEST(GifWriter, RefusesWrongSizesAndLeavesNoFileWithoutFrames) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    EXPECT_FALSE(output->createGIF(dir / "zero.gif", 0, 10).ok());
+    EXPECT_FALSE(output->createGIF(dir / "missing-folder" / "x.gif", 10, 10).ok());
+
+    auto gif = output->createGIF(dir / "empty.gif", 16, 16);
+    ASSERT_TRUE(gif.ok());
+    EXPECT_FALSE((*gif)->addFrame(flatFrame(8, 8, 0), 10).ok());
+    EXPECT_FALSE((*gif)->finish().ok());
+    EXPECT_FALSE(std::filesystem::exists(dir / "empty.gif"));
+
+    {
+        auto abandoned = output->createGIF(dir / "abandoned.gif", 16, 16);
+        ASSERT_TRUE((*abandoned)->addFrame(flatFrame(16, 16, 9), 10).ok());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "abandoned.gif"));
+}
+
+TEST(JpegWriter, WritesTheHighestQualityPicture) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    Image source = screenLikeFrame(120, 80, 2);
+    ASSERT_TRUE(output->writeJPEG(source, dir / "still.jpg").ok());
+    test::DecodedMovie still = test::decodeMedia(dir / "still.jpg");
+    ASSERT_EQ(still.error, "");
+    ASSERT_EQ(still.frames.size(), 1u);
+    EXPECT_EQ(still.codec, "mjpeg");
+    EXPECT_LT(test::meanAbsoluteDifference(still.frames[0].image, source), 2.0);
+    EXPECT_FALSE(output->writeJPEG(Image(), dir / "empty.jpg").ok());
+    EXPECT_FALSE(std::filesystem::exists(dir / "empty.jpg"));
+}
+
+}  // namespace
+}  // namespace pindle
