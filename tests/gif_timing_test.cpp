@@ -40,8 +40,11 @@ TEST(GIFTiming, FrameCountsAndRates) {
     EXPECT_EQ(gif_timing::frameCount(4.0, 30), 120);
     EXPECT_EQ(gif_timing::frameCount(0.05, 15), 0);  // shorter than one frame interval
     EXPECT_EQ(gif_timing::frameCount(2.5, 15), 37);
-    EXPECT_NEAR(gif_timing::sampleTime(3, 15).seconds(), 0.2, 1e-8);
-    EXPECT_EQ(gif_timing::sampleTime(3, 15).timescale, 1000000000);
+    // Never a hair before the frame that starts there (a 30-per-second frame at 7/15 s).
+    for (int64_t i = 0; i < 300; ++i) {
+        ASSERT_GE(gif_timing::sampleTime(i, 15), MediaTime::make(i * 6000, 90000)) << i;
+        ASSERT_GE(gif_timing::sampleTime(i, 29.97f), MediaTime::make(i * 1001, 30000)) << i;
+    }
 }
 
 TEST(BatchExport, FileNamesCarryTheSizesWithoutDecimals) {

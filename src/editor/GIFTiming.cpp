@@ -18,8 +18,12 @@ int64_t frameCount(double durationSeconds, float fps) {
 }
 
 MediaTime sampleTime(int64_t i, float fps) {
-    float seconds = float(i) / fps;
-    return MediaTime::makeWithSeconds(double(seconds), 1000000000);
+    // Whole rates give exact times. Others are rounded up to the nanosecond: a time a hair
+    // before a frame's start would pick the frame before it.
+    if (fps >= 1 && std::floor(fps) == fps) {
+        return MediaTime::make(i, int32_t(fps));
+    }
+    return MediaTime::make(int64_t(std::ceil(double(i) * 1e9 / double(fps))), 1000000000);
 }
 
 namespace {

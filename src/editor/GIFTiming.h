@@ -16,8 +16,8 @@ float samplingRate(float requestedFPS, float movieFPS);
 // Frames of a movie of durationSeconds sampled at fps: the whole frame intervals that fit.
 int64_t frameCount(double durationSeconds, float fps);
 
-// Time of frame i: i / fps seconds (the division in single precision, as the frame times
-// have always been computed), at nanosecond resolution.
+// Time of frame i: exactly i / fps seconds for a whole rate, else rounded up to the
+// nanosecond (never before the frame that starts at i / fps).
 MediaTime sampleTime(int64_t i, float fps);
 
 // Delay of frame i in hundredths of a second. GIF delays are whole hundredths, so one

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/imageio/imageio_internal.h"
@@ -25,8 +28,8 @@ constexpr int kUnchangedTolerance = 3;
 
 // libimagequant: speed 1 (best) .. 10 (fastest). 4 is its default balance; screen content
 // profits little from slower settings.
-constexpr int kQuantiserSpeed = 5;
-constexpr float kDitheringLevel = 1.0f;
+constexpr int kQuantiserSpeed = 8;
+constexpr float kDitheringLevel = 0.5f;
 
 struct LiqAttrDeleter {
     void operator()(liq_attr* attr) const { liq_attr_destroy(attr); }
@@ -59,6 +62,66 @@ struct ChangedArea {
     bool isEmpty() const { return width <= 0 || height <= 0; }
 };
 
+// One frame's changed area with its palette and colour indices, ready for the LZW coder.
+struct QuantisedFrame {
+    ChangedArea area;
+    int delay = 0;
+    std::vector<GifColorType> colors;  // a power of two entries
+    int transparentIndex = NO_TRANSPARENT_COLOR;
+    std::vector<uint8_t> indices;  // area.width * area.height
+    std::string error;             // set when the colours could not be chosen
+};
+
+// Chooses the palette of one area and maps the area to it. The palette is chosen from the
+// changed pixels only (importance 0 for the others), and the unchanged pixels get an index
+// of their own past the palette, which the frame declares transparent. Independent of every
+// other frame, so frames are quantised side by side.
+QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
+                        std::vector<uint8_t> importance, bool anyUnchanged, int delay) {
+    QuantisedFrame out;
+    out.area = area;
+    out.delay = delay;
+    std::unique_ptr<liq_attr, LiqAttrDeleter> attr(liq_attr_create());
+    liq_set_speed(attr.get(), kQuantiserSpeed);
+    liq_set_max_colors(attr.get(), anyUnchanged ? 255 : 256);
+    std::unique_ptr<liq_image, LiqImageDeleter> image(
+        liq_image_create_rgba(attr.get(), rgba.data(), area.width, area.height, 0));
+    if (image && anyUnchanged) {
+        liq_image_set_importance_map(image.get(), importance.data(), importance.size(),
+                                     LIQ_COPY_PIXELS);
+    }
+    liq_result* rawResult = nullptr;
+    if (!image || liq_image_quantize(image.get(), attr.get(), &rawResult) != LIQ_OK) {
+        out.error = "cannot choose the colours of a GIF frame";
+        return out;
+    }
+    std::unique_ptr<liq_result, LiqResultDeleter> result(rawResult);
+    liq_set_dithering_level(result.get(), kDitheringLevel);
+    out.indices.resize(size_t(area.width) * area.height);
+    if (liq_write_remapped_image(result.get(), image.get(), out.indices.data(),
+                                 out.indices.size()) != LIQ_OK) {
+        out.error = "cannot map a GIF frame to its colours";
+        return out;
+    }
+    const liq_palette* palette = liq_get_palette(result.get());
+    int count = int(palette->count);
+    out.colors.assign(size_t(colorTableSize(count + (anyUnchanged ? 1 : 0))),
+                      GifColorType{0, 0, 0});
+    for (int i = 0; i < count; ++i) {
+        out.colors[i] =
+            GifColorType{palette->entries[i].r, palette->entries[i].g, palette->entries[i].b};
+    }
+    if (anyUnchanged) {
+        out.transparentIndex = count;
+        for (size_t i = 0; i < importance.size(); ++i) {
+            if (importance[i] == 0) {
+                out.indices[i] = uint8_t(count);
+            }
+        }
+    }
+    return out;
+}
+
 class GiflibGifWriter final : public GifWriter {
 public:
     GiflibGifWriter(std::filesystem::path file, GifFileType* gif, int width, int height)
@@ -66,12 +129,12 @@ public:
           gif_(gif),
           width_(width),
           height_(height),
-          lastWritten_(size_t(width) * height * 3, 0),
-          attr_(liq_attr_create()) {
-        liq_set_speed(attr_.get(), kQuantiserSpeed);
-    }
+          lastWritten_(size_t(width) * height * 3, 0) {}
 
     ~GiflibGifWriter() override {
+        for (auto& frame : pending_) {
+            frame.wait();
+        }
         if (gif_ != nullptr) {
             int error = 0;
             EGifCloseFile(gif_, &error);
@@ -93,8 +156,15 @@ public:
         }
         int delay = std::clamp(delayCentiseconds, 1, 0xffff);
         ChangedArea area = frames_ == 0 ? ChangedArea{0, 0, width_, height_} : changedArea(frame);
-        Status written =
-            area.isEmpty() ? writeUnchangedFrame(delay) : writeArea(frame, area, delay);
+        Status written = Ok{};
+        if (area.isEmpty()) {
+            written = writeReady(0);
+            if (written) {
+                written = writeUnchangedFrame(delay);
+            }
+        } else {
+            written = queueArea(frame, area, delay);
+        }
         if (!written) {
             return written;
         }
@@ -105,6 +175,9 @@ public:
     Status finish() override {
         if (gif_ == nullptr) {
             return Error{"the GIF is already finished"};
+        }
+        if (Status written = writeReady(0); !written) {
+            return written;
         }
         if (frames_ == 0) {
             int error = 0;
@@ -205,78 +278,70 @@ private:
         return Ok{};
     }
 
-    Status writeArea(const Image& frame, const ChangedArea& area, int delay) {
-        // The area as RGBA with the unchanged pixels fully transparent, so that the palette
-        // is spent on what changed and the unchanged ones get the transparent index.
+    // Prepares the changed area for quantising and hands it to a worker. The pixels it
+    // writes are known now (exactly the changed ones), so the next frame can be compared
+    // before this one is quantised.
+    Status queueArea(const Image& frame, const ChangedArea& area, int delay) {
         std::vector<uint8_t> rgba(size_t(area.width) * area.height * 4);
+        std::vector<uint8_t> importance(size_t(area.width) * area.height);
         bool anyUnchanged = false;
         for (int y = 0; y < area.height; ++y) {
             const uint8_t* src = frame.row(area.top + y) + size_t(area.left) * 4;
-            const uint8_t* shown =
-                lastWritten_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
+            uint8_t* shown = lastWritten_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
             uint8_t* out = rgba.data() + size_t(y) * area.width * 4;
-            for (int x = 0; x < area.width; ++x, src += 4, shown += 3, out += 4) {
+            uint8_t* weight = importance.data() + size_t(y) * area.width;
+            for (int x = 0; x < area.width; ++x, src += 4, shown += 3, out += 4, ++weight) {
+                out[0] = src[0];
+                out[1] = src[1];
+                out[2] = src[2];
+                out[3] = 255;
                 if (frames_ == 0 || differs(src, shown)) {
-                    out[0] = src[0];
-                    out[1] = src[1];
-                    out[2] = src[2];
-                    out[3] = 255;
+                    shown[0] = src[0];
+                    shown[1] = src[1];
+                    shown[2] = src[2];
+                    *weight = 255;
                 } else {
                     anyUnchanged = true;
                 }
             }
         }
+        pending_.push_back(std::async(std::launch::async, quantise, area, std::move(rgba),
+                                      std::move(importance), anyUnchanged, delay));
+        return writeReady(maxInFlight_);
+    }
 
-        std::unique_ptr<liq_image, LiqImageDeleter> image(
-            liq_image_create_rgba(attr_.get(), rgba.data(), area.width, area.height, 0));
-        liq_result* rawResult = nullptr;
-        if (!image || liq_image_quantize(image.get(), attr_.get(), &rawResult) != LIQ_OK) {
-            return Error{"cannot choose the colours of a GIF frame"};
-        }
-        std::unique_ptr<liq_result, LiqResultDeleter> result(rawResult);
-        liq_set_dithering_level(result.get(), kDitheringLevel);
-        std::vector<uint8_t> indices(size_t(area.width) * area.height);
-        if (liq_write_remapped_image(result.get(), image.get(), indices.data(), indices.size()) !=
-            LIQ_OK) {
-            return Error{"cannot map a GIF frame to its colours"};
-        }
-        const liq_palette* palette = liq_get_palette(result.get());
-        int transparentIndex = NO_TRANSPARENT_COLOR;
-        std::vector<GifColorType> colors(colorTableSize(int(palette->count)),
-                                         GifColorType{0, 0, 0});
-        for (unsigned i = 0; i < palette->count; ++i) {
-            colors[i] =
-                GifColorType{palette->entries[i].r, palette->entries[i].g, palette->entries[i].b};
-            if (anyUnchanged && palette->entries[i].a == 0) {
-                transparentIndex = int(i);
+    // Writes the oldest queued frames until at most keep are still being quantised.
+    Status writeReady(size_t keep) {
+        while (pending_.size() > keep) {
+            QuantisedFrame frame = pending_.front().get();
+            pending_.pop_front();
+            if (!frame.error.empty()) {
+                return Error{frame.error};
+            }
+            if (Status written = writeQuantised(frame); !written) {
+                return written;
             }
         }
-        ColorMapPtr map(GifMakeMapObject(int(colors.size()), colors.data()));
+        return Ok{};
+    }
+
+    Status writeQuantised(QuantisedFrame& frame) {
+        ColorMapPtr map(GifMakeMapObject(int(frame.colors.size()), frame.colors.data()));
         if (!map) {
             return Error{"out of memory for a GIF colour table"};
         }
-
-        if (Status control = writeControlBlock(delay, transparentIndex); !control) {
+        if (Status control = writeControlBlock(frame.delay, frame.transparentIndex); !control) {
             return control;
         }
+        const ChangedArea& area = frame.area;
         if (EGifPutImageDesc(gif_, area.left, area.top, area.width, area.height, false,
                              map.get()) != GIF_OK) {
             return giflibError("cannot write a frame");
         }
         for (int y = 0; y < area.height; ++y) {
-            uint8_t* line = indices.data() + size_t(y) * area.width;
-            if (EGifPutLine(gif_, line, area.width) != GIF_OK) {
+            if (EGifPutLine(gif_, frame.indices.data() + size_t(y) * area.width, area.width) !=
+                GIF_OK) {
                 return giflibError("cannot write a frame");
-            }
-            // Remember the source colour of every pixel written, for the next comparison.
-            const uint8_t* src = frame.row(area.top + y) + size_t(area.left) * 4;
-            uint8_t* shown = lastWritten_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
-            for (int x = 0; x < area.width; ++x, src += 4, shown += 3) {
-                if (int(line[x]) != transparentIndex) {
-                    shown[0] = src[0];
-                    shown[1] = src[1];
-                    shown[2] = src[2];
-                }
             }
         }
         return Ok{};
@@ -289,7 +354,9 @@ private:
     int frames_ = 0;
     // Source colour (RGB) of each pixel at the frame that last wrote it.
     std::vector<uint8_t> lastWritten_;
-    std::unique_ptr<liq_attr, LiqAttrDeleter> attr_;
+    // Frames being quantised by workers, oldest first; written in this order.
+    std::deque<std::future<QuantisedFrame>> pending_;
+    const size_t maxInFlight_ = std::max(2u, std::thread::hardware_concurrency());
 };
 
 }  // namespace
