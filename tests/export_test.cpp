@@ -293,7 +293,7 @@ TEST_F(ExportTest, ReversalInPassesKeepsFrameCountAndTimes) {
     }
 }
 
-TEST_F(ExportTest, FailedReversalEndsTheExportWithoutAFile) {
+TEST_F(ExportTest, FailedReversalOrResizeEndsTheExportWithoutAFile) {
     auto broken = dir_ / "vanishing.mp4";
     std::filesystem::copy_file(clip(), broken);
     auto generator = generatorFor(broken);
@@ -303,6 +303,16 @@ TEST_F(ExportTest, FailedReversalEndsTheExportWithoutAFile) {
     auto gif = dir_ / "never.gif";
     EXPECT_FALSE(run([&](auto done) { generator->makeGIF(gif, options, nullptr, done); }).ok());
     EXPECT_FALSE(std::filesystem::exists(gif));
+    EXPECT_TRUE(files_.tempFiles().empty());
+
+    // A size no movie can have makes the resize fail.
+    auto readable = generatorFor(clip());
+    RCExportOptions tiny;
+    tiny.width = 0.2f;
+    tiny.height = 0.2f;
+    auto movie = dir_ / "never.mp4";
+    EXPECT_FALSE(run([&](auto done) { readable->makeVideo(movie, tiny, nullptr, done); }).ok());
+    EXPECT_FALSE(std::filesystem::exists(movie));
     EXPECT_TRUE(files_.tempFiles().empty());
 }
 

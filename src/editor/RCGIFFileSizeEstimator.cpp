@@ -68,9 +68,6 @@ void RCGIFFileSizeEstimator::estimateFileSize(RCRecordingPtr recording, Completi
                                    ->async([this, semaphore, holdsUnit, gif, completion] {
                                        std::error_code error;
                                        auto size = std::filesystem::file_size(gif, error);
-                                       if (completion) {
-                                           completion(error ? 0 : int64_t(size));
-                                       }
                                        files_.deleteFile(gif);
                                        // A job whose wait ran out never held the unit; giving one
                                        // back would let later jobs run side by side.
@@ -78,6 +75,11 @@ void RCGIFFileSizeEstimator::estimateFileSize(RCRecordingPtr recording, Completi
                                            semaphore->signal();
                                        }
                                        isCalculating_ = false;
+                                       // Last, so that a caller may let the estimator
+                                       // go once it has its answer.
+                                       if (completion) {
+                                           completion(error ? 0 : int64_t(size));
+                                       }
                                    });
                            });
     });
