@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -70,6 +71,17 @@ TEST(GifWriter, ViewerSeesEveryFrameWithItsDelayAndTheAnimationLoopsForever) {
     }
     std::string bytes = test::readFile(dir / "a.gif");
     EXPECT_NE(bytes.find(std::string("NETSCAPE2.0\x03\x01\x00\x00", 15)), std::string::npos);
+
+    // Saved like any other file of the user's: readable by others under the usual umask.
+    mode_t previous = umask(022);
+    auto shared = output->createGIF(dir / "shared.gif", 8, 8);
+    umask(previous);
+    ASSERT_TRUE(shared.ok());
+    ASSERT_TRUE((*shared)->addFrame(Image(8, 8), 10).ok());
+    ASSERT_TRUE((*shared)->finish().ok());
+    auto permissions = std::filesystem::status(dir / "shared.gif").permissions();
+    EXPECT_EQ(permissions & std::filesystem::perms::others_read,
+              std::filesystem::perms::others_read);
 }
 
 TEST(GifWriter, StoresOnlyWhatChangedYetASlowFadeStillArrives) {

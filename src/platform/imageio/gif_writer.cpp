@@ -1,6 +1,10 @@
+#include <fcntl.h>
 #include <gif_lib.h>
 #include <libimagequant.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 #include <cstdlib>
@@ -367,9 +371,18 @@ Result<std::unique_ptr<GifWriter>> createGifWriter(const std::filesystem::path& 
         return Error{"a GIF cannot be " + std::to_string(width) + "x" + std::to_string(height) +
                      " pixels"};
     }
+    // giflib's own open creates the file readable by its owner only; an exported GIF gets
+    // the usual permissions (0666 less the umask) like every other file the user saves.
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        std::string reason = std::strerror(errno);
+        PINDLE_LOG_ERROR(kTag, "cannot create %s: %s", file.c_str(), reason.c_str());
+        return Error{"cannot create " + file.string() + ": " + reason};
+    }
     int error = 0;
-    GifFileType* gif = EGifOpenFileName(file.c_str(), false, &error);
+    GifFileType* gif = EGifOpenFileHandle(fd, &error);
     if (gif == nullptr) {
+        close(fd);
         PINDLE_LOG_ERROR(kTag, "cannot create %s: %s", file.c_str(), GifErrorString(error));
         return Error{"cannot create " + file.string() + ": " + GifErrorString(error)};
     }
