@@ -2,6 +2,9 @@
 // command-line verb or the desktop application.
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,14 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "app/RCShortcutHelper.h"
 #include "app/RCUserSettings.h"
 #include "app/cli/CommandLine.h"
-#include "app/ui/MainWindow.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/Theme.h"
+#include "capture/RCCaptureEngine.h"
+#include "capture/window/RCCaptureEngineBridge.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "platform/curl/curl_transport.h"
+#include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_output.h"
+#include "platform/ffmpeg/ffmpeg_movie_writer.h"
 #include "platform/http.h"
 #include "platform/image_output.h"
 #include "platform/imageio/imageio.h"
@@ -26,6 +35,8 @@
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
+#include "platform/qt/x11_keyboard.h"
+#include "platform/x11/x11_capture.h"
 
 namespace {
 
@@ -51,6 +62,8 @@ void installMediaBackends() {
     pindle::setImageOutput(pindle::imageio::makeImageOutput());
 }
 
+std::shared_ptr<pindle::Defaults> gDefaults;
+
 // Creates the program's folders and installs its settings store.
 bool prepareDirectoriesAndSettings() {
     auto& files = pindle::RCFileManager::getCurrentInstance();
@@ -61,6 +74,7 @@ bool prepareDirectoriesAndSettings() {
     std::shared_ptr<pindle::Defaults> defaults =
         pindle::qt::makeSettingsFileDefaults(files.directories().settingsFile);
     defaults->setBool("NSApplicationCrashOnExceptions", true);
+    gDefaults = defaults;
     pindle::RCUserSettings::setCurrentDefaults(std::move(defaults));
     return true;
 }
@@ -75,6 +89,29 @@ bool hasDisplay() {
     return false;
 }
 
+// The capture window's engine: X11 screen capture, libx264 and the MP4 writer.
+std::unique_ptr<pindle::RCCaptureEngineControl> makeCaptureEngine() {
+    pindle::RCCaptureEngineEnvironment environment;
+    environment.screenCapture = pindle::x11::makeScreenCapturePlatform();
+    environment.compressionSessionFactory = pindle::ffmpeg::makeCompressionSession;
+    environment.movieWriterFactory = pindle::ffmpeg::makeMovieWriter;
+    environment.audioSource = [] {
+        return pindle::RCUserSettings::getCurrentInstance().audioSource();
+    };
+    // The window's points are Qt's logical pixels; the engine's are the screen's. They part
+    // when Qt scales its windows on its own (QT_SCALE_FACTOR).
+    double enginePixelsPerPoint = 1.0;
+    auto screens = environment.screenCapture->screens();
+    if (!screens.empty() && screens.front().backingScaleFactor > 0) {
+        enginePixelsPerPoint = screens.front().backingScaleFactor;
+    }
+    QScreen* primary = QGuiApplication::primaryScreen();
+    double windowPixelsPerPoint = primary ? primary->devicePixelRatio() : 1.0;
+    auto engine = pindle::RCCaptureEngine::create(std::move(environment));
+    return std::make_unique<pindle::RCCaptureEngineBridge>(
+        std::move(engine), windowPixelsPerPoint / enginePixelsPerPoint);
+}
+
 int runApplication(int argc, char** argv) {
     if (!hasDisplay()) {
         std::fprintf(stderr,
@@ -87,22 +124,24 @@ int runApplication(int argc, char** argv) {
     QApplication::setApplicationName("pindle-capture");
     QApplication::setApplicationDisplayName("Pindle Capture");
     QApplication::setApplicationVersion(PINDLE_CAPTURE_VERSION);
+    QApplication::setDesktopFileName("com.pindle.capture");
+    QApplication::setWindowIcon(QIcon(":/pindle/com.pindle.capture.svg"));
+    app.setStyleSheet(pindle::ui::theme::styleSheet());
     pindle::qt::installMainQueueDriver();
     pindle::qt::installURLOpener();
     if (!prepareDirectoriesAndSettings()) {
         return 1;
     }
-    auto& settings = pindle::RCUserSettings::getCurrentInstance();
+    pindle::RCShortcutHelper::install(gDefaults, pindle::qt::makeX11KeyboardLayout(),
+                                      pindle::qt::makeX11GlobalHotKey());
 
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&settings] {
-        settings.saveUserSettingsData();
-        pindle::RCDataStore::getCurrentInstance().saveData();
-        pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
-    });
-
-    pindle::MainWindow window;
-    window.show();
-    return QApplication::exec();
+    pindle::ui::AppDelegate delegate;
+    delegate.handleTerminationSignals();
+    delegate.setCaptureEngineFactory(makeCaptureEngine);
+    delegate.applicationDidFinishLaunching();
+    int status = QApplication::exec();
+    pindle::RCShortcutHelper::install(nullptr, nullptr, nullptr);
+    return status;
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#include "capture/ui/RCCaptureGlassWindow.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+
+#include "platform/qt/x11_keyboard.h"
+
+namespace pindle::ui {
+
+RCCaptureGlassWindow::RCCaptureGlassWindow(const QRect& screenGeometry,
+                                           const QRectF& transparentFrame, const QRect& keepClear)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus) {
+    // An opaque black window shown at half opacity by the compositing manager: this works
+    // with every compositor, where per-pixel alpha does not.
+    setWindowOpacity(0.5);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("Pindle Capture dimming");
+    setGeometry(screenGeometry);
+    hole_ = transparentFrame.translated(-screenGeometry.topLeft());
+    QRegion shape(rect());
+    shape -= QRegion(hole_.toAlignedRect());
+    if (!keepClear.isEmpty()) {
+        shape -= QRegion(keepClear.translated(-screenGeometry.topLeft()));
+    }
+    setMask(shape);
+}
+
+bool RCCaptureGlassWindow::canDrawTranslucency() {
+    return qt::compositingManagerRunning();
+}
+
+void RCCaptureGlassWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+}
+
+}  // namespace pindle::ui

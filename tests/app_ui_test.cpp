@@ -1,0 +1,183 @@
+// The application's windows and its global shortcut on a private X server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/RCShortcutHelper.h"
+#include "app/RCUserSettings.h"
+#include "capture/ui/RCCaptureWindow.h"
+#include "library/RCFileManager.h"
+#include "platform/dispatch.h"
+#include "platform/qt/main_queue_driver.h"
+#include "platform/qt/x11_keyboard.h"
+#include "test_support.h"
+
+namespace pindle {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string gDisplay;
+
+// Runs a command on the test's X server and waits for it.
+int runOnDisplay(const std::string& command) {
+    return std::system(("DISPLAY=" + gDisplay + " " + command + " >/dev/null 2>&1").c_str());
+}
+
+// Processes Qt events until condition holds or three seconds pass.
+bool waitFor(const std::function<bool()>& condition) {
+    auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+// Processes Qt events for a moment, for checks that nothing happened.
+void settle() {
+    auto until = std::chrono::steady_clock::now() + 400ms;
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+TEST(X11Keyboard, GlobalShortcutFiresWithAndWithoutNumLock) {
+    auto defaults = makeMemoryDefaults();
+    RCShortcutHelper::install(std::shared_ptr<Defaults>(std::move(defaults)),
+                              qt::makeX11KeyboardLayout(), qt::makeX11GlobalHotKey());
+    uint32_t g = RCShortcutHelper::charToKeyCode("g");
+    ASSERT_NE(g, 0u);
+    EXPECT_EQ(RCShortcutHelper::keyCodeToString(g), "g");
+    EXPECT_NE(RCShortcutHelper::charToKeyCode("7"), 0u);
+
+    int presses = 0;
+    RCShortcutHelper::setShortcutAction([&] { ++presses; });
+    RCShortcutHelper::setShortcut(RCShortcut{g, modifier::kCommand});
+    ASSERT_TRUE(RCShortcutHelper::isShortcutBound());
+    EXPECT_EQ(RCShortcutHelper::getShortcutString(), "Ctrl+Alt+G");
+
+    ASSERT_EQ(runOnDisplay("xdotool key ctrl+alt+g"), 0);
+    EXPECT_TRUE(waitFor([&] { return presses == 1; })) << presses;
+    ASSERT_EQ(runOnDisplay("xdotool key Num_Lock key ctrl+alt+g key Num_Lock"), 0);
+    EXPECT_TRUE(waitFor([&] { return presses == 2; })) << presses;
+    ASSERT_EQ(runOnDisplay("xdotool key Caps_Lock key ctrl+alt+g key Caps_Lock"), 0);
+    EXPECT_TRUE(waitFor([&] { return presses == 3; })) << presses;
+    // The same key without the modifiers is not taken.
+    ASSERT_EQ(runOnDisplay("xdotool key g key alt+g"), 0);
+    settle();
+    EXPECT_EQ(presses, 3);
+
+    RCShortcutHelper::clearShortcut();
+    ASSERT_EQ(runOnDisplay("xdotool key ctrl+alt+g"), 0);
+    settle();
+    EXPECT_EQ(presses, 3);
+    RCShortcutHelper::install(nullptr, nullptr, nullptr);
+}
+
+// A window that counts the presses it gets.
+class Target : public QWidget {
+public:
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+TEST(CaptureWindowOnX11, RegionIsAHoleThatPassesClicksThrough) {
+    test::TempDir home;
+    RCFileManager files(home.appDirectories());
+    RCUserSettings settings(makeMemoryDefaults(), files);
+    Target below;
+    below.setGeometry(0, 0, 1200, 900);
+    below.show();
+    RCCaptureWindowView* view = nullptr;
+    ui::RCCaptureWindow window(settings, nullptr);
+    view = &window;
+    window.showWindow();
+    ASSERT_TRUE(waitFor([&] { return window.isVisible() && below.isVisible(); }));
+    EXPECT_EQ(view->captureViewFrame().size, (Size{640, 320}));
+
+    QRect hole = window.geometry().adjusted(
+        ui::RCCaptureWindow::kBorder, ui::RCCaptureWindow::kTitleBarHeight,
+        -ui::RCCaptureWindow::kBorder, -ui::RCCaptureWindow::kControlStripHeight);
+    QPoint inside = hole.center();
+    ASSERT_EQ(runOnDisplay("xdotool mousemove " + std::to_string(inside.x()) + " " +
+                           std::to_string(inside.y()) + " click 1"),
+              0);
+    EXPECT_TRUE(waitFor([&] { return below.presses == 1; }));
+    // The control strip is the window's own.
+    QPoint strip(hole.center().x(), hole.bottom() + 20);
+    ASSERT_EQ(runOnDisplay("xdotool mousemove " + std::to_string(strip.x()) + " " +
+                           std::to_string(strip.y()) + " click 1"),
+              0);
+    settle();
+    EXPECT_EQ(below.presses, 1);
+
+    // Global coordinates: the region's top edge lies where the desktop puts it.
+    Rect frame = view->captureViewFrame();
+    EXPECT_DOUBLE_EQ(frame.minX(), hole.x());
+    EXPECT_DOUBLE_EQ(frame.maxY(), 900 - hole.y());
+}
+
+}  // namespace
+}  // namespace pindle
+
+// A private X server (its number chosen by Xvfb) and one QApplication on it.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return 1;
+    }
+    pid_t xvfb = fork();
+    if (xvfb == 0) {
+        close(fds[0]);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1200x900x24", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    // Xvfb writes the number, then a newline, once it listens.
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+        number += c;
+    }
+    close(fds[0]);
+    if (number.empty()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    pindle::gDisplay = ":" + number;
+    setenv("DISPLAY", pindle::gDisplay.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int status;
+    {
+        QApplication app(argc, argv);
+        pindle::qt::installMainQueueDriver();
+        status = RUN_ALL_TESTS();
+    }
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    return status;
+}
