@@ -88,10 +88,13 @@ TEST_F(CaptureWindow, FirstLaunchRegionThenSavedFrameOnLaterLaunches) {
     EXPECT_EQ(view.frame, saved);
     EXPECT_EQ(view.label, "800 x 450");
 
-    // A saved frame on a display that is no longer there falls back to the default.
-    view.displays = {{{5000, 0}, {800, 600}}};
+    // A saved frame on a display that is no longer there falls back to the default, with
+    // the title bar on the display even when the window is taller than it.
+    view.displays = {{{5000, 0}, {600, 300}}};
     controller = make(later);
     EXPECT_EQ(controller->captureFrame().size, (Size{640, 320}));
+    EXPECT_EQ(view.frame.maxY(), 300);
+    EXPECT_EQ(view.frame.minX(), 5000);
 }
 
 TEST_F(CaptureWindow, SizeSheetResizeKeepsTopEdgeAndDragKeepsRegionEven) {

@@ -1,5 +1,6 @@
 #include "capture/window/RCCaptureWindowController.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -64,6 +65,9 @@ void RCCaptureWindowController::windowDidLoad(RCCaptureWindowView* view) {
             const Rect& primary = displays.front();
             window.origin.x = std::round(primary.midX() - (size.width + view_->chromeWidth()) / 2);
             window.origin.y = std::round(primary.midY() - height / 2);
+            // A window taller or wider than the display keeps its title bar on it.
+            window.origin.y = std::min(window.origin.y, primary.maxY() - height);
+            window.origin.x = std::max(window.origin.x, primary.minX());
         }
         window.size = {size.width + view_->chromeWidth(), height};
         view_->setWindowFrame(window, false);
