@@ -201,6 +201,23 @@ TEST_F(DataStore, KilledDuringASaveLeavesAReadableStore) {
     }
 }
 
+TEST_F(DataStore, LoadingLeavesAnotherProcesssSaveInProgressAlone) {
+    open()->addRecording(recordingWithFile("a.mp4"));
+    auto archive = files.makeDocumentFileWithName("6168f305888c3d795e67c6de17bf8a21.txt");
+    auto leftOver = archive;
+    leftOver += ".tmp-1";
+    auto inProgress = archive;
+    inProgress += ".tmp-2";
+    test::writeFile(leftOver, "half a store");
+    test::writeFile(inProgress, "half a store");
+    std::filesystem::last_write_time(
+        leftOver, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"a.mp4"});
+    EXPECT_FALSE(std::filesystem::exists(leftOver));
+    EXPECT_TRUE(std::filesystem::exists(inProgress));
+}
+
 TEST_F(DataStore, ConcurrentChangesAreNotLost) {
     auto store = open();
     constexpr int kThreads = 4;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -43,12 +44,20 @@ std::string timestamp() {
     return text;
 }
 
-// Removes temporary files of saves that a crash interrupted.
+// Removes temporary files of saves that a crash interrupted. Another process on the same
+// library (the application and a command-line verb) may be saving right now, so only
+// temporaries that nobody has written for a while count as left over.
 void removeStaleTemporaries(const std::filesystem::path& file) {
+    constexpr auto kLeftOverAfter = std::chrono::minutes(10);
     std::error_code error;
     std::string prefix = file.filename().string() + ".tmp-";
+    auto now = std::filesystem::file_time_type::clock::now();
     for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+        if (entry.path().filename().string().rfind(prefix, 0) != 0) {
+            continue;
+        }
+        auto written = std::filesystem::last_write_time(entry.path(), error);
+        if (!error && now - written > kLeftOverAfter) {
             std::filesystem::remove(entry.path(), error);
         }
     }
