@@ -293,6 +293,32 @@ TEST_F(ExportTest, ReversalInPassesKeepsFrameCountAndTimes) {
     }
 }
 
+TEST_F(ExportTest, ReversingAPartGivesThatPartOfTheReversedMovieFromZero) {
+    auto longMovie = dir_ / "long.mp4";
+    ASSERT_TRUE(test::makeTestMovie(longMovie, 160, 120, 10, 25));
+    auto movie = media::openMovie(longMovie);
+    ASSERT_TRUE(movie.ok());
+    test::DecodedMovie source = test::decodeMedia(longMovie);
+    ASSERT_EQ(source.frames.size(), 250u);
+    // Reversed frames 120 (on screen at 12.0 s, shown from zero) to 173 show source frames
+    // 129 down to 76, which lie on both sides of a 10-second pass; read in pieces of 7 frames.
+    auto output = dir_ / "part-reversed.mp4";
+    auto reversed = movie_operations::reversedPartWithOutputURL(
+        **movie, output,
+        {MediaTime::makeWithSeconds(12.0, 1000), MediaTime::makeWithSeconds(17.35, 1000)},
+        media::EncodingQuality::Intermediate, size_t(160 * 120 * 4 * 7));
+    ASSERT_TRUE(reversed.ok()) << reversed.error().message;
+    EXPECT_NEAR((*reversed)->info().duration.seconds(), 5.4, 1e-3);
+    test::DecodedMovie copy = test::decodeMedia(output);
+    ASSERT_EQ(copy.frames.size(), 54u);
+    for (size_t k = 0; k < copy.frames.size(); ++k) {
+        EXPECT_NEAR(copy.frames[k].seconds, 0.1 * double(k), 1e-4) << k;
+        size_t expected = 129 - k;
+        EXPECT_EQ(closestFrame(source, copy.frames[k].image, expected - 3, expected + 4), expected)
+            << "frame " << k;
+    }
+}
+
 TEST_F(ExportTest, FailedReversalOrResizeEndsTheExportWithoutAFile) {
     auto broken = dir_ / "vanishing.mp4";
     std::filesystem::copy_file(clip(), broken);

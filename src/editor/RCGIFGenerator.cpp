@@ -247,14 +247,17 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
         }
     } else {
         reversedFile.emplace(files_, "mp4");
-        auto made = movie_operations::reversedAssetWithOutputURL(
-            *movie, reversedFile->path(), media::EncodingQuality::Intermediate);
+        // Only the clip is reversed: the same range, counted from the end of the movie, moved
+        // to start at zero.
+        MediaTime movieEnd = movie->info().duration;
+        auto made = movie_operations::reversedPartWithOutputURL(
+            *movie, reversedFile->path(), {movieEnd - settings.end, movieEnd - settings.start},
+            media::EncodingQuality::Intermediate);
         if (!made) {
             return logged(Error{"cannot reverse the clip: " + made.error().message});
         }
         reversed = *made;
-        // The same range, counted from the end of the reversed movie.
-        MediaTime reversedStart = movie->info().duration - settings.end;
+        MediaTime reversedStart = MediaTime::zero();
         if (settings.loopType == 1) {
             composition->video.push_back({reversed, reversedStart, duration, MediaTime::zero()});
         } else {

@@ -64,10 +64,13 @@ std::vector<TimeRange> reversalPasses(MediaTime duration) {
     return passes;
 }
 
-Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
-                                                   const std::filesystem::path& output,
-                                                   media::EncodingQuality quality,
-                                                   size_t memoryBudget) {
+namespace {
+
+// Reverses the frames the reversed movie shows within part (all of them without one), each
+// at its reversed time less part's start, never before zero.
+Result<media::MoviePtr> reverse(const media::Movie& movie, const std::filesystem::path& output,
+                                std::optional<TimeRange> part, media::EncodingQuality quality,
+                                size_t memoryBudget) {
     const media::MovieInfo& info = movie.info();
     if (!info.hasVideo()) {
         return Error{movie.path().string() + " has no video to reverse"};
@@ -80,17 +83,42 @@ Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
     if (times->empty()) {
         return failed(output, Error{movie.path().string() + " has no video frames"});
     }
+    if (part && !(part->start.isNumeric() && part->end.isNumeric() && part->end > part->start)) {
+        return failed(output, Error{"no part of " + movie.path().string() + " to reverse"});
+    }
     auto writer = makeWriter(movie, output, int(info.naturalSize.width),
                              int(info.naturalSize.height), quality);
     if (!writer) {
         return failed(output, writer.error());
     }
 
+    // 2. The reversed frames first..last are wanted; reversed frame i shows source frame
+    // count - 1 - i.
+    const size_t count = times->size();
+    size_t first = 0;
+    size_t last = count - 1;
+    if (part) {
+        auto after = std::upper_bound(times->begin(), times->end(), part->start);
+        first = after == times->begin() ? 0 : size_t(after - times->begin()) - 1;
+        auto reaching = std::lower_bound(times->begin(), times->end(), part->end);
+        last = reaching == times->begin() ? 0 : size_t(reaching - times->begin()) - 1;
+        last = std::max(last, first);
+    }
+    const size_t lowest = count - 1 - last;
+    const size_t highest = count - 1 - first;
+    auto outputTime = [&](size_t reversedIndex) {
+        MediaTime time = (*times)[reversedIndex];
+        return part ? MediaTime::maximum(time - part->start, MediaTime::zero()) : time;
+    };
+
     // The movie's own frame grid: the first frame may not be at zero, and frames past the
     // stated duration still belong to the last pass.
     MediaTime duration =
         MediaTime::maximum(info.duration, times->back() + MediaTime::make(1, 1000000));
     std::vector<TimeRange> passes = reversalPasses(duration);
+    // Only the source frames lowest..highest are read.
+    MediaTime windowStart = lowest == 0 ? MediaTime::zero() : (*times)[lowest];
+    MediaTime windowEnd = highest + 1 < count ? (*times)[highest + 1] : duration;
     double frameBytes = info.naturalSize.width * info.naturalSize.height * 4;
     double fps = info.nominalFrameRate > 0 ? info.nominalFrameRate : 60;
     // A 10-second pass of a large movie would not fit in memory: it is read in pieces.
@@ -98,13 +126,16 @@ Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
         std::clamp(double(memoryBudget) / std::max(frameBytes * fps, 1.0), 0.1, kPassSeconds);
     MediaTime piece = MediaTime::makeWithSeconds(pieceSeconds, 1000);
 
+    const size_t wanted = last - first + 1;
     size_t appended = 0;
     MediaTime lastSourceDuration = MediaTime::invalid();
     for (const TimeRange& pass : passes) {
+        MediaTime passStart = MediaTime::maximum(pass.start, windowStart);
+        MediaTime passEnd = MediaTime::minimum(pass.end, windowEnd);
         // Pieces of the pass from its end backwards.
-        MediaTime pieceEnd = pass.end;
-        while (pieceEnd > pass.start) {
-            MediaTime pieceStart = MediaTime::maximum(pass.start, pieceEnd - piece);
+        MediaTime pieceEnd = passEnd;
+        while (pieceEnd > passStart && appended < wanted) {
+            MediaTime pieceStart = MediaTime::maximum(passStart, pieceEnd - piece);
             media::FrameReaderOptions options;
             options.start = pieceStart;
             options.end = pieceEnd;
@@ -129,17 +160,17 @@ Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
                 }
                 frames.push_back(std::move(frame));
             }
-            if (appended == 0 && !frames.empty()) {
+            if (appended == 0 && !frames.empty() && highest == count - 1) {
                 lastSourceDuration = frames.back().duration;
             }
             for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
                 if (!it->image) {
                     continue;
                 }
-                if (appended >= times->size()) {
+                if (appended >= wanted) {
                     break;
                 }
-                Status added = (*writer)->appendFrame(*it->image, (*times)[appended]);
+                Status added = (*writer)->appendFrame(*it->image, outputTime(first + appended));
                 if (!added) {
                     return failed(output, added.error());
                 }
@@ -151,11 +182,32 @@ Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
     if (appended == 0) {
         return failed(output, Error{"no frame of " + movie.path().string() + " could be read"});
     }
-    Status finished = (*writer)->finish(endOfMovie(movie, *times, lastSourceDuration));
+    MediaTime end = endOfMovie(movie, *times, lastSourceDuration);
+    if (part) {
+        MediaTime naturalEnd = last + 1 < count ? (*times)[last + 1] : end;
+        end = MediaTime::maximum(naturalEnd, part->end) - part->start;
+    }
+    Status finished = (*writer)->finish(end);
     if (!finished) {
         return failed(output, finished.error());
     }
     return media::openMovie(output);
+}
+
+}  // namespace
+
+Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
+                                                   const std::filesystem::path& output,
+                                                   media::EncodingQuality quality,
+                                                   size_t memoryBudget) {
+    return reverse(movie, output, std::nullopt, quality, memoryBudget);
+}
+
+Result<media::MoviePtr> reversedPartWithOutputURL(const media::Movie& movie,
+                                                  const std::filesystem::path& output,
+                                                  TimeRange part, media::EncodingQuality quality,
+                                                  size_t memoryBudget) {
+    return reverse(movie, output, part, quality, memoryBudget);
 }
 
 Result<media::MoviePtr> resizedAssetWithOutputURL(const media::Movie& movie,

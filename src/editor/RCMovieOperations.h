@@ -35,6 +35,15 @@ Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
                                                    media::EncodingQuality quality,
                                                    size_t memoryBudget = kReversalMemoryBudget);
 
+// The part of that reversed movie shown from part.start to part.end (times of the reversed
+// movie), moved to start at zero: only the source frames it shows are read and encoded. The
+// frame on screen at part.start is shown from zero, so reading the copy from zero gives the
+// pictures the whole reversed movie gives from part.start, at the same times.
+Result<media::MoviePtr> reversedPartWithOutputURL(const media::Movie& movie,
+                                                  const std::filesystem::path& output,
+                                                  TimeRange part, media::EncodingQuality quality,
+                                                  size_t memoryBudget = kReversalMemoryBudget);
+
 // Every frame of movie scaled to size (rounded to whole pixels) at its own time.
 Result<media::MoviePtr> resizedAssetWithOutputURL(const media::Movie& movie,
                                                   const std::filesystem::path& output, Size size,
