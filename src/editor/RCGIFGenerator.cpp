@@ -418,9 +418,9 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
 
 Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& options,
                                   const Progress& progress) {
+    // The composed movie keeps the recording's size and the GIF stage scales the frames it
+    // reads: a resized copy would cost one more encoding and decoding of every frame.
     RCExportOptions videoOptions;
-    videoOptions.width = options.width;
-    videoOptions.height = options.height;
     videoOptions.startTime = options.startTime;
     videoOptions.endTime = options.endTime;
     videoOptions.loopType = options.loopType;
@@ -439,6 +439,8 @@ Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& opt
     }
     RCExportOptions gifOptions;
     gifOptions.fps = options.fps;
+    gifOptions.width = options.width;
+    gifOptions.height = options.height;
     return convertVideoNow(movie.path(), output, gifOptions, secondHalf);
 }
 
@@ -457,16 +459,30 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     if (count <= 0) {
         return logged(Error{"the clip is shorter than one GIF frame"});
     }
+    media::FrameReaderOptions readerOptions;
+    int width = int(std::lround(info.naturalSize.width));
+    int height = int(std::lround(info.naturalSize.height));
+    if (options.width && options.height) {
+        width = int(std::lround(*options.width));
+        height = int(std::lround(*options.height));
+        if (width <= 0 || height <= 0) {
+            return logged(Error{"cannot resize the clip to " + std::to_string(width) + "x" +
+                                std::to_string(height) + " pixels"});
+        }
+        if (!sameSizeInPixels(info.naturalSize, *options.width, *options.height)) {
+            readerOptions.width = width;
+            readerOptions.height = height;
+        }
+    }
     auto images = imageOutput();
     if (!images) {
         return logged(Error{"no image writer installed"});
     }
-    auto gif = images->createGIF(gifPath, int(std::lround(info.naturalSize.width)),
-                                 int(std::lround(info.naturalSize.height)));
+    auto gif = images->createGIF(gifPath, width, height);
     if (!gif) {
         return logged(gif.error());
     }
-    auto reader = (*movie)->makeFrameReader(media::FrameReaderOptions{});
+    auto reader = (*movie)->makeFrameReader(readerOptions);
     if (!reader) {
         return logged(reader.error());
     }

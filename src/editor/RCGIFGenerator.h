@@ -69,7 +69,8 @@ public:
                                 RCExportOptions options, const Path& output, Progress progress,
                                 Completion completion);
     // The movie sampled at the "fps" option (else its own rate), at most 30 per second,
-    // into a GIF of the movie's size.
+    // into a GIF of the movie's size, or scaled to the "width" and "height" options when
+    // both are given.
     void convertVideo(const Path& movie, const Path& gif, RCExportOptions options,
                       Progress progress, Completion completion);
 
