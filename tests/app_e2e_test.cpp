@@ -145,7 +145,7 @@ public:
                     desktop_.run("xdotool search --onlyvisible --name '^Pindle Capture$'"));
                 return static_cast<bool>(found >> id);
             },
-            10s);
+            30s);
         if (id.empty()) {
             return std::nullopt;
         }
@@ -233,7 +233,7 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
             recordings = storedRecordings(home);
             return recordings.size() == 1 && recordings[0]->isReady();
         },
-        15s));
+        45s));
     RCRecordingPtr recording = recordings[0];
     std::filesystem::path movie = recording->url();
     EXPECT_TRUE(std::filesystem::exists(movie));
