@@ -7,6 +7,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -103,15 +104,15 @@ double meanAbsoluteDifference(const Image& a, const Image& b) {
 }
 
 bool makeTestMovie(const std::filesystem::path& file, int width, int height, int fps,
-                   double seconds, bool withAudio) {
+                   double seconds, bool withAudio, int keyFrameInterval) {
     char command[1024];
     std::snprintf(command, sizeof command,
                   "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=%dx%d:rate=%d:"
-                  "duration=%g %s -c:v libx264 -preset ultrafast -crf 12 -g 1 -pix_fmt yuv420p %s "
+                  "duration=%g %s -c:v libx264 -preset ultrafast -crf 12 -g %d -pix_fmt yuv420p %s "
                   "-shortest '%s'",
                   width, height, fps, seconds,
                   withAudio ? "-f lavfi -i sine=frequency=440:duration=30" : "",
-                  withAudio ? "-c:a aac" : "", file.c_str());
+                  std::max(keyFrameInterval, 1), withAudio ? "-c:a aac" : "", file.c_str());
     return std::system(command) == 0;
 }
 

@@ -31,9 +31,10 @@ DecodedMovie decodeMedia(const std::filesystem::path& file, size_t maxFrames = 1
 // Mean absolute difference per channel (0..255) of two images of one size, over R, G, B.
 double meanAbsoluteDifference(const Image& a, const Image& b);
 
-// A synthetic test movie made with the ffmpeg command: testsrc2 pattern, all-key-frame
-// H.264 in MP4, optionally with a sine tone. Returns false when ffmpeg failed.
+// A synthetic test movie made with the ffmpeg command: testsrc2 pattern, H.264 in MP4 with
+// a key frame every keyFrameInterval frames (all key frames by default), optionally with a
+// sine tone. Returns false when ffmpeg failed.
 bool makeTestMovie(const std::filesystem::path& file, int width, int height, int fps,
-                   double seconds, bool withAudio = false);
+                   double seconds, bool withAudio = false, int keyFrameInterval = 1);
 
 }  // namespace pindle::test

@@ -50,6 +50,34 @@ size_t closestFrame(const test::DecodedMovie& source, const Image& image, size_t
     return best;
 }
 
+// A movie from the program's own writer: frame i is a flat colour of its own, shown from
+// times[i] (seconds); the last lasts until end. Intermediate movies are all key frames,
+// delivery movies have one now and then.
+bool writeMovie(const std::filesystem::path& file, const std::vector<double>& times, double end,
+                media::EncodingQuality quality) {
+    media::MovieWriterSettings settings;
+    settings.width = 64;
+    settings.height = 48;
+    settings.quality = quality;
+    auto writer = media::movieOutput()->makeWriter(file, settings);
+    if (!writer) {
+        return false;
+    }
+    for (size_t i = 0; i < times.size(); ++i) {
+        Image image(64, 48);
+        for (size_t p = 0; p < image.pixels.size(); p += 4) {
+            image.pixels[p] = uint8_t(i * 8);
+            image.pixels[p + 1] = uint8_t(255 - i * 8);
+            image.pixels[p + 2] = uint8_t(i * 37);
+            image.pixels[p + 3] = 255;
+        }
+        if (!(*writer)->appendFrame(image, MediaTime::makeWithSeconds(times[i], 90000))) {
+            return false;
+        }
+    }
+    return (*writer)->finish(MediaTime::makeWithSeconds(end, 90000)).ok();
+}
+
 class ExportTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -262,14 +290,22 @@ TEST_F(ExportTest, ReversalInPassesKeepsFrameCountAndTimes) {
             {seconds(20), seconds(25)}, {seconds(10), seconds(20)}, {seconds(0), seconds(10)}}));
     EXPECT_EQ(movie_operations::reversalPasses(seconds(9)).size(), 1u);
 
-    auto longMovie = dir_ / "long.mp4";
-    ASSERT_TRUE(test::makeTestMovie(longMovie, 160, 120, 10, 25));
-    auto movie = media::openMovie(longMovie);
-    ASSERT_TRUE(movie.ok());
-    test::DecodedMovie source = test::decodeMedia(longMovie);
-    // Whole passes in memory, and passes read in pieces of 7 frames.
-    for (size_t budget : {movie_operations::kReversalMemoryBudget, size_t(160 * 120 * 4 * 7)}) {
-        SCOPED_TRACE(budget);
+    // All key frames (copied backwards), and a key frame every 2.5 s (decoded): with whole
+    // passes in memory, and passes read in pieces of 7 frames.
+    struct Case {
+        int keyFrameInterval;
+        size_t budget;
+    };
+    for (Case c :
+         {Case{1, movie_operations::kReversalMemoryBudget},
+          Case{25, movie_operations::kReversalMemoryBudget}, Case{25, size_t(160 * 120 * 4 * 7)}}) {
+        SCOPED_TRACE(testing::Message() << c.keyFrameInterval << " " << c.budget);
+        auto longMovie = dir_ / "long.mp4";
+        ASSERT_TRUE(test::makeTestMovie(longMovie, 160, 120, 10, 25, false, c.keyFrameInterval));
+        auto movie = media::openMovie(longMovie);
+        ASSERT_TRUE(movie.ok());
+        test::DecodedMovie source = test::decodeMedia(longMovie);
+        size_t budget = c.budget;
         auto output = dir_ / "long-reversed.mp4";
         auto reversed = movie_operations::reversedAssetWithOutputURL(
             **movie, output, media::EncodingQuality::Intermediate, budget);
@@ -294,28 +330,154 @@ TEST_F(ExportTest, ReversalInPassesKeepsFrameCountAndTimes) {
 }
 
 TEST_F(ExportTest, ReversingAPartGivesThatPartOfTheReversedMovieFromZero) {
-    auto longMovie = dir_ / "long.mp4";
-    ASSERT_TRUE(test::makeTestMovie(longMovie, 160, 120, 10, 25));
-    auto movie = media::openMovie(longMovie);
-    ASSERT_TRUE(movie.ok());
-    test::DecodedMovie source = test::decodeMedia(longMovie);
-    ASSERT_EQ(source.frames.size(), 250u);
-    // Reversed frames 120 (on screen at 12.0 s, shown from zero) to 173 show source frames
-    // 129 down to 76, which lie on both sides of a 10-second pass; read in pieces of 7 frames.
-    auto output = dir_ / "part-reversed.mp4";
-    auto reversed = movie_operations::reversedPartWithOutputURL(
-        **movie, output,
-        {MediaTime::makeWithSeconds(12.0, 1000), MediaTime::makeWithSeconds(17.35, 1000)},
-        media::EncodingQuality::Intermediate, size_t(160 * 120 * 4 * 7));
-    ASSERT_TRUE(reversed.ok()) << reversed.error().message;
-    EXPECT_NEAR((*reversed)->info().duration.seconds(), 5.4, 1e-3);
-    test::DecodedMovie copy = test::decodeMedia(output);
-    ASSERT_EQ(copy.frames.size(), 54u);
-    for (size_t k = 0; k < copy.frames.size(); ++k) {
-        EXPECT_NEAR(copy.frames[k].seconds, 0.1 * double(k), 1e-4) << k;
-        size_t expected = 129 - k;
-        EXPECT_EQ(closestFrame(source, copy.frames[k].image, expected - 3, expected + 4), expected)
+    for (int keyFrameInterval : {1, 25}) {
+        SCOPED_TRACE(keyFrameInterval);
+        auto longMovie = dir_ / "long.mp4";
+        ASSERT_TRUE(test::makeTestMovie(longMovie, 160, 120, 10, 25, false, keyFrameInterval));
+        auto movie = media::openMovie(longMovie);
+        ASSERT_TRUE(movie.ok());
+        test::DecodedMovie source = test::decodeMedia(longMovie);
+        ASSERT_EQ(source.frames.size(), 250u);
+        // Reversed frames 120 (on screen at 12.0 s, shown from zero) to 173 show source frames
+        // 129 down to 76, which lie on both sides of a 10-second pass; decoded in pieces of 7
+        // frames.
+        auto output = dir_ / "part-reversed.mp4";
+        auto reversed = movie_operations::reversedPartWithOutputURL(
+            **movie, output,
+            {MediaTime::makeWithSeconds(12.0, 1000), MediaTime::makeWithSeconds(17.35, 1000)},
+            media::EncodingQuality::Intermediate, size_t(160 * 120 * 4 * 7));
+        ASSERT_TRUE(reversed.ok()) << reversed.error().message;
+        EXPECT_NEAR((*reversed)->info().duration.seconds(), 5.4, 1e-3);
+        test::DecodedMovie copy = test::decodeMedia(output);
+        ASSERT_EQ(copy.frames.size(), 54u);
+        for (size_t k = 0; k < copy.frames.size(); ++k) {
+            EXPECT_NEAR(copy.frames[k].seconds, 0.1 * double(k), 1e-4) << k;
+            size_t expected = 129 - k;
+            EXPECT_EQ(closestFrame(source, copy.frames[k].image, expected - 3, expected + 4),
+                      expected)
+                << "frame " << k;
+        }
+    }
+}
+
+TEST_F(ExportTest, PingPongAndReverseOfKeyFrameMoviesAreCopiesOthersAreReEncoded) {
+    test::DecodedMovie source = test::decodeMedia(clip());
+    ASSERT_EQ(source.frames.size(), 120u);
+    auto generator = generatorFor(clip());
+    RCExportOptions options;
+    options.startTime = seconds(1.5);
+    options.endTime = seconds(2.5);
+    options.loopType = 2;
+    auto pingPong = dir_ / "copied-pingpong.mp4";
+    ASSERT_TRUE(
+        run([&](auto done) { generator->makeVideo(pingPong, options, nullptr, done); }).ok());
+    test::DecodedMovie copied = test::decodeMedia(pingPong);
+    ASSERT_EQ(copied.frames.size(), 60u);
+    for (size_t k = 0; k < 60; ++k) {
+        // The recording's own pictures, not encoded again: frames 45 to 74 and back.
+        size_t expected = k < 30 ? 45 + k : 74 - (k - 30);
+        ASSERT_EQ(
+            test::meanAbsoluteDifference(copied.frames[k].image, source.frames[expected].image),
+            0.0)
             << "frame " << k;
+        EXPECT_NEAR(copied.frames[k].seconds, double(k) / 30, 1e-3);
+        EXPECT_NEAR(copied.frames[k].durationSeconds, 1.0 / 30, 1e-3);
+    }
+    options.loopType = 1;
+    auto reverse = dir_ / "copied-reverse.mp4";
+    ASSERT_TRUE(
+        run([&](auto done) { generator->makeVideo(reverse, options, nullptr, done); }).ok());
+    test::DecodedMovie backwards = test::decodeMedia(reverse);
+    ASSERT_EQ(backwards.frames.size(), 30u);
+    for (size_t k = 0; k < 30; ++k) {
+        ASSERT_EQ(
+            test::meanAbsoluteDifference(backwards.frames[k].image, source.frames[74 - k].image),
+            0.0)
+            << "frame " << k;
+    }
+    EXPECT_TRUE(files_.tempFiles().empty());
+
+    // A delivery movie has few key frames: the same export decodes and encodes again.
+    std::vector<double> times;
+    for (int i = 0; i < 30; ++i) {
+        times.push_back(i / 15.0);
+    }
+    auto sparse = dir_ / "sparse-keys.mp4";
+    ASSERT_TRUE(writeMovie(sparse, times, 2.0, media::EncodingQuality::Delivery));
+    test::DecodedMovie sparseSource = test::decodeMedia(sparse);
+    ASSERT_EQ(sparseSource.frames.size(), 30u);
+    options.startTime = seconds(0.4);
+    options.endTime = seconds(1.4);
+    options.loopType = 2;
+    auto encoded = dir_ / "encoded-pingpong.mp4";
+    ASSERT_TRUE(run([&](auto done) {
+                    generatorFor(sparse)->makeVideo(encoded, options, nullptr, done);
+                }).ok());
+    test::DecodedMovie pingPonged = test::decodeMedia(encoded);
+    ASSERT_EQ(pingPonged.frames.size(), 30u);
+    for (size_t k = 0; k < 30; ++k) {
+        size_t expected = k < 15 ? 6 + k : 20 - (k - 15);
+        EXPECT_EQ(closestFrame(sparseSource, pingPonged.frames[k].image), expected) << k;
+        EXPECT_NEAR(pingPonged.frames[k].seconds, double(k) / 15, 1e-3);
+    }
+    EXPECT_TRUE(files_.tempFiles().empty());
+}
+
+TEST_F(ExportTest, ReversedFramesLastAsLongAsTheFramesWhoseTimesTheyTake) {
+    const std::vector<double> times = {0, 0.1, 0.15, 0.4, 0.5, 0.9};
+    const double end = 1.2;
+    const size_t n = times.size();
+    for (auto quality : {media::EncodingQuality::Intermediate, media::EncodingQuality::Delivery}) {
+        bool allKeys = quality == media::EncodingQuality::Intermediate;
+        SCOPED_TRACE(allKeys ? "all key frames, copied" : "few key frames, decoded");
+        auto file = dir_ / "uneven.mp4";
+        ASSERT_TRUE(writeMovie(file, times, end, quality));
+        test::DecodedMovie source = test::decodeMedia(file);
+        ASSERT_EQ(source.frames.size(), n);
+
+        // Only a movie of key frames can be copied backwards.
+        auto direct = dir_ / "direct.mp4";
+        media::SegmentCopy backwards;
+        backwards.reversed = true;
+        Status copied = media::movieOutput()->copySegments(file, {backwards}, false, direct);
+        EXPECT_EQ(copied.ok(), allKeys);
+        EXPECT_EQ(std::filesystem::exists(direct), allKeys);
+
+        auto movie = media::openMovie(file);
+        ASSERT_TRUE(movie.ok());
+        auto output = dir_ / "uneven-reversed.mp4";
+        ASSERT_TRUE(movie_operations::reversedAssetWithOutputURL(
+                        **movie, output, media::EncodingQuality::Intermediate)
+                        .ok());
+        test::DecodedMovie reversed = test::decodeMedia(output);
+        ASSERT_EQ(reversed.frames.size(), n);
+        for (size_t j = 0; j < n; ++j) {
+            const auto& frame = reversed.frames[j];
+            EXPECT_NEAR(frame.seconds, times[j], 1e-4) << j;
+            EXPECT_NEAR(frame.durationSeconds, (j + 1 < n ? times[j + 1] : end) - times[j], 1e-4)
+                << j;
+            EXPECT_EQ(closestFrame(source, frame.image), n - 1 - j) << j;
+            if (allKeys) {
+                EXPECT_EQ(test::meanAbsoluteDifference(frame.image, source.frames[n - 1 - j].image),
+                          0.0);
+            }
+        }
+
+        // From 0.12 to 0.7 s of the reversed movie: reversed frames 1 to 4 from zero, the
+        // first cut short, the last lasting until the next one would start (0.9 s).
+        auto partFile = dir_ / "uneven-part.mp4";
+        auto part = movie_operations::reversedPartWithOutputURL(
+            **movie, partFile, {seconds(0.12), seconds(0.7)}, media::EncodingQuality::Intermediate);
+        ASSERT_TRUE(part.ok()) << part.error().message;
+        test::DecodedMovie cut = test::decodeMedia(partFile);
+        const std::vector<double> starts = {0, 0.03, 0.28, 0.38};
+        const std::vector<double> lengths = {0.03, 0.25, 0.1, 0.4};
+        ASSERT_EQ(cut.frames.size(), starts.size());
+        for (size_t k = 0; k < starts.size(); ++k) {
+            EXPECT_NEAR(cut.frames[k].seconds, starts[k], 1e-4) << k;
+            EXPECT_NEAR(cut.frames[k].durationSeconds, lengths[k], 1e-4) << k;
+            EXPECT_EQ(closestFrame(source, cut.frames[k].image), 4 - k) << k;
+        }
     }
 }
 

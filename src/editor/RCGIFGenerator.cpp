@@ -238,32 +238,22 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
     auto composition = std::make_shared<RCComposition>();
     composition->naturalSize = movie->info().naturalSize;
     composition->nominalFrameRate = movie->info().nominalFrameRate;
-    std::optional<TempFile> reversedFile;
-    media::MoviePtr reversed;
     if (settings.loopType == 0) {
         composition->video.push_back({movie, settings.start, duration, MediaTime::zero()});
         if (settings.exportAudio && recording_->hasAudio()) {
             composition->audio = media::AudioRange{movie->path(), settings.start, duration};
         }
     } else {
-        reversedFile.emplace(files_, "mp4");
-        // Only the clip is reversed: the same range, counted from the end of the movie, moved
-        // to start at zero.
-        MediaTime movieEnd = movie->info().duration;
-        auto made = movie_operations::reversedPartWithOutputURL(
-            *movie, reversedFile->path(), {movieEnd - settings.end, movieEnd - settings.start},
-            media::EncodingQuality::Intermediate);
-        if (!made) {
-            return logged(Error{"cannot reverse the clip: " + made.error().message});
-        }
-        reversed = *made;
-        MediaTime reversedStart = MediaTime::zero();
-        if (settings.loopType == 1) {
-            composition->video.push_back({reversed, reversedStart, duration, MediaTime::zero()});
-        } else {
+        // The clip played backwards: the same range counted from the end of the movie, on
+        // the reversed movie's timeline. Nothing is reversed yet; the export copies or
+        // reads just that range backwards.
+        RCComposition::Segment backward{movie, movie->info().duration - settings.end, duration,
+                                        MediaTime::zero(), true};
+        if (settings.loopType != 1) {
             composition->video.push_back({movie, settings.start, duration, MediaTime::zero()});
-            composition->video.push_back({reversed, reversedStart, duration, duration});
+            backward.at = duration;
         }
+        composition->video.push_back(backward);
     }
 
     bool sizeMatches = sameSizeInPixels(composition->naturalSize, settings.width, settings.height);
@@ -314,7 +304,7 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
     if (passthrough && oneSource) {
         std::vector<media::SegmentCopy> segments;
         for (const auto& segment : composition.video) {
-            segments.push_back({segment.start, segment.duration, segment.at});
+            segments.push_back({segment.start, segment.duration, segment.at, segment.reversed});
         }
         Status copied = movies->copySegments(composition.video.front().movie->path(), segments,
                                              composition.audio.has_value(), output);
@@ -346,7 +336,22 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
     }
     MediaTime total = composition.duration();
     MediaTime lastTime = MediaTime::invalid();
-    for (const auto& segment : composition.video) {
+    for (const auto& original : composition.video) {
+        RCComposition::Segment segment = original;
+        // A reversed segment is read from a reversed copy of just its range.
+        std::optional<TempFile> reversedFile;
+        if (segment.reversed) {
+            reversedFile.emplace(files_, "mp4");
+            auto reversed = movie_operations::reversedPartWithOutputURL(
+                *segment.movie, reversedFile->path(),
+                {segment.start, segment.start + segment.duration},
+                media::EncodingQuality::Intermediate);
+            if (!reversed) {
+                return logged(Error{"cannot reverse the clip: " + reversed.error().message});
+            }
+            segment.movie = *reversed;
+            segment.start = MediaTime::zero();
+        }
         media::FrameReaderOptions readerOptions;
         readerOptions.start = segment.start;
         readerOptions.end = segment.start + segment.duration;

@@ -25,6 +25,9 @@ struct RCComposition {
         MediaTime start;  // on the source movie's timeline
         MediaTime duration;
         MediaTime at;  // on the composition's timeline
+        // Taken from the movie's time-reversed copy (start is then on that copy's timeline,
+        // which lasts as long as the movie).
+        bool reversed = false;
     };
     std::vector<Segment> video;
     std::optional<media::AudioRange> audio;

@@ -86,11 +86,6 @@ Result<media::MoviePtr> reverse(const media::Movie& movie, const std::filesystem
     if (part && !(part->start.isNumeric() && part->end.isNumeric() && part->end > part->start)) {
         return failed(output, Error{"no part of " + movie.path().string() + " to reverse"});
     }
-    auto writer = makeWriter(movie, output, int(info.naturalSize.width),
-                             int(info.naturalSize.height), quality);
-    if (!writer) {
-        return failed(output, writer.error());
-    }
 
     // 2. The reversed frames first..last are wanted; reversed frame i shows source frame
     // count - 1 - i.
@@ -106,6 +101,34 @@ Result<media::MoviePtr> reverse(const media::Movie& movie, const std::filesystem
     }
     const size_t lowest = count - 1 - last;
     const size_t highest = count - 1 - first;
+
+    // Movies whose every frame is a key frame (recordings and intermediate movies) are
+    // reversed by copying their encoded frames in reverse order, without decoding them.
+    if (auto movies = media::movieOutput()) {
+        media::SegmentCopy segment;
+        segment.reversed = true;
+        if (part) {
+            segment.start = part->start;
+            // The last frame lasts until the next one would start, or the end of the part
+            // if that is later; at the end of the movie, until the movie ends.
+            if (last + 1 < count) {
+                segment.duration = MediaTime::maximum((*times)[last + 1], part->end) - part->start;
+            } else if (part->end > info.duration) {
+                segment.duration = part->end - part->start;
+            }
+        }
+        Status copied = movies->copySegments(movie.path(), {segment}, false, output);
+        if (copied) {
+            return media::openMovie(output);
+        }
+        PINDLE_LOG_INFO(kTag, "decoding %s to reverse it: %s", movie.path().c_str(),
+                        copied.error().message.c_str());
+    }
+    auto writer = makeWriter(movie, output, int(info.naturalSize.width),
+                             int(info.naturalSize.height), quality);
+    if (!writer) {
+        return failed(output, writer.error());
+    }
     auto outputTime = [&](size_t reversedIndex) {
         MediaTime time = (*times)[reversedIndex];
         return part ? MediaTime::maximum(time - part->start, MediaTime::zero()) : time;

@@ -8,9 +8,12 @@
 #include "platform/movie_output.h"
 #include "platform/result.h"
 
-// Re-encoded copies of a movie's first video track for the export pipeline: time-reversed,
-// and at another pixel size. Both keep the source's presentation times, so a copy has the
-// duration and frame timing of its source. Audio is never copied.
+// Copies of a movie's first video track for the export pipeline: time-reversed, and at
+// another pixel size. Both keep the source's presentation times, so a copy has the
+// duration and frame timing of its source. Audio is never copied. A movie whose every
+// frame is a key frame is reversed by copying its encoded frames in reverse order;
+// otherwise, and for resizing, the frames are decoded and encoded again at the quality
+// asked for.
 //
 // Both run on the calling thread until the file is complete and report the opened copy or
 // the reason there is none; a failed copy leaves no file behind.
@@ -27,8 +30,8 @@ std::vector<TimeRange> reversalPasses(MediaTime duration);
 
 // The frames of movie in reverse order, each given the time of the frame at the same place
 // counted from the start: the copy's first frame is the source's last, shown at the source's
-// first frame time. Reads one pass at a time, and within a pass no more decoded frames than
-// fit memoryBudget bytes (read in pieces from the end of the pass backwards).
+// first frame time. Decoding reads one pass at a time, and within a pass no more decoded
+// frames than fit memoryBudget bytes (read in pieces from the end of the pass backwards).
 constexpr size_t kReversalMemoryBudget = size_t(256) * 1024 * 1024;
 Result<media::MoviePtr> reversedAssetWithOutputURL(const media::Movie& movie,
                                                    const std::filesystem::path& output,

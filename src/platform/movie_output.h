@@ -51,11 +51,20 @@ public:
 };
 
 // A piece of a movie's video copied into another movie: the frames shown during
-// [start, start + duration) of the source, placed at `at` on the output's timeline.
+// [start, start + duration) of the source (invalid duration: to the end of its video),
+// placed at `at` on the output's timeline. The first frame is the one on screen at start,
+// shown from `at`; the last lasts until the end of the piece.
+//
+// A reversed piece is taken from the source's time-reversed video instead: its frames in
+// reverse order, each at the time of the frame at the same place counted from the start
+// (the first shows the source's last frame at the source's first frame time, and each
+// lasts as long as the source frame whose time it took; the last lasts until the end of
+// the source's video).
 struct SegmentCopy {
     MediaTime start = MediaTime::zero();
     MediaTime duration = MediaTime::invalid();
     MediaTime at = MediaTime::zero();
+    bool reversed = false;
 };
 
 class MovieOutput {
@@ -67,8 +76,10 @@ public:
 
     // Copies the encoded frames of the segments of source's first video track (and, with
     // withAudio, the first segment's range of its first audio track) into file without
-    // decoding them. Fails when a segment does not start on a key frame's picture, since
-    // such a copy would show wrong pictures; callers then re-encode.
+    // decoding them. Fails, leaving no file, when a segment does not start on a key frame's
+    // picture or a reversed segment shows a frame that is not a key frame, since such a
+    // copy would show wrong pictures; callers then re-encode. Audio cannot go with a
+    // reversed first segment.
     virtual Status copySegments(const std::filesystem::path& source,
                                 const std::vector<SegmentCopy>& segments, bool withAudio,
                                 const std::filesystem::path& file) = 0;

@@ -8,8 +8,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/log.h"
@@ -349,6 +352,92 @@ private:
     bool finished_ = false;
 };
 
+// One video frame of a movie as its packet tells it, without decoding.
+struct SourceFrame {
+    int64_t pts = 0;
+    int64_t duration = 0;
+    bool key = false;
+};
+
+// A movie's video frames in presentation order and the end of its video, in the track's
+// time base.
+struct TrackIndex {
+    std::vector<SourceFrame> frames;
+    int64_t end = 0;
+};
+
+Result<TrackIndex> indexTrack(AVFormatContext* in, int videoIndex) {
+    const AVStream* stream = in->streams[videoIndex];
+    TrackIndex index;
+    av_seek_frame(in, videoIndex, stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time,
+                  AVSEEK_FLAG_BACKWARD);
+    PacketPtr packet(av_packet_alloc());
+    int status;
+    while ((status = av_read_frame(in, packet.get())) >= 0) {
+        if (packet->stream_index == videoIndex && packet->pts != AV_NOPTS_VALUE) {
+            index.frames.push_back({packet->pts, std::max<int64_t>(packet->duration, 0),
+                                    (packet->flags & AV_PKT_FLAG_KEY) != 0});
+        }
+        av_packet_unref(packet.get());
+    }
+    if (status != AVERROR_EOF) {
+        return Error{"cannot read the video: " + avError(status)};
+    }
+    if (index.frames.empty()) {
+        return Error{"the video has no frames"};
+    }
+    std::sort(index.frames.begin(), index.frames.end(),
+              [](const SourceFrame& a, const SourceFrame& b) { return a.pts < b.pts; });
+    const SourceFrame& last = index.frames.back();
+    index.end = last.pts + std::max<int64_t>(last.duration, 1);
+    if (stream->duration != AV_NOPTS_VALUE) {
+        index.end = std::max(index.end, stream->duration);
+    }
+    return index;
+}
+
+// The reversed frames first..last that a reversed segment shows (reversed frame j shows
+// source frame count - 1 - j from the time of source frame j), with the segment's range
+// and place in the track's time base.
+struct ReversedPlan {
+    size_t first = 0;
+    size_t last = 0;
+    int64_t start = 0;
+    int64_t end = 0;
+    int64_t at = 0;
+};
+
+// Source frames read into memory at a time while reversing.
+constexpr size_t kReversedChunkFrames = 30;
+
+Result<ReversedPlan> planReversed(const TrackIndex& index, const media::SegmentCopy& segment,
+                                  AVRational base) {
+    const std::vector<SourceFrame>& frames = index.frames;
+    const size_t count = frames.size();
+    ReversedPlan plan;
+    plan.start = toUnits(segment.start, base);
+    plan.end =
+        segment.duration.isNumeric() ? toUnits(segment.start + segment.duration, base) : index.end;
+    plan.at = toUnits(segment.at, base);
+    if (plan.end <= plan.start) {
+        return Error{"an empty segment cannot be reversed"};
+    }
+    auto byPts = [](int64_t pts, const SourceFrame& f) { return pts < f.pts; };
+    // The frame on screen at the start, and the last one starting before the end.
+    auto after = std::upper_bound(frames.begin(), frames.end(), plan.start, byPts);
+    plan.first = after == frames.begin() ? 0 : size_t(after - frames.begin()) - 1;
+    auto reaching = std::lower_bound(frames.begin(), frames.end(), plan.end,
+                                     [](const SourceFrame& f, int64_t pts) { return f.pts < pts; });
+    plan.last = reaching == frames.begin() ? 0 : size_t(reaching - frames.begin()) - 1;
+    plan.last = std::max(plan.last, plan.first);
+    for (size_t j = plan.first; j <= plan.last; ++j) {
+        if (!frames[count - 1 - j].key) {
+            return Error{"the reversed range has frames that are not key frames"};
+        }
+    }
+    return plan;
+}
+
 class FfmpegMovieOutput final : public media::MovieOutput {
 public:
     Result<std::unique_ptr<media::MovieWriter>> makeWriter(
@@ -385,7 +474,38 @@ private:
         if (videoIndex < 0) {
             return Error{source.string() + " has no video"};
         }
+        // Audio is read through a context of its own; this one reads only the video.
+        for (unsigned i = 0; i < in->nb_streams; ++i) {
+            in->streams[i]->discard = int(i) == videoIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
         AVStream* inVideo = in->streams[videoIndex];
+        AVRational base = inVideo->time_base;
+
+        // Reversed segments are planned before anything is written, so that a source they
+        // cannot be copied from fails at once.
+        std::optional<TrackIndex> index;
+        std::vector<ReversedPlan> plans(segments.size());
+        for (size_t i = 0; i < segments.size(); ++i) {
+            if (!segments[i].reversed) {
+                continue;
+            }
+            if (i == 0 && withAudio) {
+                return Error{"audio cannot be copied with a reversed segment"};
+            }
+            if (!index) {
+                auto read = indexTrack(in, videoIndex);
+                if (!read) {
+                    return read.error();
+                }
+                index = std::move(*read);
+            }
+            auto plan = planReversed(*index, segments[i], base);
+            if (!plan) {
+                return plan.error();
+            }
+            plans[i] = *plan;
+        }
+
         auto output = openOutput(file);
         if (!output) {
             return output.error();
@@ -415,75 +535,166 @@ private:
                 return audio;
             }
         }
-        AVRational base = inVideo->time_base;
-        PacketPtr packet(av_packet_alloc());
-        PacketPtr pending(av_packet_alloc());
-        for (const media::SegmentCopy& segment : segments) {
-            int64_t start = toUnits(segment.start, base);
-            int64_t end = segment.duration.isNumeric()
-                              ? toUnits(segment.start + segment.duration, base)
-                              : INT64_MAX;
-            int64_t at = toUnits(segment.at, base);
-            // Seek to the key frame at or before the start, then keep the packets whose
-            // display interval meets the range: the frame on screen at the start first.
-            av_seek_frame(in, videoIndex, start, AVSEEK_FLAG_BACKWARD);
-            bool havePending = false;
-            bool first = true;
-            auto writePending = [&](int64_t nextPts) -> Status {
-                pending->duration = nextPts - pending->pts;
-                pending->dts = pending->pts;
-                pending->stream_index = outVideo->index;
-                pending->pos = -1;
-                av_packet_rescale_ts(pending.get(), base, outVideo->time_base);
-                int written = av_interleaved_write_frame(out, pending.get());
-                if (written < 0) {
-                    return Error{"cannot write " + file.string() + ": " + avError(written)};
-                }
-                return Ok{};
-            };
-            while (av_read_frame(in, packet.get()) >= 0) {
-                if (packet->stream_index != videoIndex || packet->pts == AV_NOPTS_VALUE) {
-                    av_packet_unref(packet.get());
-                    continue;
-                }
-                int64_t pts = packet->pts;
-                int64_t packetEnd = pts + std::max<int64_t>(packet->duration, 1);
-                if (pts >= end) {
-                    av_packet_unref(packet.get());
-                    break;
-                }
-                if (packetEnd <= start) {
-                    av_packet_unref(packet.get());
-                    continue;
-                }
-                if (first && !(packet->flags & AV_PKT_FLAG_KEY)) {
-                    return Error{"the range does not start on a key frame"};
-                }
-                first = false;
-                int64_t outPts = std::max<int64_t>(pts - start, 0) + at;
-                if (havePending) {
-                    if (Status written = writePending(outPts); !written) {
-                        return written;
-                    }
-                }
-                av_packet_move_ref(pending.get(), packet.get());
-                pending->pts = outPts;
-                havePending = true;
+        auto write = [&](AVPacket* packet, int64_t pts, int64_t duration) -> Status {
+            packet->pts = pts;
+            packet->dts = pts;
+            packet->duration = duration;
+            packet->stream_index = outVideo->index;
+            packet->pos = -1;
+            av_packet_rescale_ts(packet, base, outVideo->time_base);
+            int written = av_interleaved_write_frame(out, packet);
+            if (written < 0) {
+                return Error{"cannot write " + file.string() + ": " + avError(written)};
             }
-            if (havePending) {
-                int64_t segmentEnd = end == INT64_MAX
-                                         ? pending->pts + std::max<int64_t>(pending->duration, 1)
-                                         : end - start + at;
-                if (Status written = writePending(std::max(segmentEnd, pending->pts + 1));
-                    !written) {
-                    return written;
-                }
+            return Ok{};
+        };
+        for (size_t i = 0; i < segments.size(); ++i) {
+            Status copied = segments[i].reversed
+                                ? copyReversed(in, videoIndex, *index, plans[i], write)
+                                : copyForward(in, videoIndex, segments[i], write);
+            if (!copied) {
+                return copied;
             }
         }
         if ((status = av_write_trailer(out)) < 0) {
             return Error{"cannot finish " + file.string() + ": " + avError(status)};
         }
         return Ok{};
+    }
+
+    using WritePacket = std::function<Status(AVPacket*, int64_t pts, int64_t duration)>;
+
+    static Status copyForward(AVFormatContext* in, int videoIndex,
+                              const media::SegmentCopy& segment, const WritePacket& write) {
+        AVRational base = in->streams[videoIndex]->time_base;
+        int64_t start = toUnits(segment.start, base);
+        int64_t end = segment.duration.isNumeric() ? toUnits(segment.start + segment.duration, base)
+                                                   : INT64_MAX;
+        int64_t at = toUnits(segment.at, base);
+        // Seek to the key frame at or before the start, then keep the packets whose display
+        // interval meets the range: the frame on screen at the start first. Each packet is
+        // written once the next one tells how long it lasts.
+        av_seek_frame(in, videoIndex, start, AVSEEK_FLAG_BACKWARD);
+        PacketPtr packet(av_packet_alloc());
+        PacketPtr pending(av_packet_alloc());
+        bool havePending = false;
+        bool first = true;
+        while (av_read_frame(in, packet.get()) >= 0) {
+            if (packet->stream_index != videoIndex || packet->pts == AV_NOPTS_VALUE) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            int64_t pts = packet->pts;
+            int64_t packetEnd = pts + std::max<int64_t>(packet->duration, 1);
+            if (pts >= end) {
+                av_packet_unref(packet.get());
+                break;
+            }
+            if (packetEnd <= start) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            if (first && !(packet->flags & AV_PKT_FLAG_KEY)) {
+                return Error{"the range does not start on a key frame"};
+            }
+            first = false;
+            int64_t outPts = std::max<int64_t>(pts - start, 0) + at;
+            if (havePending) {
+                if (Status written = write(pending.get(), pending->pts, outPts - pending->pts);
+                    !written) {
+                    return written;
+                }
+            }
+            av_packet_move_ref(pending.get(), packet.get());
+            pending->pts = outPts;
+            havePending = true;
+        }
+        if (havePending) {
+            int64_t segmentEnd = end == INT64_MAX
+                                     ? pending->pts + std::max<int64_t>(pending->duration, 1)
+                                     : end - start + at;
+            segmentEnd = std::max(segmentEnd, pending->pts + 1);
+            return write(pending.get(), pending->pts, segmentEnd - pending->pts);
+        }
+        return Ok{};
+    }
+
+    // Writes the planned reversed frames, reading the source packets a few at a time from
+    // the last one backwards.
+    static Status copyReversed(AVFormatContext* in, int videoIndex, const TrackIndex& index,
+                               const ReversedPlan& plan, const WritePacket& write) {
+        const std::vector<SourceFrame>& frames = index.frames;
+        const size_t count = frames.size();
+        // Reversed frame j shows source frame count - 1 - j.
+        auto outPts = [&](size_t j) {
+            return std::max<int64_t>(frames[j].pts - plan.start, 0) + plan.at;
+        };
+        const size_t lowest = count - 1 - plan.last;
+        size_t highest = count - 1 - plan.first;
+        std::vector<PacketPtr> chunk;
+        while (true) {
+            size_t low = highest + 1 >= lowest + kReversedChunkFrames
+                             ? std::max(lowest, highest + 1 - kReversedChunkFrames)
+                             : lowest;
+            if (Status read = readFrames(in, videoIndex, frames, low, highest, chunk); !read) {
+                return read;
+            }
+            for (size_t k = highest + 1; k-- > low;) {
+                size_t j = count - 1 - k;
+                int64_t pts = outPts(j);
+                int64_t until = j < plan.last ? outPts(j + 1) : plan.end - plan.start + plan.at;
+                Status written =
+                    write(chunk[k - low].get(), pts, std::max<int64_t>(until - pts, 1));
+                if (!written) {
+                    return written;
+                }
+            }
+            if (low == lowest) {
+                return Ok{};
+            }
+            highest = low - 1;
+        }
+    }
+
+    // Reads the packets of source frames low..high into chunk (in that order).
+    static Status readFrames(AVFormatContext* in, int videoIndex,
+                             const std::vector<SourceFrame>& frames, size_t low, size_t high,
+                             std::vector<PacketPtr>& chunk) {
+        chunk.clear();
+        chunk.resize(high - low + 1);
+        size_t found = 0;
+        // The seek lands on the frame at or before the first one wanted; should it land
+        // after it, the track is read again from its start.
+        for (int64_t seekTo : {frames[low].pts, frames.front().pts}) {
+            av_seek_frame(in, videoIndex, seekTo, AVSEEK_FLAG_BACKWARD);
+            PacketPtr packet(av_packet_alloc());
+            while (found < chunk.size() && av_read_frame(in, packet.get()) >= 0) {
+                if (packet->stream_index != videoIndex || packet->pts == AV_NOPTS_VALUE ||
+                    packet->pts < frames[low].pts) {
+                    av_packet_unref(packet.get());
+                    continue;
+                }
+                if (packet->pts > frames[high].pts) {
+                    av_packet_unref(packet.get());
+                    break;
+                }
+                auto at = std::lower_bound(
+                    frames.begin() + ptrdiff_t(low), frames.begin() + ptrdiff_t(high) + 1,
+                    packet->pts, [](const SourceFrame& f, int64_t pts) { return f.pts < pts; });
+                PacketPtr& slot = chunk[size_t(at - frames.begin()) - low];
+                if (at->pts == packet->pts && !slot) {
+                    slot.reset(av_packet_alloc());
+                    av_packet_move_ref(slot.get(), packet.get());
+                    ++found;
+                } else {
+                    av_packet_unref(packet.get());
+                }
+            }
+            if (found == chunk.size()) {
+                return Ok{};
+            }
+        }
+        return Error{"cannot read the frames to reverse"};
     }
 };
 
