@@ -423,6 +423,59 @@ TEST_F(ExportTest, PingPongAndReverseOfKeyFrameMoviesAreCopiesOthersAreReEncoded
     EXPECT_TRUE(files_.tempFiles().empty());
 }
 
+// The index of the writeMovie frame an image shows, told by its colour.
+int writtenFrameIndex(const Image& image) {
+    const uint8_t* pixel = image.row(image.height / 2) + (image.width / 2) * 4;
+    return int(std::lround(pixel[0] / 8.0));
+}
+
+TEST_F(ExportTest, ResizedPingPongIsEncodedStraightFromTheRecordingWhenItCan) {
+    std::vector<double> times;
+    for (int i = 0; i < 30; ++i) {
+        times.push_back(i / 15.0);
+    }
+    RCExportOptions options;
+    options.startTime = seconds(0.4);
+    options.endTime = seconds(1.4);
+    options.loopType = 2;
+    options.width = 32;
+    options.height = 24;
+    for (auto quality : {media::EncodingQuality::Intermediate, media::EncodingQuality::Delivery}) {
+        bool allKeys = quality == media::EncodingQuality::Intermediate;
+        SCOPED_TRACE(allKeys ? "all key frames" : "few key frames");
+        auto file = dir_ / "steady.mp4";
+        ASSERT_TRUE(writeMovie(file, times, 2.0, quality));
+
+        // Frames 6 to 20 forward and back, decoded once each when every frame is a key
+        // frame; otherwise through a composed movie that is then resized.
+        media::MovieWriterSettings small;
+        small.width = 32;
+        small.height = 24;
+        media::SegmentCopy forward{seconds(0.4), seconds(1), MediaTime::zero(), false};
+        media::SegmentCopy backward{seconds(0.6), seconds(1), seconds(1), true};
+        auto direct = dir_ / "direct.mp4";
+        EXPECT_EQ(
+            media::movieOutput()->encodeSegments(file, {forward, backward}, small, direct).ok(),
+            allKeys);
+        EXPECT_EQ(std::filesystem::exists(direct), allKeys);
+
+        auto output = dir_ / "small-pingpong.mp4";
+        ASSERT_TRUE(run([&](auto done) {
+                        generatorFor(file)->makeVideo(output, options, nullptr, done);
+                    }).ok());
+        test::DecodedMovie movie = test::decodeMedia(output);
+        EXPECT_EQ(movie.width, 32);
+        ASSERT_EQ(movie.frames.size(), 30u);
+        for (size_t k = 0; k < 30; ++k) {
+            int expected = k < 15 ? 6 + int(k) : 20 - int(k - 15);
+            EXPECT_EQ(writtenFrameIndex(movie.frames[k].image), expected) << k;
+            EXPECT_NEAR(movie.frames[k].seconds, double(k) / 15, 1e-3) << k;
+        }
+        EXPECT_NEAR(movie.frames.back().seconds + movie.frames.back().durationSeconds, 2.0, 1e-3);
+        EXPECT_TRUE(files_.tempFiles().empty());
+    }
+}
+
 TEST_F(ExportTest, ReversedFramesLastAsLongAsTheFramesWhoseTimesTheyTake) {
     const std::vector<double> times = {0, 0.1, 0.15, 0.4, 0.5, 0.9};
     const double end = 1.2;

@@ -56,6 +56,20 @@ private:
     std::filesystem::path path_;
 };
 
+// The composition's video as pieces of its one source movie, or nothing when it has
+// several.
+std::optional<std::vector<media::SegmentCopy>> segmentsOfOneMovie(
+    const RCComposition& composition) {
+    std::vector<media::SegmentCopy> segments;
+    for (const auto& segment : composition.video) {
+        if (segment.movie->path() != composition.video.front().movie->path()) {
+            return std::nullopt;
+        }
+        segments.push_back({segment.start, segment.duration, segment.at, segment.reversed});
+    }
+    return segments;
+}
+
 Status logged(const Error& error) {
     PINDLE_LOG_ERROR(kTag, "%s", error.message.c_str());
     return error;
@@ -257,6 +271,26 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
     }
 
     bool sizeMatches = sameSizeInPixels(composition->naturalSize, settings.width, settings.height);
+    auto segments = segmentsOfOneMovie(*composition);
+    auto movies = media::movieOutput();
+    if (!sizeMatches && isPassthrough(options) && segments && movies) {
+        // Nothing is drawn: the clip's pictures go from the recording straight to the
+        // output size, without a composed movie in between.
+        media::MovieWriterSettings resized;
+        resized.width = int(std::lround(settings.width));
+        resized.height = int(std::lround(settings.height));
+        resized.quality = quality;
+        resized.nominalFrameRate = composition->nominalFrameRate;
+        Status encoded = movies->encodeSegments(movie->path(), *segments, resized, output);
+        if (encoded) {
+            if (progress) {
+                progress(1);
+            }
+            return Ok{};
+        }
+        PINDLE_LOG_INFO(kTag, "resizing a composed movie instead: %s",
+                        encoded.error().message.c_str());
+    }
     TempFile composed(files_, "mp4");
     Status exported =
         exportVideoCompositionNow(*composition, options, composed.path(), progress,
@@ -297,16 +331,9 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
         return logged(Error{"no movie writer installed"});
     }
     bool passthrough = isPassthrough(options);
-    bool oneSource = true;
-    for (const auto& segment : composition.video) {
-        oneSource = oneSource && segment.movie->path() == composition.video.front().movie->path();
-    }
-    if (passthrough && oneSource) {
-        std::vector<media::SegmentCopy> segments;
-        for (const auto& segment : composition.video) {
-            segments.push_back({segment.start, segment.duration, segment.at, segment.reversed});
-        }
-        Status copied = movies->copySegments(composition.video.front().movie->path(), segments,
+    auto segments = segmentsOfOneMovie(composition);
+    if (passthrough && segments) {
+        Status copied = movies->copySegments(composition.video.front().movie->path(), *segments,
                                              composition.audio.has_value(), output);
         if (copied) {
             if (progress) {

@@ -83,6 +83,14 @@ public:
     virtual Status copySegments(const std::filesystem::path& source,
                                 const std::vector<SegmentCopy>& segments, bool withAudio,
                                 const std::filesystem::path& file) = 0;
+
+    // The same frames at the same times as copySegments gives, decoded and encoded again
+    // at settings' size and quality (with settings' audio), each picture scaled once. The
+    // segments must meet the same conditions as for copying, else this fails the same way.
+    virtual Status encodeSegments(const std::filesystem::path& source,
+                                  const std::vector<SegmentCopy>& segments,
+                                  const MovieWriterSettings& settings,
+                                  const std::filesystem::path& file) = 0;
 };
 
 // The process's implementation, installed by the composition root (and backend tests).

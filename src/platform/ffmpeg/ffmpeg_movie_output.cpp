@@ -10,8 +10,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -178,7 +180,7 @@ public:
         if (settings_.nominalFrameRate > 0) {
             encoder_->framerate = av_d2q(settings_.nominalFrameRate, 100000);
         }
-        encoder_->colorspace = AVCOL_SPC_SMPTE170M;
+        encoder_->colorspace = colorspace_;
         encoder_->color_range = AVCOL_RANGE_MPEG;
         encoder_->max_b_frames = 0;
         encoder_->gop_size = intermediate ? 1 : 60;
@@ -263,14 +265,34 @@ public:
         const uint8_t* src[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
         int srcStride[4] = {image.stride, 0, 0, 0};
         sws_scale(scaler_.get(), src, srcStride, 0, image.height, frame_->data, frame_->linesize);
-        frame_->pts = pts;
-        lastPts_ = pts;
-        ++framesIn_;
-        if ((status = avcodec_send_frame(encoder_.get(), frame_.get())) < 0) {
-            return Error{"the H.264 encoder refused a frame: " + avError(status)};
-        }
-        return drainEncoder();
+        return encode(frame_.get(), pts);
     }
+
+    // Pictures already in the encoder's pixel format and size (pixelFormat(), width(),
+    // height()) skip the conversion; pts is in 1/90000 s.
+    Status appendPicture(const AVFrame* picture, int64_t pts) {
+        if (finished_) {
+            return Error{"the movie is already finished"};
+        }
+        if (picture->format != encoder_->pix_fmt || picture->width != width_ ||
+            picture->height != height_) {
+            return Error{"a picture the H.264 encoder cannot take as it is"};
+        }
+        if (framesIn_ > 0 && pts <= lastPts_) {
+            return Error{"movie frames out of order"};
+        }
+        FramePtr frame(av_frame_clone(picture));
+        if (!frame) {
+            return Error{"out of memory for a video frame"};
+        }
+        return encode(frame.get(), pts);
+    }
+
+    // The colour matrix the file declares, for pictures given in it; set before open().
+    void setColorspace(AVColorSpace colorspace) { colorspace_ = colorspace; }
+    AVPixelFormat pixelFormat() const { return AVPixelFormat(encoder_->pix_fmt); }
+    int width() const { return width_; }
+    int height() const { return height_; }
 
     Status finish(MediaTime endTime) override {
         if (finished_) {
@@ -300,6 +322,17 @@ public:
     }
 
 private:
+    Status encode(AVFrame* frame, int64_t pts) {
+        frame->pts = pts;
+        lastPts_ = pts;
+        ++framesIn_;
+        int status = avcodec_send_frame(encoder_.get(), frame);
+        if (status < 0) {
+            return Error{"the H.264 encoder refused a frame: " + avError(status)};
+        }
+        return drainEncoder();
+    }
+
     // Takes the encoded packets; each is written once the next one tells its duration.
     Status drainEncoder() {
         int status;
@@ -336,6 +369,7 @@ private:
 
     std::filesystem::path file_;
     media::MovieWriterSettings settings_;
+    AVColorSpace colorspace_ = AVCOL_SPC_SMPTE170M;
     int width_ = 0;
     int height_ = 0;
     OutputPtr output_;
@@ -438,6 +472,212 @@ Result<ReversedPlan> planReversed(const TrackIndex& index, const media::SegmentC
     return plan;
 }
 
+// Takes one packet of a segment: the source's packet (its pts still the source's) and
+// the time and duration it has in the output, in the source's time base.
+using WritePacket = std::function<Status(AVPacket*, int64_t pts, int64_t duration)>;
+
+// Decodes the packets of segments, scales the pictures straight to the writer's size and
+// pixel format, and encodes them at their output times. When every frame of the source is a
+// key frame, a picture that the segments show again (a ping-pong's backward half) is kept,
+// within a memory budget, instead of being decoded twice.
+class SegmentDecoder {
+public:
+    SegmentDecoder(FfmpegMovieWriter& writer, AVRational base) : writer_(writer), base_(base) {}
+
+    Status open(const AVCodecParameters* parameters, const TrackIndex& index,
+                const std::vector<media::SegmentCopy>& segments) {
+        const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+        if (codec == nullptr) {
+            return Error{"no decoder for the movie's video"};
+        }
+        decoder_.reset(avcodec_alloc_context3(codec));
+        if (!decoder_ || avcodec_parameters_to_context(decoder_.get(), parameters) < 0) {
+            return Error{"out of memory"};
+        }
+        decoder_->thread_count = 0;
+        decoder_->pkt_timebase = base_;
+        int status = avcodec_open2(decoder_.get(), codec, nullptr);
+        if (status < 0) {
+            return Error{"cannot open the video decoder: " + avError(status)};
+        }
+        decoded_.reset(av_frame_alloc());
+        keepPictures_ = std::all_of(index.frames.begin(), index.frames.end(),
+                                    [](const SourceFrame& frame) { return frame.key; });
+        if (keepPictures_) {
+            countUses(index, segments);
+        }
+        return Ok{};
+    }
+
+    Status put(AVPacket* packet, int64_t pts, int64_t duration) {
+        int64_t sourcePts = packet->pts;
+        int64_t outPts = av_rescale_q(pts, base_, kTimeBase);
+        end_ = std::max(end_, pts + duration);
+        auto uses = uses_.find(sourcePts);
+        bool usedAgain = uses != uses_.end() && --uses->second > 0;
+        if (uses != uses_.end() && uses->second <= 0) {
+            uses_.erase(uses);
+        }
+        auto kept = kept_.find(sourcePts);
+        if (kept != kept_.end()) {
+            av_packet_unref(packet);
+            // Pictures still in the decoder come first.
+            if (Status drained = drainDecoder(); !drained) {
+                return drained;
+            }
+            Status added = writer_.appendPicture(kept->second.get(), outPts);
+            if (!usedAgain) {
+                keptBytes_ -= pictureBytes();
+                kept_.erase(kept);
+            }
+            return added;
+        }
+        packet->dts = AV_NOPTS_VALUE;
+        waiting_.push_back({sourcePts, outPts, usedAgain});
+        int status;
+        while ((status = avcodec_send_packet(decoder_.get(), packet)) == AVERROR(EAGAIN)) {
+            if (Status received = receive(); !received) {
+                return received;
+            }
+        }
+        av_packet_unref(packet);
+        if (status < 0) {
+            return Error{"cannot decode a video frame: " + avError(status)};
+        }
+        return receive();
+    }
+
+    // Takes the last pictures from the decoder.
+    Status finish() { return drainDecoder(); }
+
+    // The end of the last segment.
+    MediaTime end() const {
+        return MediaTime::make(av_rescale_q(end_, base_, kTimeBase), kTimeBase.den);
+    }
+
+private:
+    struct Waiting {
+        int64_t sourcePts;
+        int64_t outPts;
+        bool keep;
+    };
+
+    // How many times the segments show each source frame (only those shown more than once
+    // are kept), counted as the segments are read: forward segments show the frames whose
+    // display interval meets their range, reversed ones those their plan names.
+    void countUses(const TrackIndex& index, const std::vector<media::SegmentCopy>& segments) {
+        const std::vector<SourceFrame>& frames = index.frames;
+        for (const media::SegmentCopy& segment : segments) {
+            if (segment.reversed) {
+                auto plan = planReversed(index, segment, base_);
+                if (plan) {
+                    for (size_t j = plan->first; j <= plan->last; ++j) {
+                        ++uses_[frames[frames.size() - 1 - j].pts];
+                    }
+                }
+                continue;
+            }
+            int64_t start = toUnits(segment.start, base_);
+            int64_t end = segment.duration.isNumeric()
+                              ? toUnits(segment.start + segment.duration, base_)
+                              : INT64_MAX;
+            for (const SourceFrame& frame : frames) {
+                if (frame.pts < end && frame.pts + std::max<int64_t>(frame.duration, 1) > start) {
+                    ++uses_[frame.pts];
+                }
+            }
+        }
+    }
+
+    size_t pictureBytes() const {
+        return size_t(
+            av_image_get_buffer_size(writer_.pixelFormat(), writer_.width(), writer_.height(), 1));
+    }
+
+    Status receive() {
+        int status;
+        while ((status = avcodec_receive_frame(decoder_.get(), decoded_.get())) == 0) {
+            Status shown = show(decoded_.get());
+            av_frame_unref(decoded_.get());
+            if (!shown) {
+                return shown;
+            }
+        }
+        if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
+            return Error{"cannot decode a video frame: " + avError(status)};
+        }
+        return Ok{};
+    }
+
+    // Empties the decoder and makes it ready for more packets.
+    Status drainDecoder() {
+        if (waiting_.empty()) {
+            return Ok{};
+        }
+        avcodec_send_packet(decoder_.get(), nullptr);
+        Status received = receive();
+        avcodec_flush_buffers(decoder_.get());
+        if (received && !waiting_.empty()) {
+            return Error{"the decoder lost a frame"};
+        }
+        return received;
+    }
+
+    Status show(const AVFrame* frame) {
+        if (waiting_.empty() || frame->best_effort_timestamp != waiting_.front().sourcePts) {
+            return Error{"the decoder gave a frame out of order"};
+        }
+        Waiting next = waiting_.front();
+        waiting_.pop_front();
+        FramePtr picture(av_frame_alloc());
+        if (!picture) {
+            return Error{"out of memory for a video frame"};
+        }
+        picture->format = writer_.pixelFormat();
+        picture->width = writer_.width();
+        picture->height = writer_.height();
+        if (av_frame_get_buffer(picture.get(), 0) < 0) {
+            return Error{"out of memory for a video frame"};
+        }
+        scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
+                                           AVPixelFormat(frame->format), picture->width,
+                                           picture->height, writer_.pixelFormat(), SWS_BICUBIC,
+                                           nullptr, nullptr, nullptr));
+        if (!scaler_) {
+            return Error{"cannot scale the video frames"};
+        }
+        // Full-range pictures are brought to the video range the file declares.
+        const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+        sws_setColorspaceDetails(scaler_.get(), coefficients,
+                                 frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0, coefficients, 0, 0,
+                                 1 << 16, 1 << 16);
+        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, picture->data,
+                  picture->linesize);
+        if (next.keep && keptBytes_ + pictureBytes() <= kKeptPicturesBudget) {
+            FramePtr copy(av_frame_clone(picture.get()));
+            if (copy) {
+                keptBytes_ += pictureBytes();
+                kept_[next.sourcePts] = std::move(copy);
+            }
+        }
+        return writer_.appendPicture(picture.get(), next.outPts);
+    }
+
+    static constexpr size_t kKeptPicturesBudget = size_t(256) * 1024 * 1024;
+
+    FfmpegMovieWriter& writer_;
+    AVRational base_;
+    CodecPtr decoder_;
+    FramePtr decoded_;
+    ScalePtr scaler_;
+    std::deque<Waiting> waiting_;
+    bool keepPictures_ = false;
+    std::map<int64_t, int> uses_;  // by source time: how many more times a frame is shown
+    std::map<int64_t, FramePtr> kept_;
+    size_t keptBytes_ = 0;
+    int64_t end_ = 0;
+};
+
 class FfmpegMovieOutput final : public media::MovieOutput {
 public:
     Result<std::unique_ptr<media::MovieWriter>> makeWriter(
@@ -461,52 +701,103 @@ public:
         return copied;
     }
 
+    Status encodeSegments(const std::filesystem::path& source,
+                          const std::vector<media::SegmentCopy>& segments,
+                          const media::MovieWriterSettings& settings,
+                          const std::filesystem::path& file) override {
+        Status encoded = encode(source, segments, settings, file);
+        if (!encoded) {
+            std::error_code ignored;
+            std::filesystem::remove(file, ignored);
+        }
+        return encoded;
+    }
+
 private:
-    Status copy(const std::filesystem::path& source,
-                const std::vector<media::SegmentCopy>& segments, bool withAudio,
-                const std::filesystem::path& file) {
-        auto input = openInput(source);
+    // A source opened for reading its video packets, with its reversed segments planned.
+    struct Source {
+        InputPtr input;
+        int videoIndex = -1;
+        std::optional<TrackIndex> index;
+        std::vector<ReversedPlan> plans;
+
+        AVStream* video() const { return input->streams[videoIndex]; }
+    };
+
+    // Reversed segments are planned before anything is written, so that a source they
+    // cannot be taken from fails at once.
+    static Result<Source> openSource(const std::filesystem::path& file,
+                                     const std::vector<media::SegmentCopy>& segments,
+                                     bool alwaysIndex) {
+        Source source;
+        auto input = openInput(file);
         if (!input) {
             return input.error();
         }
-        AVFormatContext* in = input->get();
-        int videoIndex = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (videoIndex < 0) {
-            return Error{source.string() + " has no video"};
+        source.input = std::move(*input);
+        AVFormatContext* in = source.input.get();
+        source.videoIndex = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (source.videoIndex < 0) {
+            return Error{file.string() + " has no video"};
         }
         // Audio is read through a context of its own; this one reads only the video.
         for (unsigned i = 0; i < in->nb_streams; ++i) {
-            in->streams[i]->discard = int(i) == videoIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+            in->streams[i]->discard =
+                int(i) == source.videoIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
         }
-        AVStream* inVideo = in->streams[videoIndex];
-        AVRational base = inVideo->time_base;
-
-        // Reversed segments are planned before anything is written, so that a source they
-        // cannot be copied from fails at once.
-        std::optional<TrackIndex> index;
-        std::vector<ReversedPlan> plans(segments.size());
+        source.plans.resize(segments.size());
         for (size_t i = 0; i < segments.size(); ++i) {
-            if (!segments[i].reversed) {
+            if (!segments[i].reversed && !alwaysIndex) {
                 continue;
             }
-            if (i == 0 && withAudio) {
-                return Error{"audio cannot be copied with a reversed segment"};
-            }
-            if (!index) {
-                auto read = indexTrack(in, videoIndex);
+            if (!source.index) {
+                auto read = indexTrack(in, source.videoIndex);
                 if (!read) {
                     return read.error();
                 }
-                index = std::move(*read);
+                source.index = std::move(*read);
             }
-            auto plan = planReversed(*index, segments[i], base);
+            if (!segments[i].reversed) {
+                continue;
+            }
+            auto plan = planReversed(*source.index, segments[i], source.video()->time_base);
             if (!plan) {
                 return plan.error();
             }
-            plans[i] = *plan;
+            source.plans[i] = *plan;
         }
+        return source;
+    }
 
-        auto output = openOutput(file);
+    // Hands write the packets of every segment in output order, with their output times.
+    static Status produce(Source& source, const std::vector<media::SegmentCopy>& segments,
+                          const WritePacket& write) {
+        for (size_t i = 0; i < segments.size(); ++i) {
+            Status done = segments[i].reversed ? copyReversed(source.input.get(), source.videoIndex,
+                                                              *source.index, source.plans[i], write)
+                                               : copyForward(source.input.get(), source.videoIndex,
+                                                             segments[i], write);
+            if (!done) {
+                return done;
+            }
+        }
+        return Ok{};
+    }
+
+    Status copy(const std::filesystem::path& file, const std::vector<media::SegmentCopy>& segments,
+                bool withAudio, const std::filesystem::path& outputFile) {
+        if (withAudio && !segments.empty() && segments.front().reversed) {
+            return Error{"audio cannot be copied with a reversed segment"};
+        }
+        auto opened = openSource(file, segments, false);
+        if (!opened) {
+            return opened.error();
+        }
+        Source& source = *opened;
+        AVFormatContext* in = source.input.get();
+        AVStream* inVideo = source.video();
+        AVRational base = inVideo->time_base;
+        auto output = openOutput(outputFile);
         if (!output) {
             return output.error();
         }
@@ -525,7 +816,7 @@ private:
             return Error{"cannot write the movie header: " + avError(status)};
         }
         if (outAudio != nullptr && !segments.empty()) {
-            auto audioInput = openInput(source);
+            auto audioInput = openInput(file);
             if (!audioInput) {
                 return audioInput.error();
             }
@@ -535,34 +826,64 @@ private:
                 return audio;
             }
         }
-        auto write = [&](AVPacket* packet, int64_t pts, int64_t duration) -> Status {
-            packet->pts = pts;
-            packet->dts = pts;
-            packet->duration = duration;
-            packet->stream_index = outVideo->index;
-            packet->pos = -1;
-            av_packet_rescale_ts(packet, base, outVideo->time_base);
-            int written = av_interleaved_write_frame(out, packet);
-            if (written < 0) {
-                return Error{"cannot write " + file.string() + ": " + avError(written)};
-            }
-            return Ok{};
-        };
-        for (size_t i = 0; i < segments.size(); ++i) {
-            Status copied = segments[i].reversed
-                                ? copyReversed(in, videoIndex, *index, plans[i], write)
-                                : copyForward(in, videoIndex, segments[i], write);
-            if (!copied) {
-                return copied;
-            }
+        Status produced =
+            produce(source, segments, [&](AVPacket* packet, int64_t pts, int64_t duration) {
+                packet->pts = pts;
+                packet->dts = pts;
+                packet->duration = duration;
+                packet->stream_index = outVideo->index;
+                packet->pos = -1;
+                av_packet_rescale_ts(packet, base, outVideo->time_base);
+                int written = av_interleaved_write_frame(out, packet);
+                if (written < 0) {
+                    return Status{
+                        Error{"cannot write " + outputFile.string() + ": " + avError(written)}};
+                }
+                return Status{Ok{}};
+            });
+        if (!produced) {
+            return produced;
         }
         if ((status = av_write_trailer(out)) < 0) {
-            return Error{"cannot finish " + file.string() + ": " + avError(status)};
+            return Error{"cannot finish " + outputFile.string() + ": " + avError(status)};
         }
         return Ok{};
     }
 
-    using WritePacket = std::function<Status(AVPacket*, int64_t pts, int64_t duration)>;
+    Status encode(const std::filesystem::path& file,
+                  const std::vector<media::SegmentCopy>& segments,
+                  const media::MovieWriterSettings& settings,
+                  const std::filesystem::path& outputFile) {
+        auto opened = openSource(file, segments, true);
+        if (!opened) {
+            return opened.error();
+        }
+        Source& source = *opened;
+        AVStream* inVideo = source.video();
+        FfmpegMovieWriter writer(outputFile, settings);
+        // The pictures keep their colour values; the file says how to read them.
+        if (inVideo->codecpar->color_space != AVCOL_SPC_UNSPECIFIED) {
+            writer.setColorspace(inVideo->codecpar->color_space);
+        }
+        if (Status ready = writer.open(); !ready) {
+            return ready;
+        }
+        SegmentDecoder decoder(writer, inVideo->time_base);
+        if (Status ready = decoder.open(inVideo->codecpar, *source.index, segments); !ready) {
+            return ready;
+        }
+        Status produced =
+            produce(source, segments, [&](AVPacket* packet, int64_t pts, int64_t duration) {
+                return decoder.put(packet, pts, duration);
+            });
+        if (!produced) {
+            return produced;
+        }
+        if (Status drained = decoder.finish(); !drained) {
+            return drained;
+        }
+        return writer.finish(decoder.end());
+    }
 
     static Status copyForward(AVFormatContext* in, int videoIndex,
                               const media::SegmentCopy& segment, const WritePacket& write) {
@@ -578,13 +899,23 @@ private:
         PacketPtr packet(av_packet_alloc());
         PacketPtr pending(av_packet_alloc());
         bool havePending = false;
+        int64_t pendingPts = 0;  // on the output's timeline
         bool first = true;
+        bool havePrevious = false;
+        int64_t previousPts = 0;
         while (av_read_frame(in, packet.get()) >= 0) {
             if (packet->stream_index != videoIndex || packet->pts == AV_NOPTS_VALUE) {
                 av_packet_unref(packet.get());
                 continue;
             }
             int64_t pts = packet->pts;
+            // With B-frames the packets come in decoding order; the range cannot be cut
+            // from them by time.
+            if (havePrevious && pts <= previousPts) {
+                return Error{"frames stored out of display order cannot be copied"};
+            }
+            previousPts = pts;
+            havePrevious = true;
             int64_t packetEnd = pts + std::max<int64_t>(packet->duration, 1);
             if (pts >= end) {
                 av_packet_unref(packet.get());
@@ -600,21 +931,21 @@ private:
             first = false;
             int64_t outPts = std::max<int64_t>(pts - start, 0) + at;
             if (havePending) {
-                if (Status written = write(pending.get(), pending->pts, outPts - pending->pts);
+                if (Status written = write(pending.get(), pendingPts, outPts - pendingPts);
                     !written) {
                     return written;
                 }
             }
             av_packet_move_ref(pending.get(), packet.get());
-            pending->pts = outPts;
+            pendingPts = outPts;
             havePending = true;
         }
         if (havePending) {
             int64_t segmentEnd = end == INT64_MAX
-                                     ? pending->pts + std::max<int64_t>(pending->duration, 1)
+                                     ? pendingPts + std::max<int64_t>(pending->duration, 1)
                                      : end - start + at;
-            segmentEnd = std::max(segmentEnd, pending->pts + 1);
-            return write(pending.get(), pending->pts, segmentEnd - pending->pts);
+            segmentEnd = std::max(segmentEnd, pendingPts + 1);
+            return write(pending.get(), pendingPts, segmentEnd - pendingPts);
         }
         return Ok{};
     }
