@@ -484,7 +484,9 @@ class SegmentDecoder {
 public:
     SegmentDecoder(FfmpegMovieWriter& writer, AVRational base) : writer_(writer), base_(base) {}
 
-    Status open(const AVCodecParameters* parameters, const TrackIndex& index,
+    // index: the source's frames, when they were read (only segments read backwards show
+    // pictures again).
+    Status open(const AVCodecParameters* parameters, const std::optional<TrackIndex>& index,
                 const std::vector<media::SegmentCopy>& segments) {
         const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
         if (codec == nullptr) {
@@ -501,10 +503,10 @@ public:
             return Error{"cannot open the video decoder: " + avError(status)};
         }
         decoded_.reset(av_frame_alloc());
-        keepPictures_ = std::all_of(index.frames.begin(), index.frames.end(),
-                                    [](const SourceFrame& frame) { return frame.key; });
+        keepPictures_ = index && std::all_of(index->frames.begin(), index->frames.end(),
+                                             [](const SourceFrame& frame) { return frame.key; });
         if (keepPictures_) {
-            countUses(index, segments);
+            countUses(*index, segments);
         }
         return Ok{};
     }
@@ -727,8 +729,7 @@ private:
     // Reversed segments are planned before anything is written, so that a source they
     // cannot be taken from fails at once.
     static Result<Source> openSource(const std::filesystem::path& file,
-                                     const std::vector<media::SegmentCopy>& segments,
-                                     bool alwaysIndex) {
+                                     const std::vector<media::SegmentCopy>& segments) {
         Source source;
         auto input = openInput(file);
         if (!input) {
@@ -747,7 +748,7 @@ private:
         }
         source.plans.resize(segments.size());
         for (size_t i = 0; i < segments.size(); ++i) {
-            if (!segments[i].reversed && !alwaysIndex) {
+            if (!segments[i].reversed) {
                 continue;
             }
             if (!source.index) {
@@ -756,9 +757,6 @@ private:
                     return read.error();
                 }
                 source.index = std::move(*read);
-            }
-            if (!segments[i].reversed) {
-                continue;
             }
             auto plan = planReversed(*source.index, segments[i], source.video()->time_base);
             if (!plan) {
@@ -789,7 +787,7 @@ private:
         if (withAudio && !segments.empty() && segments.front().reversed) {
             return Error{"audio cannot be copied with a reversed segment"};
         }
-        auto opened = openSource(file, segments, false);
+        auto opened = openSource(file, segments);
         if (!opened) {
             return opened.error();
         }
@@ -854,7 +852,7 @@ private:
                   const std::vector<media::SegmentCopy>& segments,
                   const media::MovieWriterSettings& settings,
                   const std::filesystem::path& outputFile) {
-        auto opened = openSource(file, segments, true);
+        auto opened = openSource(file, segments);
         if (!opened) {
             return opened.error();
         }
@@ -869,7 +867,7 @@ private:
             return ready;
         }
         SegmentDecoder decoder(writer, inVideo->time_base);
-        if (Status ready = decoder.open(inVideo->codecpar, *source.index, segments); !ready) {
+        if (Status ready = decoder.open(inVideo->codecpar, source.index, segments); !ready) {
             return ready;
         }
         Status produced =
