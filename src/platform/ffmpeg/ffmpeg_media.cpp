@@ -352,9 +352,11 @@ private:
                 height = options_.height;
             }
         }
+        // Full chroma interpolation: without it the colour of thin coloured lines and text
+        // edges is taken from the neighbouring pixel, which is visible in exported GIFs.
         scaler_.reset(sws_getCachedContext(
             scaler_.release(), frame->width, frame->height, AVPixelFormat(frame->format), width,
-            height, AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr));
+            height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
         if (!scaler_) {
             PINDLE_LOG_ERROR(kTag, "sws_getCachedContext failed for format %d", frame->format);
             return Error{"cannot convert the video frame's pixel format"};

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -30,10 +31,22 @@ constexpr const char* kTag = "gif";
 // colour last written, not with the previous frame.
 constexpr int kUnchangedTolerance = 3;
 
-// libimagequant: speed 1 (best) .. 10 (fastest). 4 is its default balance; screen content
-// profits little from slower settings.
+// libimagequant: speed 1 (best) .. 10 (fastest). Screen content profits little from slower
+// settings.
 constexpr int kQuantiserSpeed = 8;
 constexpr float kDitheringLevel = 0.5f;
+// The quality (0-100) at which the quantiser stops adding colours. Flat screen content
+// reaches it with far fewer than 256 colours, and fewer colours compress much better.
+constexpr int kQualityTarget = 94;
+
+// A changed pixel is still left transparent when the colour already shown is about as close
+// to its new colour as the palette's colour would be: the squared distance (summed over the
+// channels) may be larger by this much, plus kNoiseSlack times the square of the frame's
+// noise level. Pixels that would barely change cost no bytes, and the noise of camera-like
+// content is not redrawn in every frame. The error stays bounded, since it is measured
+// against what the GIF shows.
+constexpr int kBaseSlack = 80;
+constexpr int kNoiseSlack = 2;
 
 struct LiqAttrDeleter {
     void operator()(liq_attr* attr) const { liq_attr_destroy(attr); }
@@ -73,21 +86,26 @@ struct QuantisedFrame {
     std::vector<GifColorType> colors;  // a power of two entries
     int transparentIndex = NO_TRANSPARENT_COLOR;
     std::vector<uint8_t> indices;  // area.width * area.height
+    std::vector<uint8_t> rgba;     // the area's source colours
+    int slack = 0;                 // see kBaseSlack
     std::string error;             // set when the colours could not be chosen
 };
 
 // Chooses the palette of one area and maps the area to it. The palette is chosen from the
-// changed pixels only (importance 0 for the others), and the unchanged pixels get an index
-// of their own past the palette, which the frame declares transparent. Independent of every
-// other frame, so frames are quantised side by side.
+// changed pixels only (importance 0 for the others). Every frame but the first keeps an
+// index past the palette for pixels left to show through, which the frame declares
+// transparent. Independent of every other frame, so frames are quantised side by side.
 QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
-                        std::vector<uint8_t> importance, bool anyUnchanged, int delay) {
+                        std::vector<uint8_t> importance, bool anyUnchanged, bool firstFrame,
+                        int delay, int slack) {
     QuantisedFrame out;
     out.area = area;
     out.delay = delay;
+    out.slack = slack;
     std::unique_ptr<liq_attr, LiqAttrDeleter> attr(liq_attr_create());
     liq_set_speed(attr.get(), kQuantiserSpeed);
-    liq_set_max_colors(attr.get(), anyUnchanged ? 255 : 256);
+    liq_set_quality(attr.get(), 0, kQualityTarget);
+    liq_set_max_colors(attr.get(), firstFrame ? 256 : 255);
     std::unique_ptr<liq_image, LiqImageDeleter> image(
         liq_image_create_rgba(attr.get(), rgba.data(), area.width, area.height, 0));
     if (image && anyUnchanged) {
@@ -109,20 +127,22 @@ QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
     }
     const liq_palette* palette = liq_get_palette(result.get());
     int count = int(palette->count);
-    out.colors.assign(size_t(colorTableSize(count + (anyUnchanged ? 1 : 0))),
-                      GifColorType{0, 0, 0});
+    out.colors.assign(size_t(colorTableSize(count + (firstFrame ? 0 : 1))), GifColorType{0, 0, 0});
     for (int i = 0; i < count; ++i) {
         out.colors[i] =
             GifColorType{palette->entries[i].r, palette->entries[i].g, palette->entries[i].b};
     }
-    if (anyUnchanged) {
+    if (!firstFrame) {
         out.transparentIndex = count;
+    }
+    if (anyUnchanged) {
         for (size_t i = 0; i < importance.size(); ++i) {
             if (importance[i] == 0) {
                 out.indices[i] = uint8_t(count);
             }
         }
     }
+    out.rgba = std::move(rgba);
     return out;
 }
 
@@ -133,7 +153,8 @@ public:
           gif_(gif),
           width_(width),
           height_(height),
-          lastWritten_(size_t(width) * height * 3, 0) {}
+          lastWritten_(size_t(width) * height * 3, 0),
+          shown_(size_t(width) * height * 3, 0) {}
 
     ~GiflibGifWriter() override {
         for (auto& frame : pending_) {
@@ -218,14 +239,18 @@ private:
         return Error{std::string(what) + ": " + GifErrorString(gif_->Error)};
     }
 
-    // The bounding box of the pixels that differ from what the GIF shows now.
-    ChangedArea changedArea(const Image& frame) const {
+    // The bounding box of the pixels that differ from what the GIF shows now. Also measures
+    // the frame's noise level: the median change of all its pixels, 0 for screen content
+    // where most of the picture stands still.
+    ChangedArea changedArea(const Image& frame) {
         int minX = width_, minY = height_, maxX = -1, maxY = -1;
+        std::array<int, 256> changes{};
         for (int y = 0; y < height_; ++y) {
             const uint8_t* src = frame.row(y);
             const uint8_t* shown = lastWritten_.data() + size_t(y) * width_ * 3;
             int rowMin = -1, rowMax = -1;
             for (int x = 0; x < width_; ++x, src += 4, shown += 3) {
+                ++changes[size_t(change(src, shown))];
                 if (differs(src, shown)) {
                     if (rowMin < 0) {
                         rowMin = x;
@@ -240,16 +265,30 @@ private:
                 maxY = y;
             }
         }
+        int counted = 0;
+        noise_ = 0;
+        while (noise_ < 255 && (counted += changes[size_t(noise_)]) * 2 < width_ * height_) {
+            ++noise_;
+        }
         if (maxX < 0) {
             return {};
         }
         return ChangedArea{minX, minY, maxX - minX + 1, maxY - minY + 1};
     }
 
+    // The largest change of one channel.
+    static int change(const uint8_t* rgba, const uint8_t* rgb) {
+        return std::max({std::abs(int(rgba[0]) - int(rgb[0])), std::abs(int(rgba[1]) - int(rgb[1])),
+                         std::abs(int(rgba[2]) - int(rgb[2]))});
+    }
+
     static bool differs(const uint8_t* rgba, const uint8_t* rgb) {
-        return std::abs(int(rgba[0]) - int(rgb[0])) > kUnchangedTolerance ||
-               std::abs(int(rgba[1]) - int(rgb[1])) > kUnchangedTolerance ||
-               std::abs(int(rgba[2]) - int(rgb[2])) > kUnchangedTolerance;
+        return change(rgba, rgb) > kUnchangedTolerance;
+    }
+
+    static int squaredDistance(const uint8_t* rgba, int red, int green, int blue) {
+        int r = rgba[0] - red, g = rgba[1] - green, b = rgba[2] - blue;
+        return r * r + g * g + b * b;
     }
 
     Status writeControlBlock(int delay, int transparentIndex) {
@@ -309,8 +348,10 @@ private:
                 }
             }
         }
+        int slack = kBaseSlack + kNoiseSlack * noise_ * noise_;
         pending_.push_back(std::async(std::launch::async, quantise, area, std::move(rgba),
-                                      std::move(importance), anyUnchanged, delay));
+                                      std::move(importance), anyUnchanged, frames_ == 0, delay,
+                                      slack));
         return writeReady(maxInFlight_);
     }
 
@@ -329,7 +370,34 @@ private:
         return Ok{};
     }
 
+    // Leaves the pixels that would barely change transparent (see kBaseSlack) and records
+    // what the GIF shows once the frame is written.
+    void keepShownColours(QuantisedFrame& frame) {
+        const ChangedArea& area = frame.area;
+        for (int y = 0; y < area.height; ++y) {
+            uint8_t* shown = shown_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
+            const uint8_t* src = frame.rgba.data() + size_t(y) * area.width * 4;
+            uint8_t* index = frame.indices.data() + size_t(y) * area.width;
+            for (int x = 0; x < area.width; ++x, shown += 3, src += 4, ++index) {
+                if (*index == frame.transparentIndex) {
+                    continue;
+                }
+                const GifColorType& colour = frame.colors[*index];
+                if (frame.transparentIndex != NO_TRANSPARENT_COLOR &&
+                    squaredDistance(src, shown[0], shown[1], shown[2]) <=
+                        squaredDistance(src, colour.Red, colour.Green, colour.Blue) + frame.slack) {
+                    *index = uint8_t(frame.transparentIndex);
+                    continue;
+                }
+                shown[0] = colour.Red;
+                shown[1] = colour.Green;
+                shown[2] = colour.Blue;
+            }
+        }
+    }
+
     Status writeQuantised(QuantisedFrame& frame) {
+        keepShownColours(frame);
         ColorMapPtr map(GifMakeMapObject(int(frame.colors.size()), frame.colors.data()));
         if (!map) {
             return Error{"out of memory for a GIF colour table"};
@@ -358,6 +426,10 @@ private:
     int frames_ = 0;
     // Source colour (RGB) of each pixel at the frame that last wrote it.
     std::vector<uint8_t> lastWritten_;
+    // The colour (RGB) the GIF shows at each pixel after the frames written so far.
+    std::vector<uint8_t> shown_;
+    // The noise level of the frame last compared (see changedArea).
+    int noise_ = 0;
     // Frames being quantised by workers, oldest first; written in this order.
     std::deque<std::future<QuantisedFrame>> pending_;
     const size_t maxInFlight_ = std::max(2u, std::thread::hardware_concurrency());
