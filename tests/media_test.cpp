@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "library/RCRecording.h"
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
@@ -18,6 +22,9 @@ struct Media : ::testing::Test {
             {.width = 100, .height = 80, .fps = 10, .seconds = 1, .audio = true}));
         ASSERT_TRUE(test::makeTestMovie(dir().path() / "tall.mp4",
                                         {.width = 200, .height = 600, .fps = 25, .seconds = 0.4}));
+        ASSERT_TRUE(test::makeTestMovie(
+            dir().path() / "sparse-keys.mp4",
+            {.width = 64, .height = 48, .fps = 30, .seconds = 2, .keyInterval = 12}));
         ASSERT_TRUE(test::makeTestMovie(dir().path() / "audio-only.m4a",
                                         {.seconds = 0.5, .audio = true, .video = false}));
     }
@@ -95,6 +102,72 @@ TEST_F(Media, ReadsFramesOfATimeRange) {
     auto end = (*single)->nextFrame();
     ASSERT_TRUE(end);
     EXPECT_FALSE(*end);
+}
+
+std::vector<media::Frame> readAll(const media::Movie& movie,
+                                  const media::FrameReaderOptions& options) {
+    std::vector<media::Frame> frames;
+    auto reader = movie.makeFrameReader(options);
+    EXPECT_TRUE(reader) << reader.error().message;
+    while (reader) {
+        auto frame = (*reader)->nextFrame();
+        EXPECT_TRUE(frame) << frame.error().message;
+        if (!frame || !*frame) {
+            break;
+        }
+        frames.push_back(**frame);
+    }
+    return frames;
+}
+
+// The frame on screen at time: the last one starting at or before it.
+const media::Frame* onScreen(const std::vector<media::Frame>& frames, MediaTime time) {
+    const media::Frame* shown = nullptr;
+    for (const auto& frame : frames) {
+        if (frame.presentationTime <= time) {
+            shown = &frame;
+        }
+    }
+    return shown;
+}
+
+TEST_F(Media, ReadingAtASampleRateGivesTheFramesOnScreenAtEverySampleTime) {
+    struct Case {
+        const char* movie;
+        float rate;
+        MediaTime start;
+        bool skipsDecoding;
+    };
+    for (const Case& c : {Case{"plain.mp4", 15, MediaTime::zero(), true},
+                          Case{"plain.mp4", 7.f, MediaTime::make(1, 3), true},
+                          Case{"plain.mp4", 12.5f, MediaTime::make(1, 4), true},
+                          Case{"sparse-keys.mp4", 10, MediaTime::zero(), false}}) {
+        SCOPED_TRACE(std::string(c.movie) + " at " + std::to_string(c.rate));
+        auto opened = media::openMovie(movie(c.movie));
+        ASSERT_TRUE(opened);
+        media::FrameReaderOptions options;
+        options.start = c.start;
+        std::vector<media::Frame> every = readAll(**opened, options);
+        options.sampleRate = c.rate;
+        std::vector<media::Frame> sampled = readAll(**opened, options);
+        ASSERT_FALSE(every.empty());
+        for (int k = 0;; ++k) {
+            MediaTime time =
+                c.start + MediaTime::make(int64_t(std::ceil(k * 1e6 / c.rate)), 1000000);
+            if (time >= (*opened)->info().duration) {
+                break;
+            }
+            const media::Frame* expected = onScreen(every, time);
+            const media::Frame* got = onScreen(sampled, time);
+            ASSERT_TRUE(expected && got) << time.description();
+            EXPECT_EQ(got->presentationTime, expected->presentationTime) << time.description();
+            EXPECT_EQ(got->image->pixels, expected->image->pixels) << time.description();
+        }
+        // Frames of a movie of key frames that no sample shows are not decoded.
+        if (c.skipsDecoding) {
+            EXPECT_LT(sampled.size(), every.size() * 3 / 5);
+        }
+    }
 }
 
 TEST_F(Media, RecordingFromAMovie) {

@@ -13,10 +13,12 @@ struct MovieSpec {
     double seconds = 1.0;
     bool audio = false;
     bool video = true;
+    int keyInterval = 1;  // frames from one key frame to the next
 };
 
-// Writes an MP4 like the capture engine's: H.264, every frame a key frame, frames that
-// differ (a moving test pattern). Uses the ffmpeg tool. Returns whether it succeeded.
+// Writes an MP4 like the capture engine's: H.264, every frame a key frame unless told
+// otherwise, frames that differ (a moving test pattern). Uses the ffmpeg tool. Returns whether it
+// succeeded.
 inline bool makeTestMovie(const std::filesystem::path& file, const MovieSpec& spec = {}) {
     std::string command = "ffmpeg -nostdin -loglevel error -y";
     if (spec.video) {
@@ -29,7 +31,8 @@ inline bool makeTestMovie(const std::filesystem::path& file, const MovieSpec& sp
     command += " -t " + std::to_string(spec.seconds);
     if (spec.video) {
         command +=
-            " -c:v libx264 -preset ultrafast -g 1 -pix_fmt yuv420p -video_track_timescale 600";
+            " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -video_track_timescale 600 -g " +
+            std::to_string(spec.keyInterval);
     }
     if (spec.audio) {
         command += " -c:a aac";

@@ -492,6 +492,7 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
         return logged(Error{"the clip is shorter than one GIF frame"});
     }
     media::FrameReaderOptions readerOptions;
+    readerOptions.sampleRate = fps;
     int width = int(std::lround(info.naturalSize.width));
     int height = int(std::lround(info.naturalSize.height));
     if (options.width && options.height) {

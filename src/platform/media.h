@@ -57,6 +57,10 @@ struct FrameReaderOptions {
     int width = 0;
     int height = 0;
     bool fitInside = false;
+    // With a rate, only the frames on screen at start + k / sampleRate (k = 0, 1, ...) are
+    // needed: others may be left out, and are not even decoded when every frame is a key
+    // frame (as in recordings), which makes reading at a lower rate much cheaper.
+    float sampleRate = 0;
 };
 
 // Decodes the frames of the first video track in presentation order.

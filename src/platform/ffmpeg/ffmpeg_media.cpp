@@ -234,9 +234,10 @@ private:
             }
         }
         packet_.reset(av_packet_alloc());
+        ahead_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());
         held_.reset(av_frame_alloc());
-        if (!packet_ || !frame_ || !held_) {
+        if (!packet_ || !ahead_ || !frame_ || !held_) {
             return Error{"out of memory"};
         }
         return Ok{};
@@ -265,23 +266,85 @@ private:
                 PINDLE_LOG_ERROR(kTag, "avcodec_receive_frame failed %d", status);
                 return Error{"cannot decode a video frame: " + errorText(status)};
             }
-            status = av_read_frame(format_.get(), packet_.get());
-            if (status == AVERROR_EOF) {
+            auto packet = nextPacket();
+            if (!packet) {
+                return packet.error();
+            }
+            if (*packet == nullptr) {
                 avcodec_send_packet(decoder_.get(), nullptr);
                 continue;
+            }
+            // A packet not needed is still given to the decoder, which reads its headers and
+            // skips its pictures: leaving it out would break the decoder's frame numbering.
+            decoder_->skip_frame = skipping_ ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+            status = avcodec_send_packet(decoder_.get(), *packet);
+            if (status < 0 && status != AVERROR(EAGAIN)) {
+                PINDLE_LOG_WARNING(kTag, "avcodec_send_packet failed %d", status);
+            }
+            av_packet_unref(*packet);
+        }
+    }
+
+    // Reads the next packet of the video track into into; false at the end of the movie.
+    Result<bool> readVideoPacket(AVPacket* into) {
+        while (true) {
+            int status = av_read_frame(format_.get(), into);
+            if (status == AVERROR_EOF) {
+                return false;
             }
             if (status < 0) {
                 PINDLE_LOG_ERROR(kTag, "av_read_frame failed %d", status);
                 return Error{"cannot read the movie: " + errorText(status)};
             }
-            if (packet_->stream_index == streamIndex_) {
-                status = avcodec_send_packet(decoder_.get(), packet_.get());
-                if (status < 0 && status != AVERROR(EAGAIN)) {
-                    PINDLE_LOG_WARNING(kTag, "avcodec_send_packet failed %d", status);
-                }
+            if (into->stream_index == streamIndex_) {
+                return true;
             }
-            av_packet_unref(packet_.get());
+            av_packet_unref(into);
         }
+    }
+
+    // The next video packet to decode, null at the end. The reader looks one packet ahead:
+    // when the next packet is a key frame, the current one is needed by no later frame, and
+    // its picture is skipped (skipping_) if it would be on screen at no sample time.
+    Result<AVPacket*> nextPacket() {
+        if (!aheadRead_) {
+            aheadRead_ = true;
+            auto read = readVideoPacket(ahead_.get());
+            if (!read) {
+                return read.error();
+            }
+            aheadAtEnd_ = !*read;
+        }
+        if (!aheadAtEnd_) {
+            av_packet_unref(packet_.get());
+            av_packet_move_ref(packet_.get(), ahead_.get());
+            auto read = readVideoPacket(ahead_.get());
+            if (!read) {
+                return read.error();
+            }
+            aheadAtEnd_ = !*read;
+            skipping_ = !aheadAtEnd_ && canSkip(*packet_, *ahead_);
+            return packet_.get();
+        }
+        return nullptr;
+    }
+
+    bool canSkip(const AVPacket& packet, const AVPacket& next) const {
+        if (options_.sampleRate <= 0 || (next.flags & AV_PKT_FLAG_KEY) == 0 ||
+            decoder_->has_b_frames > 0 || packet.pts == AV_NOPTS_VALUE ||
+            next.pts == AV_NOPTS_VALUE || next.pts <= packet.pts) {
+            return false;
+        }
+        // Shown from packet.pts until next.pts. A sample within a nanosecond of next.pts
+        // counts as at next.pts, where it shows the next frame: sample times are exact or
+        // rounded up to the nanosecond, and this absorbs the rounding of the doubles. Before
+        // packet.pts the margin is wider and only ever keeps a frame.
+        double rate = options_.sampleRate;
+        double origin = options_.start.isNumeric() ? options_.start.seconds() : 0;
+        double from = double(packet.pts) * av_q2d(timeBase_) - 1e-6 - origin;
+        double to = double(next.pts) * av_q2d(timeBase_) - origin;
+        double firstSample = std::max(0.0, std::ceil(from * rate)) / rate;
+        return firstSample >= to - 1e-9;
     }
 
     // Decides what to do with one decoded frame: hold it while it may still be the frame on
@@ -384,6 +447,10 @@ private:
     FormatContextPtr format_;
     CodecContextPtr decoder_;
     PacketPtr packet_;
+    PacketPtr ahead_;  // the packet after packet_, read to decide whether packet_ is needed
+    bool aheadRead_ = false;
+    bool aheadAtEnd_ = false;
+    bool skipping_ = false;  // packet_'s picture is not needed
     FramePtr frame_;
     ScaleContextPtr scaler_;
     int streamIndex_ = -1;
