@@ -247,7 +247,26 @@ TEST_F(ExportTest, AudioOnlyWithNormalLoopAndWhenAsked) {
         run([&](auto done) { generator->makeVideo(reversed, options, nullptr, done); }).ok());
     EXPECT_FALSE(test::decodeMedia(reversed).hasAudio);
 
+    // A new size keeps the sound too, whether the clip is encoded straight from the
+    // recording or a movie is resized.
     options.loopType = 0;
+    options.width = 80;
+    options.height = 60;
+    auto smaller = dir_ / "audio-smaller.mp4";
+    ASSERT_TRUE(
+        run([&](auto done) { generator->makeVideo(smaller, options, nullptr, done); }).ok());
+    test::DecodedMovie small = test::decodeMedia(smaller);
+    EXPECT_EQ(small.width, 80);
+    EXPECT_TRUE(small.hasAudio);
+    auto source = media::openMovie(clip());
+    ASSERT_TRUE(source);
+    auto resized = movie_operations::resizedAssetWithOutputURL(
+        **source, dir_ / "resized.mp4", Size{80, 60}, media::EncodingQuality::Delivery);
+    ASSERT_TRUE(resized) << resized.error().message;
+    EXPECT_TRUE((*resized)->info().hasAudio());
+
+    options.width.reset();
+    options.height.reset();
     options.exportAudio = false;
     auto silent = dir_ / "silent.mp4";
     ASSERT_TRUE(run([&](auto done) { generator->makeVideo(silent, options, nullptr, done); }).ok());

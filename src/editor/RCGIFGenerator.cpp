@@ -281,6 +281,7 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
         resized.height = int(std::lround(settings.height));
         resized.quality = quality;
         resized.nominalFrameRate = composition->nominalFrameRate;
+        resized.audio = composition->audio;
         Status encoded = movies->encodeSegments(movie->path(), *segments, resized, output);
         if (encoded) {
             if (progress) {

@@ -13,10 +13,9 @@ namespace {
 constexpr const char* kTag = "movie-ops";
 constexpr double kPassSeconds = 10;
 
-Result<std::unique_ptr<media::MovieWriter>> makeWriter(const media::Movie& movie,
-                                                       const std::filesystem::path& output,
-                                                       int width, int height,
-                                                       media::EncodingQuality quality) {
+Result<std::unique_ptr<media::MovieWriter>> makeWriter(
+    const media::Movie& movie, const std::filesystem::path& output, int width, int height,
+    media::EncodingQuality quality, std::optional<media::AudioRange> audio = {}) {
     auto movies = media::movieOutput();
     if (!movies) {
         return Error{"no movie writer installed"};
@@ -26,6 +25,7 @@ Result<std::unique_ptr<media::MovieWriter>> makeWriter(const media::Movie& movie
     settings.height = height;
     settings.quality = quality;
     settings.nominalFrameRate = movie.info().nominalFrameRate;
+    settings.audio = std::move(audio);
     return movies->makeWriter(output, settings);
 }
 
@@ -245,7 +245,12 @@ Result<media::MoviePtr> resizedAssetWithOutputURL(const media::Movie& movie,
         return Error{"cannot resize a movie to " + std::to_string(width) + "x" +
                      std::to_string(height) + " pixels"};
     }
-    auto writer = makeWriter(movie, output, width, height, quality);
+    // A resized copy keeps the movie's sound.
+    std::optional<media::AudioRange> audio;
+    if (movie.info().hasAudio()) {
+        audio = media::AudioRange{movie.path(), MediaTime::zero(), MediaTime::invalid()};
+    }
+    auto writer = makeWriter(movie, output, width, height, quality, audio);
     if (!writer) {
         return failed(output, writer.error());
     }
