@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The `info` and `library` verbs on a real movie and a store file written by hand.
+# The `info`, `library` and `export` verbs on a real movie and a store file written by hand.
 # Usage: library_verbs.sh PINDLE_CAPTURE_BINARY
 set -euo pipefail
 program="$1"
@@ -42,4 +42,17 @@ echo "$library"
 grep -E "^1 +gone.mp4 .* missing$" <<<"$library" >/dev/null || fail "item 1"
 grep -E "^2 +movie one.mp4 +400x300 +3.000 +20.00 +60 +1.000-2.000 +Reverse +2 +3 +0 ready$" \
     <<<"$library" >/dev/null || fail "item 2"
+
+# Exporting by item number uses the recording's own edits (1-2 s, reversed, 480 wide, 30
+# per second), which options change for that export only.
+probe() { ffprobe -v error -count_frames -show_entries stream=width,height,nb_read_frames \
+    -show_entries format=duration -of csv=p=0 "$1" | tr '\n' ' '; }
+"$program" export 2 --to "$home/two.gif" >/dev/null || fail "export of item 2"
+[[ "$(probe "$home/two.gif")" == "480,360,30 1.000000 " ]] || fail "item 2 GIF: $(probe "$home/two.gif")"
+"$program" export 2 --to "$home/two.mp4" --size 320 --loop normal >/dev/null || fail "mp4 export"
+[[ "$(probe "$home/two.mp4")" == "320,240,20 1.000000 " ]] || fail "item 2 MP4: $(probe "$home/two.mp4")"
+[[ "$("$program" library)" == "$library" ]] || fail "an export changed the library"
+if "$program" export 1 --to "$home/one.gif" 2>/dev/null; then fail "missing movie exported"; fi
+if "$program" export 3 --to "$home/three.gif" 2>/dev/null; then fail "item 3 exported"; fi
+[[ ! -e "$home/one.gif" && ! -e "$home/three.gif" ]] || fail "failed exports left files"
 echo "ok"

@@ -137,16 +137,37 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
     return {};
 }
 
-// A fresh recording of the source, so that the options never change a stored recording.
+// The library's recording at item (1 is the newest, as `library` lists them).
+Result<RCRecordingPtr> libraryRecording(const std::string& item) {
+    auto recordings = RCDataStore::getCurrentInstance().allRecordings();
+    size_t number = 0;
+    auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), number);
+    if (error != std::errc() || end != item.data() + item.size() || number == 0 ||
+        number > recordings.size()) {
+        return Error{"the library has no recording " + item + " (it has " +
+                     std::to_string(recordings.size()) + "; see pindle-capture library)"};
+    }
+    RCRecordingPtr stored = recordings[recordings.size() - number];
+    if (!stored->isReady()) {
+        return Error{"recording " + item + " is still being written"};
+    }
+    return stored;
+}
+
+// A fresh recording of the source, so that the options never change a stored recording. A
+// library recording brings a copy of its own edits, which the options then change.
 Result<RCRecordingPtr> openSource(const std::string& source) {
     bool isIndex = !source.empty() && source.find_first_not_of("0123456789") == std::string::npos;
     std::filesystem::path movie = source;
     std::shared_ptr<RCEditParameters> storedParameters;
-    if (isIndex) {
-        if (!std::filesystem::exists(movie)) {
-            return Error{
-                "library recordings cannot be exported by number yet; give the movie "
-                "file"};
+    if (isIndex && !std::filesystem::exists(movie)) {
+        auto stored = libraryRecording(source);
+        if (!stored) {
+            return stored.error();
+        }
+        movie = (*stored)->url();
+        if (auto parameters = (*stored)->editParameters()) {
+            storedParameters = parameters->copy();
         }
     }
     if (!std::filesystem::exists(movie)) {
