@@ -218,6 +218,48 @@ TEST_F(DataStore, LoadingLeavesAnotherProcesssSaveInProgressAlone) {
     EXPECT_TRUE(std::filesystem::exists(inProgress));
 }
 
+std::vector<std::string> namesIn(const RCDataStore& store) {
+    std::vector<std::string> names;
+    for (const auto& recording : store.allRecordings()) {
+        names.push_back(recording->url().filename().string());
+    }
+    return names;
+}
+
+// The application and a command-line verb each have the library open.
+TEST_F(DataStore, TwoProcessesOnOneLibraryKeepEachOthersChanges) {
+    using Names = std::vector<std::string>;
+    auto app = open();
+    RCDataStore verb(files, center);
+    app->addRecording(recordingWithFile("A.mp4"));
+    // The verb opened the library before A was added; its save keeps A.
+    verb.addRecording(recordingWithFile("B.mp4"));
+    EXPECT_EQ(storedNames(), (Names{"A.mp4", "B.mp4"}));
+    EXPECT_EQ(namesIn(verb), (Names{"A.mp4", "B.mp4"}));
+    // The application takes in B when asked, once.
+    EXPECT_TRUE(app->mergeChangesFromDisk());
+    EXPECT_EQ(namesIn(*app), (Names{"A.mp4", "B.mp4"}));
+    EXPECT_FALSE(app->mergeChangesFromDisk());
+
+    // A recording of the application still being written (no movie yet) stays while the
+    // verb removes A; the application's next save does not bring A back.
+    auto writing = std::make_shared<RCRecording>();
+    app->addRecording(writing);
+    verb.removeRecording(verb.recordingAtIndex(0));
+    app->recordingAtIndex(1)->editParameters()->setLoopType(kLoopTypePingPong);
+    app->updateRecording(app->recordingAtIndex(1));
+    EXPECT_EQ(namesIn(*app), (Names{"B.mp4", ""}));
+    EXPECT_EQ(app->recordingAtIndex(1), writing);
+    EXPECT_EQ(storedNames(), (Names{"B.mp4"}));
+    EXPECT_EQ(RCDataStore(files, center).recordingAtIndex(0)->editParameters()->loopType(),
+              kLoopTypePingPong);
+
+    // Another process left a damaged file: nothing is removed, and the next save is whole.
+    test::writeFile(app->getArchiveFileURL(), "{ half a store");
+    app->addRecording(recordingWithFile("C.mp4"));
+    EXPECT_EQ(storedNames(), (Names{"B.mp4", "C.mp4"}));
+}
+
 TEST_F(DataStore, ConcurrentChangesAreNotLost) {
     auto store = open();
     constexpr int kThreads = 4;

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -150,6 +152,8 @@ void RCDataStore::loadData() {
     Path file = getArchiveFileURL();
     std::vector<RCRecordingPtr> loaded;
     std::error_code error;
+    std::lock_guard saving(saveMutex_);
+    noteSynced({}, {});
     if (std::filesystem::exists(file, error)) {
         removeStaleTemporaries(file);
         if (auto data = readWholeFile(file); !data) {
@@ -157,6 +161,9 @@ void RCDataStore::loadData() {
         } else {
             Decoded decoded = decodeRecordings(*data);
             loaded = std::move(decoded.recordings);
+            if (decoded.problems.empty()) {
+                noteSynced(std::move(*data), loaded);
+            }
             if (!decoded.problems.empty()) {
                 std::string reason = decoded.problems.front();
                 if (decoded.problems.size() > 1) {
@@ -198,16 +205,121 @@ void RCDataStore::keepDamagedFile(const Path& file, const std::string& reason) {
     }
 }
 
+namespace {
+// What identifies a recording across processes: its movie. Empty for a recording whose
+// movie is still being written, which other processes never see and merges leave alone.
+std::string movieKey(const RCRecordingPtr& recording) {
+    return recording ? recording->url().string() : std::string();
+}
+}  // namespace
+
+void RCDataStore::noteSynced(std::string data, const std::vector<RCRecordingPtr>& recordings) {
+    syncedData_ = std::move(data);
+    syncedMovies_.clear();
+    for (const auto& recording : recordings) {
+        if (std::string key = movieKey(recording); !key.empty()) {
+            syncedMovies_.insert(std::move(key));
+        }
+    }
+}
+
+bool RCDataStore::mergeLocked() {
+    Path file = getArchiveFileURL();
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
+        return false;
+    }
+    auto data = readWholeFile(file);
+    if (!data || *data == syncedData_) {
+        return false;
+    }
+    // A file that does not decode whole is not taken as anyone's intent: nothing in it is
+    // removed from the list, and what it still lists is taken in.
+    Decoded decoded = decodeRecordings(*data);
+    bool whole = decoded.problems.empty();
+    bool changed = false;
+    {
+        std::lock_guard lock(mutex_);
+        std::map<std::string, RCRecordingPtr> ours;
+        for (const auto& recording : recordings_) {
+            ours.emplace(movieKey(recording), recording);
+        }
+        std::vector<RCRecordingPtr> merged;
+        std::set<std::string> placed;
+        auto place = [&](const RCRecordingPtr& recording) {
+            merged.push_back(recording);
+            placed.insert(movieKey(recording));
+        };
+        auto isNew = [&](const std::string& key) {
+            return !key.empty() && !placed.contains(key) && !syncedMovies_.contains(key);
+        };
+        if (whole) {
+            // The file's order, with this store's own object (and edits) for each recording
+            // it has; then what was added here since (or is still being written here).
+            for (const auto& recording : decoded.recordings) {
+                std::string key = movieKey(recording);
+                if (auto own = ours.find(key); own != ours.end() && !placed.contains(key)) {
+                    place(own->second);
+                } else if (isNew(key)) {
+                    place(recording);
+                }
+            }
+            for (const auto& recording : recordings_) {
+                std::string key = movieKey(recording);
+                if (key.empty() || isNew(key)) {
+                    place(recording);
+                }
+            }
+        } else {
+            // A damaged file only adds what it still lists.
+            for (const auto& recording : recordings_) {
+                place(recording);
+            }
+            for (const auto& recording : decoded.recordings) {
+                if (isNew(movieKey(recording))) {
+                    place(recording);
+                }
+            }
+        }
+        changed = merged != recordings_;
+        recordings_ = std::move(merged);
+    }
+    if (changed) {
+        PINDLE_LOG_INFO(kTag, "took in the changes another process made to %s",
+                        file.string().c_str());
+    }
+    std::vector<RCRecordingPtr> synced = whole ? decoded.recordings : allRecordings();
+    noteSynced(whole ? std::move(*data) : std::string(), synced);
+    return changed;
+}
+
+bool RCDataStore::mergeChangesFromDisk() {
+    bool changed = false;
+    {
+        std::lock_guard lock(saveMutex_);
+        changed = mergeLocked();
+    }
+    if (changed) {
+        center_.post(kUpdateNotification, this);
+    }
+    return changed;
+}
+
 Status RCDataStore::saveData() {
+    std::lock_guard lock(saveMutex_);
+    if (mergeLocked()) {
+        center_.post(kUpdateNotification, this);
+    }
     std::vector<RCRecordingPtr> snapshot = allRecordings();
     KeyedArchiver archiver;
     archiver.encodeArray(snapshot, KeyedArchiver::kRootKey);
     std::string data = archiver.archivedData();
-    std::lock_guard lock(saveMutex_);
     Status written = writeFileAtomically(getArchiveFileURL(), data);
     if (!written) {
         PINDLE_LOG_ERROR(kTag, "cannot save the library: %s", written.error().message.c_str());
+        return written;
     }
+    noteSynced(std::move(data), snapshot);
     return written;
 }
 

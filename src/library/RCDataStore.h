@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,12 @@ namespace pindle {
 //   there, and archiving reads them; several queued saves are written once.
 // Changes to the list are serialised, so concurrent additions are never lost, and each
 // save archives a whole list.
+//
+// Other processes may change the same library (the application and command-line verbs).
+// Before each save, and when mergeChangesFromDisk() is called, the store takes in what they
+// changed since this store last read or wrote the file: recordings they added join the
+// list, and recordings they removed leave it. Its own changes win over theirs for a
+// recording both changed.
 //
 // The store file is replaced atomically. A store file that cannot be read, or that holds
 // records that cannot be decoded, loads every record it can; the file is first copied
@@ -57,8 +64,12 @@ public:
 
     // Replaces the list with the store file's records (an empty list without a file).
     void loadData();
-    // Writes the whole list to the store file now, on the calling thread.
+    // Writes the whole list to the store file now, on the calling thread, after taking in
+    // what other processes changed.
     Status saveData();
+    // Takes in what other processes changed in the store file since this store last read or
+    // wrote it, and announces the change if there was one. Returns whether there was.
+    bool mergeChangesFromDisk();
 
     void addRecording(RCRecordingPtr recording);
     // Removes every occurrence of that recording and deletes its movie file.
@@ -90,6 +101,10 @@ private:
     // Saves (now, or queued on the main thread) and posts the notification.
     void announceAndSave();
     void keepDamagedFile(const Path& file, const std::string& reason);
+    // mergeChangesFromDisk() without the announcement; call with saveMutex_ held.
+    bool mergeLocked();
+    // Records what the store file holds now (under saveMutex_).
+    void noteSynced(std::string data, const std::vector<RCRecordingPtr>& recordings);
 
     RCFileManager& files_;
     NotificationCenter& center_;
@@ -98,7 +113,11 @@ private:
     std::vector<RCRecordingPtr> recordings_;
     Path damagedCopy_;
 
-    std::mutex saveMutex_;  // one save writes at a time
+    std::mutex saveMutex_;  // one save or merge at a time; guards the two below
+    // The store file's content when this store last read or wrote it, and the movies it
+    // listed: what other processes changed since shows as a difference.
+    std::string syncedData_;
+    std::set<std::string> syncedMovies_;
     // A save queued on the main queue that has not run yet; later changes ride on it.
     std::atomic<bool> savePending_{false};
     // Lets a queued save find out that the store is gone.

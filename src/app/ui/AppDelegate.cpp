@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileSystemWatcher>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -59,9 +60,25 @@ void AppDelegate::applicationDidFinishLaunching() {
     master_ = std::make_unique<RCMasterAppController>(settings, std::move(environment));
     RCMasterAppController::setCurrentInstance(master_.get());
     buildApplicationMenu();
+    watchLibrary();
     master_->launchApp();
     appVersionMenuItem_->setText(
         QString("Version %1").arg(QString::fromStdString(RCMasterAppController::getAppVersion())));
+}
+
+void AppDelegate::watchLibrary() {
+    auto folder = RCDataStore::getCurrentInstance().getArchiveFileURL().parent_path();
+    // The store file is replaced, not rewritten, so its folder is watched. A burst of
+    // changes is taken in once, a moment after it ends.
+    auto* watcher = new QFileSystemWatcher(this);
+    watcher->addPath(QString::fromStdString(folder.string()));
+    libraryMerge_ = new QTimer(this);
+    libraryMerge_->setSingleShot(true);
+    libraryMerge_->setInterval(250);
+    connect(libraryMerge_, &QTimer::timeout, this,
+            [] { RCDataStore::getCurrentInstance().mergeChangesFromDisk(); });
+    connect(watcher, &QFileSystemWatcher::directoryChanged, libraryMerge_,
+            qOverload<>(&QTimer::start));
 }
 
 std::unique_ptr<RCMasterAppController::CaptureWindow> AppDelegate::makeCaptureWindowController() {

@@ -12,6 +12,7 @@
 
 class QAction;
 class QMenu;
+class QTimer;
 class QSocketNotifier;
 
 namespace pindle::ui {
@@ -55,6 +56,9 @@ private:
     std::unique_ptr<RCMasterAppController::CaptureWindow> makeCaptureWindowController();
     void buildApplicationMenu();
     void openAcknowledgementsWindow();
+    // Takes in recordings that command-line verbs add to or remove from the library while
+    // the application runs.
+    void watchLibrary();
 
     EngineFactory makeEngine_;
     std::unique_ptr<RCMasterAppController> master_;
@@ -65,6 +69,7 @@ private:
     QAction* appVersionMenuItem_ = nullptr;
     std::unique_ptr<RCAcknowledgementsWindow> acknowledgementsWindowController_;
     QSocketNotifier* signalNotifier_ = nullptr;
+    QTimer* libraryMerge_ = nullptr;
     bool terminating_ = false;
 };
 
