@@ -25,6 +25,9 @@ DecodedMovie decodeMedia(const std::filesystem::path& file, size_t maxFrames) {
     avformat_find_stream_info(format, nullptr);
     int videoIndex = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     movie.hasAudio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+    if (format->duration != AV_NOPTS_VALUE) {
+        movie.durationSeconds = double(format->duration) / AV_TIME_BASE;
+    }
     if (videoIndex < 0) {
         movie.error = "no video stream";
         avformat_close_input(&format);
@@ -44,6 +47,8 @@ DecodedMovie decodeMedia(const std::filesystem::path& file, size_t maxFrames) {
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     SwsContext* scaler = nullptr;
+    bool truncated = false;
+    int64_t lastPacketPts = INT64_MIN;
     auto receive = [&] {
         while (avcodec_receive_frame(context, frame) == 0) {
             DecodedFrame out;
@@ -66,11 +71,17 @@ DecodedMovie decodeMedia(const std::filesystem::path& file, size_t maxFrames) {
             out.durationSeconds = double(frame->pkt_duration) * timeBase;
             if (movie.frames.size() < maxFrames) {
                 movie.frames.push_back(std::move(out));
+            } else {
+                truncated = true;
             }
         }
     };
     while (av_read_frame(format, packet) >= 0) {
         if (packet->stream_index == videoIndex) {
+            if (packet->pts != AV_NOPTS_VALUE) {
+                movie.reordered = movie.reordered || packet->pts < lastPacketPts;
+                lastPacketPts = packet->pts;
+            }
             avcodec_send_packet(context, packet);
             receive();
         }
@@ -78,6 +89,20 @@ DecodedMovie decodeMedia(const std::filesystem::path& file, size_t maxFrames) {
     }
     avcodec_send_packet(context, nullptr);
     receive();
+    // Movies with reordered frames have no durations per frame: each frame is shown until
+    // the next one, the last until the end of the track.
+    for (size_t i = 0; i < movie.frames.size(); ++i) {
+        DecodedFrame& shown = movie.frames[i];
+        if (shown.durationSeconds > 0) {
+            continue;
+        }
+        if (i + 1 < movie.frames.size()) {
+            shown.durationSeconds = movie.frames[i + 1].seconds - shown.seconds;
+        } else if (!truncated && stream->duration != AV_NOPTS_VALUE) {
+            int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            shown.durationSeconds = double(start + stream->duration) * timeBase - shown.seconds;
+        }
+    }
     sws_freeContext(scaler);
     av_frame_free(&frame);
     av_packet_free(&packet);

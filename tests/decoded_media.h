@@ -22,6 +22,10 @@ struct DecodedMovie {
     int height = 0;
     std::string codec;
     bool hasAudio = false;
+    // Whether the video's packets come out of presentation order (B-frames).
+    bool reordered = false;
+    // The file's length as players show it (its longest track).
+    double durationSeconds = 0;
     std::vector<DecodedFrame> frames;
 };
 

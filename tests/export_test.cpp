@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "decoded_media.h"
 #include "editor/RCBatchExport.h"
@@ -54,11 +55,13 @@ size_t closestFrame(const test::DecodedMovie& source, const Image& image, size_t
 // times[i] (seconds); the last lasts until end. Intermediate movies are all key frames,
 // delivery movies have one now and then.
 bool writeMovie(const std::filesystem::path& file, const std::vector<double>& times, double end,
-                media::EncodingQuality quality) {
+                media::EncodingQuality quality,
+                std::optional<media::AudioRange> audio = std::nullopt) {
     media::MovieWriterSettings settings;
     settings.width = 64;
     settings.height = 48;
     settings.quality = quality;
+    settings.audio = std::move(audio);
     auto writer = media::movieOutput()->makeWriter(file, settings);
     if (!writer) {
         return false;
@@ -549,6 +552,94 @@ TEST_F(ExportTest, ReversedFramesLastAsLongAsTheFramesWhoseTimesTheyTake) {
             EXPECT_NEAR(cut.frames[k].seconds, starts[k], 1e-4) << k;
             EXPECT_NEAR(cut.frames[k].durationSeconds, lengths[k], 1e-4) << k;
             EXPECT_EQ(closestFrame(source, cut.frames[k].image), 4 - k) << k;
+        }
+    }
+}
+
+// Delivery movies store B-frames, whose packets come in decoding order; every frame still
+// keeps the time and duration it was given, and the movie its length.
+TEST_F(ExportTest, DeliveryMoviesWithBFramesKeepEveryFrameTimeAndTheirLength) {
+    std::vector<double> even;
+    for (int i = 0; i < 30; ++i) {
+        even.push_back(i / 30.0);
+    }
+    // A recording's times: a 1/60 s schedule with frames dropped while busy, and a long
+    // pause before the last frames.
+    std::vector<double> dropped;
+    for (int k : {0, 1, 2, 3, 5, 6, 8, 9, 10, 13, 14, 15, 16, 18, 19, 20, 22, 23, 24, 25, 27, 28}) {
+        dropped.push_back(k / 60.0);
+    }
+    dropped.insert(dropped.end(), {0.7, 0.95, 1.0});
+    struct Case {
+        const char* name;
+        std::vector<double> times;
+        double end;
+        bool audio;
+    };
+    for (const Case& c :
+         {Case{"even", even, 1.0, false}, Case{"dropped frames", dropped, 1.1, false},
+          Case{"one frame", {0}, 0.5, false}, Case{"with audio", dropped, 1.1, true}}) {
+        SCOPED_TRACE(c.name);
+        const size_t n = c.times.size();
+        auto end = [&](size_t i) { return i + 1 < n ? c.times[i + 1] : c.end; };
+        auto file = dir_ / "delivery.mp4";
+        std::optional<media::AudioRange> audio;
+        if (c.audio) {
+            audio = media::AudioRange{clip(), seconds(1), seconds(2)};
+        }
+        ASSERT_TRUE(writeMovie(file, c.times, c.end, media::EncodingQuality::Delivery, audio));
+
+        test::DecodedMovie decoded = test::decodeMedia(file);
+        ASSERT_EQ(decoded.frames.size(), n);
+        EXPECT_EQ(decoded.reordered, n > 1);
+        EXPECT_EQ(decoded.hasAudio, c.audio);
+        // The audio range is 2 s, give or take a packet.
+        EXPECT_NEAR(decoded.durationSeconds, c.audio ? 2.0 : c.end, c.audio ? 0.03 : 1e-3);
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_NEAR(decoded.frames[i].seconds, c.times[i], 1e-6) << i;
+            EXPECT_NEAR(decoded.frames[i].durationSeconds, end(i) - c.times[i], 1e-6) << i;
+            EXPECT_EQ(writtenFrameIndex(decoded.frames[i].image), int(i));
+        }
+
+        auto movie = media::openMovie(file);
+        ASSERT_TRUE(movie.ok());
+        EXPECT_NEAR((*movie)->info().duration.seconds(), c.end, 1e-6);
+        EXPECT_EQ((*movie)->info().frameCount, int64_t(n));
+        auto times = (*movie)->presentationTimes();
+        ASSERT_TRUE(times.ok());
+        ASSERT_EQ(times->size(), n);
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_NEAR((*times)[i].seconds(), c.times[i], 1e-6) << i;
+        }
+
+        // A range read from between two frames starts with the frame on screen then, and
+        // each frame read lasts until the next one, whether or not that is read; so does
+        // every frame read at a sample rate.
+        for (float rate : {0.f, 10.f}) {
+            const size_t first = n / 2;
+            const bool bounded = rate == 0 && n > 1;
+            const size_t count = bounded ? n - 1 : n;
+            media::FrameReaderOptions options;
+            options.start = seconds(c.times[first] + (end(first) - c.times[first]) / 2);
+            if (bounded) {
+                options.end = seconds(c.times[n - 1]);
+            }
+            options.sampleRate = rate;
+            auto reader = (*movie)->makeFrameReader(options);
+            ASSERT_TRUE(reader.ok());
+            for (size_t i = first;; ++i) {
+                auto next = (*reader)->nextFrame();
+                ASSERT_TRUE(next.ok());
+                if (!next->has_value()) {
+                    EXPECT_EQ(i, count);
+                    break;
+                }
+                ASSERT_LT(i, count);
+                const media::Frame& frame = **next;
+                EXPECT_NEAR(frame.presentationTime.seconds(), c.times[i], 1e-6) << i;
+                EXPECT_NEAR(frame.duration.seconds(), end(i) - c.times[i], 1e-6) << i;
+                EXPECT_EQ(writtenFrameIndex(*frame.image), int(i));
+            }
         }
     }
 }

@@ -237,7 +237,8 @@ private:
         ahead_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());
         held_.reset(av_frame_alloc());
-        if (!packet_ || !ahead_ || !frame_ || !held_) {
+        latest_.reset(av_frame_alloc());
+        if (!packet_ || !ahead_ || !frame_ || !held_ || !latest_) {
             return Error{"out of memory"};
         }
         return Ok{};
@@ -248,7 +249,7 @@ private:
         while (true) {
             int status = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (status >= 0) {
-                auto accepted = accept(frame_.get());
+                auto accepted = take(frame_.get());
                 av_frame_unref(frame_.get());
                 if (!accepted) {
                     return accepted;
@@ -259,6 +260,9 @@ private:
                 continue;
             }
             if (status == AVERROR_EOF) {
+                if (auto taken = takeLast(); !taken) {
+                    return taken;
+                }
                 finished_ = true;
                 return flushHeld();
             }
@@ -329,10 +333,20 @@ private:
         return nullptr;
     }
 
+    // Whether the decoder gives frames in another order than their packets come: frames
+    // are then shown until the next one decoded, whatever the packets say.
+    bool reordered() const {
+        return decoder_->has_b_frames > 0 ||
+               format_->streams[streamIndex_]->codecpar->video_delay > 0;
+    }
+
     bool canSkip(const AVPacket& packet, const AVPacket& next) const {
-        if (options_.sampleRate <= 0 || (next.flags & AV_PKT_FLAG_KEY) == 0 ||
-            decoder_->has_b_frames > 0 || packet.pts == AV_NOPTS_VALUE ||
-            next.pts == AV_NOPTS_VALUE || next.pts <= packet.pts) {
+        // Movies with reordered frames (known by the decoder, or by packets decoded before
+        // their presentation time) are read whole: there the next packet is not the next
+        // picture, and each frame's duration comes from the next frame decoded.
+        if (options_.sampleRate <= 0 || (next.flags & AV_PKT_FLAG_KEY) == 0 || reordered() ||
+            packet.pts == AV_NOPTS_VALUE || next.pts == AV_NOPTS_VALUE || next.pts <= packet.pts ||
+            packet.dts != packet.pts || next.dts != next.pts) {
             return false;
         }
         // Shown from packet.pts until next.pts. A sample within a nanosecond of next.pts
@@ -347,18 +361,64 @@ private:
         return firstSample >= to - 1e-9;
     }
 
-    // Decides what to do with one decoded frame: hold it while it may still be the frame on
-    // screen at the start time, deliver it, or end the range.
-    Status accept(AVFrame* frame) {
-        int64_t pts = frame->best_effort_timestamp;
-        if (pts == AV_NOPTS_VALUE) {
-            pts = nextPts_;
-        }
+    int64_t timestamp(const AVFrame* frame) const {
+        return frame->best_effort_timestamp == AV_NOPTS_VALUE ? nextPts_
+                                                              : frame->best_effort_timestamp;
+    }
+
+    // Takes a decoded frame with its duration. The packets of reordered frames tell no
+    // duration of the frame itself, so such a frame waits for the next one.
+    Status take(AVFrame* frame) {
+        if (!reordered() && !hasLatest_) {
 #if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 30, 100)
-        int64_t duration = frame->duration;
+            int64_t duration = frame->duration;
 #else
-        int64_t duration = frame->pkt_duration;
+            int64_t duration = frame->pkt_duration;
 #endif
+            return accept(frame, timestamp(frame), duration);
+        }
+        int64_t pts = timestamp(frame);
+        bool pastEnd = endUnits_ && pts >= *endUnits_;
+        if (hasLatest_) {
+            hasLatest_ = false;
+            auto accepted = accept(latest_.get(), latestPts_, pts - latestPts_);
+            av_frame_unref(latest_.get());
+            if (!accepted || finished_) {
+                return accepted;
+            }
+        }
+        if (pastEnd) {
+            return accept(frame, pts, 0);
+        }
+        av_frame_move_ref(latest_.get(), frame);
+        latestPts_ = pts;
+        nextPts_ = pts + 1;
+        hasLatest_ = true;
+        return Ok{};
+    }
+
+    // Takes the frame still waiting once the decoder is empty: it lasts until the end of the
+    // track.
+    Status takeLast() {
+        if (!hasLatest_) {
+            return Ok{};
+        }
+        hasLatest_ = false;
+        const AVStream* stream = format_->streams[streamIndex_];
+        int64_t duration = 0;
+        if (stream->duration != AV_NOPTS_VALUE) {
+            int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            duration = start + stream->duration - latestPts_;
+        }
+        auto accepted = accept(latest_.get(), latestPts_, duration);
+        av_frame_unref(latest_.get());
+        return accepted;
+    }
+
+    // Decides what to do with one decoded frame shown from pts for duration (0 or less:
+    // unknown): hold it while it may still be the frame on screen at the start time,
+    // deliver it, or end the range.
+    Status accept(AVFrame* frame, int64_t pts, int64_t duration) {
         nextPts_ = pts + std::max<int64_t>(duration, 1);
         if (endUnits_ && pts >= *endUnits_) {
             finished_ = true;
@@ -462,6 +522,9 @@ private:
     bool hasHeld_ = false;
     int64_t heldPts_ = 0;
     int64_t heldDuration_ = 0;
+    FramePtr latest_;  // of reordered frames, the last decoded, waiting for the next
+    bool hasLatest_ = false;
+    int64_t latestPts_ = 0;
     std::deque<media::Frame> ready_;
     bool finished_ = false;
 };

@@ -26,6 +26,11 @@ constexpr const char* kTag = "movie-writer";
 // Presentation times are kept at this resolution (a multiple of every usual frame rate's
 // frame length: 24, 25, 30, 50, 60 per second and their NTSC variants in 1/1001 steps).
 constexpr AVRational kTimeBase{1, 90000};
+// Frames from one key frame of a delivery movie to the next at most, as x264 does by
+// default. Players seek by decoding from the key frame before the wanted time, and more key
+// frames make screen recordings much larger (a 640x360 8 s clip at 30 per second: 0.79 MB
+// with one every 60 frames, 0.69 MB every 120, 0.65 MB every 250).
+constexpr int kDeliveryKeyFrameInterval = 250;
 
 std::string avError(int status) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -182,8 +187,15 @@ public:
         }
         encoder_->colorspace = colorspace_;
         encoder_->color_range = AVCOL_RANGE_MPEG;
-        encoder_->max_b_frames = 0;
-        encoder_->gop_size = intermediate ? 1 : 60;
+        // Movies the program reads again are all key frames. Delivery files have B-frames
+        // as x264's preset picks them (a screen clip then takes about a third of the bytes);
+        // their packets leave the encoder in decoding order.
+        if (intermediate) {
+            encoder_->max_b_frames = 0;
+            encoder_->gop_size = 1;
+        } else {
+            encoder_->gop_size = kDeliveryKeyFrameInterval;
+        }
         encoder_->thread_count = 0;
         if (output_->oformat->flags & AVFMT_GLOBALHEADER) {
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -237,7 +249,6 @@ public:
             return Error{"out of memory for a video frame"};
         }
         packet_.reset(av_packet_alloc());
-        pending_.reset(av_packet_alloc());
         return Ok{};
     }
 
@@ -301,16 +312,21 @@ public:
         if (framesIn_ == 0) {
             return Error{"the movie has no frames"};
         }
+        int64_t end = endTime.isNumeric() ? toUnits(endTime, kTimeBase) : -1;
+        if (end <= lastPts_) {
+            end = lastPts_ + std::max<int64_t>(lastDuration_, 1);
+        }
+        durations_[lastPts_] = end - lastPts_;
         avcodec_send_frame(encoder_.get(), nullptr);
         if (Status drained = drainEncoder(); !drained) {
             return drained;
         }
-        if (hasPending_) {
-            int64_t end = endTime.isNumeric() ? toUnits(endTime, kTimeBase) : -1;
-            int64_t duration = end > pending_->pts ? end - pending_->pts : lastDuration_;
-            if (Status written = writePending(duration > 0 ? duration : 1); !written) {
-                return written;
-            }
+        if (encoded_.size() != 1 || durations_.size() != 1 ||
+            durations_.count(encoded_.front()->pts) == 0) {
+            return Error{"the H.264 encoder lost a frame"};
+        }
+        if (Status written = writeLastPacket(end); !written) {
+            return written;
         }
         int status = av_write_trailer(output_.get());
         if (status < 0) {
@@ -324,6 +340,10 @@ public:
 private:
     Status encode(AVFrame* frame, int64_t pts) {
         frame->pts = pts;
+        if (framesIn_ > 0) {
+            lastDuration_ = pts - lastPts_;
+            durations_[lastPts_] = lastDuration_;
+        }
         lastPts_ = pts;
         ++framesIn_;
         int status = avcodec_send_frame(encoder_.get(), frame);
@@ -333,33 +353,72 @@ private:
         return drainEncoder();
     }
 
-    // Takes the encoded packets; each is written once the next one tells its duration.
+    // Takes the encoded packets, which come in decoding order, and writes them in that
+    // order, each once its own frame's duration is known: a frame lasts until the next one
+    // appended (the last until the end given to finish()). The muxer ends the movie at the
+    // latest pts plus duration of its packets, so every packet carries its own frame's
+    // duration rather than the time to the next packet. The newest packet is kept back:
+    // the last one of the movie is written by finish().
     Status drainEncoder() {
         int status;
         while ((status = avcodec_receive_packet(encoder_.get(), packet_.get())) == 0) {
-            if (hasPending_) {
-                int64_t duration = packet_->pts - pending_->pts;
-                lastDuration_ = duration;
-                if (Status written = writePending(duration); !written) {
-                    return written;
-                }
+            PacketPtr packet(av_packet_alloc());
+            if (!packet) {
+                return Error{"out of memory for an encoded frame"};
             }
-            av_packet_move_ref(pending_.get(), packet_.get());
-            hasPending_ = true;
+            av_packet_move_ref(packet.get(), packet_.get());
+            encoded_.push_back(std::move(packet));
         }
         if (status != AVERROR(EAGAIN) && status != AVERROR_EOF) {
             return Error{"the H.264 encoder failed: " + avError(status)};
         }
+        while (encoded_.size() > 1) {
+            auto duration = durations_.find(encoded_.front()->pts);
+            if (duration == durations_.end()) {
+                break;
+            }
+            Status written = writePacket(encoded_.front().get(), duration->second);
+            durations_.erase(duration);
+            encoded_.pop_front();
+            if (!written) {
+                return written;
+            }
+        }
         return Ok{};
     }
 
-    Status writePending(int64_t duration) {
-        pending_->duration = duration;
-        pending_->dts = pending_->pts;
-        pending_->stream_index = stream_->index;
-        av_packet_rescale_ts(pending_.get(), kTimeBase, stream_->time_base);
-        int status = av_interleaved_write_frame(output_.get(), pending_.get());
-        hasPending_ = false;
+    // Demuxers take a track's length as the shorter of its presentation length (the latest
+    // pts plus duration, which the muxer also writes in the edit list) and the sum of its
+    // samples' decoding intervals, which ends at the last packet's dts plus duration. With
+    // reordered frames decoding runs firstDelay_ ahead of presentation, so the last packet
+    // (in decoding order) ends firstDelay_ before the movie does: the sum is then the
+    // movie's length, as without reordering. Should that packet be shown more than
+    // firstDelay_ after its dts, the dts moves up so that it is not shown past the end.
+    Status writeLastPacket(int64_t end) {
+        AVPacket* packet = encoded_.front().get();
+        if (packet->dts == AV_NOPTS_VALUE || framesOut_ == 0) {
+            packet->dts = packet->pts;
+        }
+        int64_t delay = framesOut_ == 0 ? 0 : firstDelay_;
+        packet->dts = std::max(packet->dts, packet->pts - delay);
+        int64_t duration = end - delay - packet->dts;
+        durations_.clear();
+        Status written = writePacket(packet, duration);
+        encoded_.clear();
+        return written;
+    }
+
+    Status writePacket(AVPacket* packet, int64_t duration) {
+        packet->duration = std::max<int64_t>(duration, 1);
+        if (packet->dts == AV_NOPTS_VALUE) {
+            packet->dts = packet->pts;
+        }
+        if (framesOut_++ == 0) {
+            firstDelay_ = packet->pts - packet->dts;
+        }
+        packet->stream_index = stream_->index;
+        av_packet_rescale_ts(packet, kTimeBase, stream_->time_base);
+        int status = av_interleaved_write_frame(output_.get(), packet);
         if (status < 0) {
             PINDLE_LOG_ERROR(kTag, "av_interleaved_write_frame failed %d", status);
             return Error{"cannot write " + file_.string() + ": " + avError(status)};
@@ -377,12 +436,18 @@ private:
     AVStream* stream_ = nullptr;
     FramePtr frame_;
     PacketPtr packet_;
-    PacketPtr pending_;
-    bool hasPending_ = false;
+    // Encoded packets in decoding order, waiting for their frame's duration.
+    std::deque<PacketPtr> encoded_;
+    // Durations of the frames appended and not yet written, by pts.
+    std::map<int64_t, int64_t> durations_;
     ScalePtr scaler_;
     int64_t framesIn_ = 0;
     int64_t lastPts_ = 0;
     int64_t lastDuration_ = 1;
+    int64_t framesOut_ = 0;
+    // How long before its presentation the first packet is decoded (pts - dts), 0 without
+    // reordered frames.
+    int64_t firstDelay_ = 0;
     bool finished_ = false;
 };
 
