@@ -201,7 +201,7 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     {  // First launch: the default region.
         Program program(desktop, home.path());
         auto window = program.window();
-        ASSERT_TRUE(window);
+        ASSERT_TRUE(window) << (program.running() ? "running, no window" : "exited");
         EXPECT_EQ(window->width, 640 + 2 * RCCaptureWindow::kBorder);
         EXPECT_EQ(window->height, 320 + RCCaptureWindow::kTitleBarHeight +
                                       RCCaptureWindow::kControlStripHeight + kLibraryHeight);
