@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/wait.h>
 
 #include <atomic>
@@ -476,10 +478,21 @@ TEST_F(ExportTest, ResizedPingPongIsEncodedStraightFromTheRecordingWhenItCan) {
         media::SegmentCopy forward{seconds(0.4), seconds(1), MediaTime::zero(), false};
         media::SegmentCopy backward{seconds(0.6), seconds(1), seconds(1), true};
         auto direct = dir_ / "direct.mp4";
-        EXPECT_EQ(
-            media::movieOutput()->encodeSegments(file, {forward, backward}, small, direct).ok(),
-            allKeys);
+        std::vector<float> progress;
+        EXPECT_EQ(media::movieOutput()
+                      ->encodeSegments(file, {forward, backward}, small, direct,
+                                       [&](float value) { progress.push_back(value); })
+                      .ok(),
+                  allKeys);
         EXPECT_EQ(std::filesystem::exists(direct), allKeys);
+        if (allKeys) {
+            // Progress goes up steadily through both halves.
+            ASSERT_GE(progress.size(), 20u);
+            EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+            EXPECT_LT(progress.front(), 0.1f);
+            EXPECT_GT(progress.back(), 0.9f);
+            EXPECT_LE(progress.back(), 1.0f);
+        }
 
         auto output = dir_ / "small-pingpong.mp4";
         ASSERT_TRUE(run([&](auto done) {

@@ -282,7 +282,8 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
         resized.quality = quality;
         resized.nominalFrameRate = composition->nominalFrameRate;
         resized.audio = composition->audio;
-        Status encoded = movies->encodeSegments(movie->path(), *segments, resized, output);
+        Status encoded =
+            movies->encodeSegments(movie->path(), *segments, resized, output, progress);
         if (encoded) {
             if (progress) {
                 progress(1);

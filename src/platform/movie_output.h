@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -87,10 +88,12 @@ public:
     // The same frames at the same times as copySegments gives, decoded and encoded again
     // at settings' size and quality (with settings' audio), each picture scaled once. The
     // segments must meet the same conditions as for copying, else this fails the same way.
+    // progress (may be empty) hears the share of the output's time encoded so far, 0 to 1.
     virtual Status encodeSegments(const std::filesystem::path& source,
                                   const std::vector<SegmentCopy>& segments,
                                   const MovieWriterSettings& settings,
-                                  const std::filesystem::path& file) = 0;
+                                  const std::filesystem::path& file,
+                                  const std::function<void(float)>& progress) = 0;
 };
 
 // The process's implementation, installed by the composition root (and backend tests).

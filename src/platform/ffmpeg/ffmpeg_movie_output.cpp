@@ -771,8 +771,9 @@ public:
     Status encodeSegments(const std::filesystem::path& source,
                           const std::vector<media::SegmentCopy>& segments,
                           const media::MovieWriterSettings& settings,
-                          const std::filesystem::path& file) override {
-        Status encoded = encode(source, segments, settings, file);
+                          const std::filesystem::path& file,
+                          const std::function<void(float)>& progress) override {
+        Status encoded = encode(source, segments, settings, file, progress);
         if (!encoded) {
             std::error_code ignored;
             std::filesystem::remove(file, ignored);
@@ -916,7 +917,8 @@ private:
     Status encode(const std::filesystem::path& file,
                   const std::vector<media::SegmentCopy>& segments,
                   const media::MovieWriterSettings& settings,
-                  const std::filesystem::path& outputFile) {
+                  const std::filesystem::path& outputFile,
+                  const std::function<void(float)>& progress) {
         auto opened = openSource(file, segments);
         if (!opened) {
             return opened.error();
@@ -935,8 +937,18 @@ private:
         if (Status ready = decoder.open(inVideo->codecpar, source.index, segments); !ready) {
             return ready;
         }
+        double total = 0;
+        for (const auto& segment : segments) {
+            if (segment.duration.isNumeric()) {
+                total = std::max(total, (segment.at + segment.duration).seconds());
+            }
+        }
+        double timeBase = av_q2d(inVideo->time_base);
         Status produced =
             produce(source, segments, [&](AVPacket* packet, int64_t pts, int64_t duration) {
+                if (progress && total > 0) {
+                    progress(float(std::clamp(double(pts) * timeBase / total, 0.0, 1.0)));
+                }
                 return decoder.put(packet, pts, duration);
             });
         if (!produced) {
