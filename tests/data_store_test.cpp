@@ -260,6 +260,33 @@ TEST_F(DataStore, TwoProcessesOnOneLibraryKeepEachOthersChanges) {
     EXPECT_EQ(storedNames(), (Names{"B.mp4", "C.mp4"}));
 }
 
+TEST_F(DataStore, ProcessesSavingAtOnceLoseNothing) {
+    constexpr int kProcesses = 3;
+    constexpr int kEach = 5;  // few enough that loading stays on the calling thread
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            RCDataStore store(files, center);
+            for (int i = 0; i < kEach; ++i) {
+                store.addRecording(
+                    recordingWithFile(std::to_string(p) + "-" + std::to_string(i) + ".mp4"));
+                (void)store.saveData();
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::vector<std::string> names = storedNames();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), size_t(kProcesses * kEach));
+}
+
 TEST_F(DataStore, ConcurrentChangesAreNotLost) {
     auto store = open();
     constexpr int kThreads = 4;

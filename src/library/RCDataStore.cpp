@@ -307,6 +307,14 @@ bool RCDataStore::mergeChangesFromDisk() {
 
 Status RCDataStore::saveData() {
     std::lock_guard lock(saveMutex_);
+    // Other processes on this library wait while this one merges and writes, so that
+    // neither writes over a change the other has not seen.
+    Path lockFile = getArchiveFileURL();
+    lockFile += ".lock";
+    auto processLock = FileLock::acquire(lockFile);
+    if (!processLock) {
+        PINDLE_LOG_WARNING(kTag, "saving without a lock: %s", processLock.error().message.c_str());
+    }
     if (mergeLocked()) {
         center_.post(kUpdateNotification, this);
     }

@@ -12,4 +12,21 @@ namespace pindle {
 // which is flushed to disk and then renamed over file. The directory must exist.
 Status writeFileAtomically(const std::filesystem::path& file, std::string_view data);
 
+// An exclusive advisory lock that processes take on a lock file (created when missing)
+// around a read-change-write of a shared file, so that two of them never interleave. It is
+// released when the object dies, and by the system when the process does.
+class FileLock {
+public:
+    // Waits until the lock is free.
+    static Result<FileLock> acquire(const std::filesystem::path& lockFile);
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&&) = delete;
+    FileLock(const FileLock&) = delete;
+    ~FileLock();
+
+private:
+    explicit FileLock(int fd) : fd_(fd) {}
+    int fd_;
+};
+
 }  // namespace pindle

@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,6 +76,31 @@ Status writeFileAtomically(const std::filesystem::path& file, std::string_view d
     // The directory is not synced: until the system writes it back, a power loss may bring
     // back the previous version of the file, which is whole too.
     return Ok{};
+}
+
+Result<FileLock> FileLock::acquire(const std::filesystem::path& lockFile) {
+    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return Error{"cannot open " + lockFile.string() + ": " + std::strerror(errno)};
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            std::string reason = std::strerror(errno);
+            ::close(fd);
+            return Error{"cannot lock " + lockFile.string() + ": " + reason};
+        }
+    }
+    return FileLock(fd);
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) {
+        ::close(fd_);  // releases the lock
+    }
 }
 
 }  // namespace pindle
