@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -183,18 +184,29 @@ TEST_F(DataStore, KilledDuringASaveLeavesAReadableStore) {
         store->setCapturedRecordings(recordings);
         ASSERT_TRUE(store->saveData());
     }
+    // Loaded before the fork: loading 300 recordings uses worker threads, which a forked
+    // child does not have. Each save in the child then writes the whole store again.
+    RCDataStore saving(files, center);
+    ASSERT_EQ(saving.recordingsCount(), 300u);
     for (int attempt = 0; attempt < 5; ++attempt) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            RCDataStore store(files, center);
             while (true) {
-                (void)store.saveData();
+                (void)saving.saveData();
             }
         }
+        struct stat before {};
+        ASSERT_EQ(stat(saving.getArchiveFileURL().c_str(), &before), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + 15 * attempt));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
+        // The child was saving: every save writes a new file.
+        struct stat after {};
+        ASSERT_EQ(stat(saving.getArchiveFileURL().c_str(), &after), 0);
+        EXPECT_TRUE(after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+                    after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+            << attempt;
         RCDataStore reloaded(files, center);
         EXPECT_EQ(reloaded.recordingsCount(), 300u);
         EXPECT_TRUE(reloaded.damagedFileCopy().empty());
