@@ -188,7 +188,13 @@ TEST_F(DataStore, KilledDuringASaveLeavesAReadableStore) {
     // child does not have. Each save in the child then writes the whole store again.
     RCDataStore saving(files, center);
     ASSERT_EQ(saving.recordingsCount(), 300u);
+    auto modified = [&] {
+        struct stat status {};
+        stat(saving.getArchiveFileURL().c_str(), &status);
+        return std::pair(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
+    };
     for (int attempt = 0; attempt < 5; ++attempt) {
+        auto before = modified();
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -196,17 +202,15 @@ TEST_F(DataStore, KilledDuringASaveLeavesAReadableStore) {
                 (void)saving.saveData();
             }
         }
-        struct stat before {};
-        ASSERT_EQ(stat(saving.getArchiveFileURL().c_str(), &before), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 15 * attempt));
+        // Killed at various moments once it is saving (every save writes a new file).
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (modified() == before && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_NE(modified(), before) << "the child never saved, attempt " << attempt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 + 7 * attempt));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
-        // The child was saving: every save writes a new file.
-        struct stat after {};
-        ASSERT_EQ(stat(saving.getArchiveFileURL().c_str(), &after), 0);
-        EXPECT_TRUE(after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-                    after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
-            << attempt;
         RCDataStore reloaded(files, center);
         EXPECT_EQ(reloaded.recordingsCount(), 300u);
         EXPECT_TRUE(reloaded.damagedFileCopy().empty());
