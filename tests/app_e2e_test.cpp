@@ -56,6 +56,14 @@ public:
         }
         if (std::system("command -v openbox >/dev/null 2>&1") == 0) {
             wm_ = spawn({"openbox"}, {});
+            // A window mapped while the manager is still starting may never be managed:
+            // programs start once it has announced itself, as on a running desktop.
+            eventually(
+                [&] {
+                    return run("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
+                           std::string::npos;
+                },
+                10s);
         }
     }
     ~Desktop() {
