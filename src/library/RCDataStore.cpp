@@ -163,8 +163,7 @@ void RCDataStore::loadData() {
             loaded = std::move(decoded.recordings);
             if (decoded.problems.empty()) {
                 noteSynced(std::move(*data), loaded);
-            }
-            if (!decoded.problems.empty()) {
+            } else {
                 std::string reason = decoded.problems.front();
                 if (decoded.problems.size() > 1) {
                     reason += " and " + std::to_string(decoded.problems.size() - 1) + " more";
