@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 // The program's console log, on standard error.
 //
@@ -25,6 +26,12 @@ Level level();
 // function restores standard error.
 using Sink = std::function<void(Level, const std::string& tag, const std::string& message)>;
 void setSink(Sink sink);
+
+// text without anything a terminal would act on: control characters (C0 with tab and line
+// feed, DEL, C1) and whole escape sequences (CSI, OSC and the other strings, short escapes)
+// are removed, bytes that are not UTF-8 become "?", other text stays as it is. For text
+// from outside (a server's reply) before it is printed; standard error lines get it too.
+std::string printableText(std::string_view text);
 
 }  // namespace pindle::log
 
