@@ -5,6 +5,7 @@
 #include "loopback_server.h"
 #include "platform/curl/curl_transport.h"
 #include "platform/dispatch.h"
+#include "platform/log.h"
 #include "service/RCPINDLEAPIHelper.h"
 #include "test_support.h"
 
@@ -159,6 +160,34 @@ TEST_F(AccountNetworkTest, SignOutDuringTheAvatarDownloadWins) {
     EXPECT_FALSE(settings->isPINDLEStaff());
     EXPECT_TRUE(settings->pindleAvatarURL().empty());
     EXPECT_TRUE(std::filesystem::is_empty(files.applicationSupportDirectoryURL()));
+}
+
+TEST_F(AccountNetworkTest, AvatarsAreHeldToTheirSizeAndAPlainFileName) {
+    test::CannedReply endless{200, "image/png", kAvatarBytes};
+    endless.stream = std::string(256 * 1024, 'a');
+    server.route("GET", "/img/endless.png", endless);
+    profileReply("{\"username\":\"u\",\"avatar_url\":\"" + server.url() + "/img/endless.png\"}");
+    std::vector<std::string> lines;
+    log::setSink([&](log::Level, const std::string&, const std::string& message) {
+        lines.push_back(message);
+    });
+    bool completed = signIn("T5");
+    log::setSink(nullptr);
+    ASSERT_TRUE(completed) << failure;
+    EXPECT_FALSE(std::filesystem::exists(settings->pindleAvatarURL()));
+    EXPECT_TRUE(std::filesystem::is_empty(files.applicationSupportDirectoryURL()));
+    bool reported = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("the server's reply is larger than 20 MiB") != std::string::npos;
+    });
+    EXPECT_TRUE(reported);
+
+    // The server names the file's extension: one that is no plain short word is left out.
+    std::string odd = "/img/me." + std::string(300, 'x');
+    server.route("GET", odd, test::CannedReply{200, "image/png", kAvatarBytes});
+    profileReply("{\"username\":\"u\",\"avatar_url\":\"" + server.url() + odd + "\"}");
+    ASSERT_TRUE(signIn("T6")) << failure;
+    EXPECT_LT(settings->pindleAvatarURL().filename().string().size(), 64u);
+    EXPECT_EQ(test::readFile(settings->pindleAvatarURL()), kAvatarBytes);
 }
 
 }  // namespace

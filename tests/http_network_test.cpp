@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <stdexcept>
+
 #include "loopback_server.h"
 #include "platform/curl/curl_transport.h"
 #include "platform/dispatch.h"
@@ -181,6 +184,146 @@ TEST_F(HTTPNetworkTest, MultipartUploadArrivesWhole) {
         "filename=\"file.mp4\"\r\nContent-Type: image/mp4\r\n\r\n" +
         content + "\r\n--" + boundary + "--\r\n";
     EXPECT_TRUE(recorded.body == expected);
+}
+
+TEST_F(HTTPNetworkTest, RepliesLargerThanTheLimitEndTheTransfer) {
+    // One without a length that never ends, one that declares its size.
+    test::CannedReply endless{200, "application/json", "["};
+    endless.stream = std::string(64 * 1024, ' ');
+    server.route("GET", "/endless", endless);
+    server.route("GET", "/big",
+                 test::CannedReply{200, "application/json",
+                                   "\"" + std::string(http::Limits::kJSONReplyBytes, 'x') + "\""});
+    AFHTTPClient client(server.url() + "/");
+
+    for (const char* path : {"/endless", "/big"}) {
+        auto started = std::chrono::steady_clock::now();
+        Outcome outcome = run(client, client.requestWithMethod("GET", path, nullptr));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << path;
+        ASSERT_TRUE(outcome.error.has_value()) << path;
+        EXPECT_EQ(outcome.error->domain, kHTTPTransportErrorDomain);
+        EXPECT_EQ(outcome.error->code, http::kReplyTooLargeCode);
+        EXPECT_EQ(outcome.error->localizedDescription, "the server's reply is larger than 8 MiB");
+    }
+
+    // The limit is the request's own: a larger one lets the same reply through.
+    http::Request request = client.requestWithMethod("GET", "/big", nullptr);
+    request.limits.maxResponseBytes = http::Limits::kImageReplyBytes;
+    Outcome accepted = run(client, request);
+    ASSERT_FALSE(accepted.error.has_value()) << accepted.error->localizedDescription;
+    EXPECT_EQ(accepted.value->get_ref<const std::string&>().size(), http::Limits::kJSONReplyBytes);
+}
+
+TEST_F(HTTPNetworkTest, SlowServersEndWithTheLimitTheyPassed) {
+    // One byte every 100 ms: the reply never stops moving, and never ends.
+    test::CannedReply trickle{200, "application/json", "["};
+    trickle.stream = " ";
+    trickle.streamInterval = 100ms;
+    server.route("GET", "/trickle", trickle);
+    test::CannedReply silent;
+    silent.delay = 20s;
+    server.route("GET", "/silent", silent);
+    AFHTTPClient client(server.url() + "/");
+
+    http::Request request = client.requestWithMethod("GET", "/trickle", nullptr);
+    request.limits.lowSpeedBytes = 100;
+    request.limits.lowSpeedTime = 1s;
+    auto started = std::chrono::steady_clock::now();
+    Outcome trickled = run(client, request);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
+    ASSERT_TRUE(trickled.error.has_value());
+    EXPECT_EQ(trickled.error->code, http::kTimedOutCode);
+    EXPECT_EQ(trickled.error->localizedDescription,
+              "the transfer stalled: less than 100 bytes a second for 1 s");
+
+    request = client.requestWithMethod("GET", "/silent", nullptr);
+    request.limits.totalTimeout = 1500ms;
+    started = std::chrono::steady_clock::now();
+    Outcome silence = run(client, request);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
+    ASSERT_TRUE(silence.error.has_value());
+    EXPECT_EQ(silence.error->code, http::kTimedOutCode);
+    EXPECT_EQ(silence.error->localizedDescription, "the server did not answer within 1.5 s");
+}
+
+TEST_F(HTTPNetworkTest, NestingDeeperThanTheLimitIsRefusedBeforeTheValueIsCopied) {
+    auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    server.route("GET", "/256", test::CannedReply{200, "application/json", nested(256)});
+    server.route("GET", "/257",
+                 test::CannedReply{200, "application/json", "{\"a\":" + nested(256) + "}"});
+    server.route("GET", "/million", test::CannedReply{200, "application/json", nested(1000000)});
+    AFHTTPClient client(server.url() + "/");
+
+    Outcome deepest = run(client, client.requestWithMethod("GET", "/256", nullptr));
+    ASSERT_FALSE(deepest.error.has_value()) << deepest.error->localizedDescription;
+    EXPECT_EQ(deepest.value->dump(), nested(256));
+    for (const char* path : {"/257", "/million"}) {
+        Outcome refused = run(client, client.requestWithMethod("GET", path, nullptr));
+        ASSERT_TRUE(refused.error.has_value()) << path;
+        EXPECT_EQ(refused.error->domain, kJSONErrorDomain);
+        EXPECT_EQ(refused.error->localizedDescription,
+                  "The reply is nested deeper than 256 levels");
+    }
+}
+
+TEST_F(HTTPNetworkTest, OnlyPlainReadsFollowARedirection) {
+    test::LoopbackServer elsewhere;
+    elsewhere.route("GET", "/landing", test::CannedReply{200, "application/json", "{\"at\":1}"});
+    elsewhere.route("POST", "/landing", test::CannedReply{200, "application/json", "{\"at\":1}"});
+    for (int status : {302, 307}) {
+        test::CannedReply moved{status, "text/plain", "moved"};
+        moved.headers = {{"Location", elsewhere.url() + "/landing"}};
+        server.route("GET", "/moved" + std::to_string(status), moved);
+        server.route("POST", "/moved" + std::to_string(status), moved);
+    }
+    AFHTTPClient client(server.url() + "/");
+
+    Outcome followed = run(client, client.requestWithMethod("GET", "/moved302", nullptr));
+    ASSERT_FALSE(followed.error.has_value()) << followed.error->localizedDescription;
+    EXPECT_EQ((*followed.value)["at"], 1);
+    ASSERT_EQ(elsewhere.requests().size(), 1u);
+
+    http::Request withToken = client.requestWithMethod("GET", "/moved302", {{"token", "T"}});
+    withToken.carriesCredentials = true;
+    http::Request post = client.requestWithMethod("POST", "/moved307", {{"password", "P"}});
+    http::Request form =
+        client.multipartFormRequestWithMethod("POST", "/moved307", {{"password", "P"}}, nullptr);
+    for (http::Request& request : {std::ref(withToken), std::ref(post), std::ref(form)}) {
+        Outcome refused = run(client, request);
+        ASSERT_TRUE(refused.error.has_value()) << request.method << " " << request.url;
+        EXPECT_EQ(refused.error->code, http::kRedirectionRefusedCode);
+        EXPECT_EQ(refused.error->localizedDescription,
+                  "the server redirected the request to http://127.0.0.1; a request that "
+                  "carries a body or credentials is not sent on");
+    }
+    EXPECT_EQ(elsewhere.requests().size(), 1u);
+}
+
+// A request body that fails by throwing, as a stream over a broken source may.
+class ThrowingBody final : public http::BodyStream {
+public:
+    uint64_t length() const override { return 1000; }
+    int64_t read(uint8_t*, size_t) override { throw std::runtime_error("the source is gone"); }
+    bool rewind() override { return true; }
+};
+
+TEST_F(HTTPNetworkTest, ExceptionsInTransferCallbacksEndTheTransferNotTheProgram) {
+    server.route("POST", "/upload", test::CannedReply{});
+    auto transport = curl::makeTransport();
+    http::Request request;
+    request.method = "POST";
+    request.url = server.url() + "/upload";
+    request.bodyStream = std::make_shared<ThrowingBody>();
+    http::Outcome outcome = transport->perform(request, nullptr);
+    ASSERT_TRUE(std::holds_alternative<http::TransportError>(outcome));
+    EXPECT_EQ(std::get<http::TransportError>(outcome).message, "the source is gone");
+
+    request.bodyStream.reset();
+    request.body = std::string(100000, 'b');
+    outcome = transport->perform(
+        request, [](uint64_t, uint64_t, uint64_t) { throw std::runtime_error("progress failed"); });
+    ASSERT_TRUE(std::holds_alternative<http::TransportError>(outcome));
+    EXPECT_EQ(std::get<http::TransportError>(outcome).message, "progress failed");
 }
 
 }  // namespace

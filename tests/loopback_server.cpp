@@ -61,6 +61,10 @@ const char* reasonPhrase(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 302:
+            return "Found";
+        case 307:
+            return "Temporary Redirect";
         case 404:
             return "Not Found";
         case 500:
@@ -249,15 +253,35 @@ void LoopbackServer::serve(int connection) {
     if (!reply.contentType.empty()) {
         response += "Content-Type: " + reply.contentType + "\r\n";
     }
-    response += "Content-Length: " + std::to_string(reply.body.size()) +
-                "\r\nConnection: close\r\n\r\n" + reply.body;
+    for (const auto& [name, value] : reply.headers) {
+        response += name + ": " + value + "\r\n";
+    }
+    if (reply.stream.empty()) {
+        response += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+    }
+    response += "Connection: close\r\n\r\n" + reply.body;
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(std::move(request));
     }
-    sendAll(connection, response);
-    ::shutdown(connection, SHUT_WR);
+    // Waits in small steps, so that a server being destroyed does not wait for it.
+    auto pause = [&](std::chrono::milliseconds duration) {
+        auto until = std::chrono::steady_clock::now() + duration;
+        while (!stopping_ && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return !stopping_;
+    };
+    bool sent = pause(reply.delay) && sendAll(connection, response);
     answered_.notify_all();
+    if (!sent) {
+        return;
+    }
+    if (!reply.stream.empty()) {
+        while (pause(reply.streamInterval) && sendAll(connection, reply.stream)) {
+        }
+    }
+    ::shutdown(connection, SHUT_WR);
 }
 
 std::vector<FormPart> parseMultipart(const std::string& contentType, const std::string& body) {

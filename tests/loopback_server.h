@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,9 +31,21 @@ struct RecordedRequest {
 };
 
 struct CannedReply {
+    CannedReply() = default;
+    CannedReply(int statusCode, std::string type, std::string text)
+        : status(statusCode), contentType(std::move(type)), body(std::move(text)) {}
+
     int status = 200;
     std::string contentType = "application/json";  // empty: no Content-Type header
     std::string body = "{}";
+    // Further header fields ("Location" of a redirection).
+    std::vector<std::pair<std::string, std::string>> headers;
+    // The reply waits this long before its first byte.
+    std::chrono::milliseconds delay{0};
+    // When not empty the reply has no length and never ends: after body it sends these
+    // bytes again and again, one piece every streamInterval, until the client hangs up.
+    std::string stream;
+    std::chrono::milliseconds streamInterval{0};
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests and benchmarks. It records

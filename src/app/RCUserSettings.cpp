@@ -1,5 +1,6 @@
 #include "app/RCUserSettings.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "library/RCFileManager.h"
@@ -302,6 +303,13 @@ void RCUserSettings::storeAvatar(const std::string& address, const std::string& 
     if (!extension.empty()) {
         extension.erase(0, 1);
     }
+    // The server names the address: only a short plain extension becomes part of a file
+    // name here (no control characters, no NUL that would cut the name short).
+    if (extension.size() > 8 || !std::all_of(extension.begin(), extension.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        })) {
+        extension.clear();
+    }
     std::filesystem::path file = files_.makeApplicationSupportFileWithExtension(extension);
     std::weak_ptr<int> alive = alive_;
     auto finish = [this, alive, file, token, isStaff, completion,
@@ -333,8 +341,9 @@ void RCUserSettings::storeAvatar(const std::string& address, const std::string& 
         }
     };
     AFHTTPClient client(address);
-    auto download =
-        std::make_shared<AFHTTPRequestOperation>(client.requestWithMethod("GET", address, nullptr));
+    http::Request request = client.requestWithMethod("GET", address, nullptr);
+    request.limits.maxResponseBytes = http::Limits::kImageReplyBytes;
+    auto download = std::make_shared<AFHTTPRequestOperation>(std::move(request));
     download->setCompletionBlockWithSuccess(
         [finish](AFHTTPRequestOperation&, const std::string& data) {
             if (data.empty()) {

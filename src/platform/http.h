@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,25 @@ public:
     virtual bool rewind() = 0;
 };
 
+// How much a reply may hold and how long a transfer may take. A transfer that passes one
+// ends with a TransportError that names the limit.
+struct Limits {
+    static constexpr uint64_t kJSONReplyBytes = 8 * 1024 * 1024;
+    static constexpr uint64_t kImageReplyBytes = 20 * 1024 * 1024;
+
+    // The largest reply body taken; a larger one ends the transfer.
+    uint64_t maxResponseBytes = kJSONReplyBytes;
+    // Opening the connection, TLS included.
+    std::chrono::milliseconds connectTimeout = std::chrono::seconds(30);
+    // The whole exchange, from connecting to the last byte of the reply; zero for none.
+    std::chrono::milliseconds totalTimeout = std::chrono::minutes(2);
+    // A transfer that moves fewer than lowSpeedBytes a second in either direction for
+    // lowSpeedTime is given up: this catches a server that trickles its reply or stays
+    // silent, however long the total allows.
+    long lowSpeedBytes = 256;
+    std::chrono::seconds lowSpeedTime = std::chrono::seconds(30);
+};
+
 struct Request {
     std::string method = "GET";
     std::string url;
@@ -50,6 +70,14 @@ struct Request {
     // The body: bodyStream when set, else these bytes (none for an empty text).
     std::string body;
     std::shared_ptr<BodyStream> bodyStream;
+    // Set for requests whose address or headers carry the user's credentials or tokens.
+    bool carriesCredentials = false;
+    Limits limits;
+
+    // Redirections are followed only for plain reads: a request that carries a body or
+    // credentials is never sent on to an address the server names (another host, or plain
+    // HTTP after HTTPS); its redirection ends the transfer with an error.
+    bool mayFollowRedirections() const;
 };
 
 struct Response {
@@ -65,11 +93,25 @@ struct Response {
 };
 
 // A transfer that did not end with a reply: no connection, time-out, TLS failure, a body
-// that could not be read. code and message are the transport's own.
+// that could not be read. code is the transport's own, or one of the codes below for the
+// failures every transport reports alike; message says what happened.
 struct TransportError {
     long code = 0;
     std::string message;
 };
+
+inline constexpr long kNoTransportCode = -1;
+// The reply body is larger than Limits::maxResponseBytes.
+inline constexpr long kReplyTooLargeCode = -2;
+// A time limit of Limits passed.
+inline constexpr long kTimedOutCode = -3;
+// A request that may not follow redirections was redirected.
+inline constexpr long kRedirectionRefusedCode = -4;
+// The transport failed in a way of its own (out of memory, a body stream that threw).
+inline constexpr long kTransportFailedCode = -5;
+
+// "8 MiB", "512 KiB", "100 bytes".
+std::string describeByteCount(uint64_t bytes);
 
 using Outcome = std::variant<Response, TransportError>;
 
@@ -82,7 +124,8 @@ public:
     virtual ~Transport() = default;
     // Sends request and waits for the whole reply. Blocks the calling thread; may run on
     // several threads at once. progress (optional) is called on the calling thread while the
-    // body goes out. Redirections are followed; TLS certificates are verified.
+    // body goes out. Redirections are followed as Request::mayFollowRedirections() says;
+    // TLS certificates are verified; request.limits hold. Never throws.
     virtual Outcome perform(const Request& request, const UploadProgress& progress) = 0;
 };
 

@@ -133,7 +133,15 @@ void AFURLConnectionOperation::start() {
             reportProgress(sent, total, expectedTotal);
         };
     }
-    http::Outcome outcome = transport_->perform(*request_, progress);
+    // This runs as a task of the operation queue, where an exception would end the program.
+    http::Outcome outcome;
+    try {
+        outcome = transport_->perform(*request_, progress);
+    } catch (const std::exception& error) {
+        outcome = http::TransportError{http::kTransportFailedCode, error.what()};
+    } catch (...) {
+        outcome = http::TransportError{http::kTransportFailedCode, "the transfer failed"};
+    }
     if (auto* response = std::get_if<http::Response>(&outcome)) {
         response_ = std::make_shared<const http::Response>(std::move(*response));
     } else {
@@ -307,15 +315,32 @@ std::pair<std::optional<nlohmann::json>, std::optional<HTTPError>> AFJSONRequest
                                         {},
                                         {}}};
     }
+    auto refusal = [](std::string description) {
+        return std::pair<std::optional<nlohmann::json>, std::optional<HTTPError>>{
+            std::nullopt,
+            HTTPError{kJSONErrorDomain, kJSONParseErrorCode, std::move(description), {}, {}, {}}};
+    };
+    // Copying, comparing or printing a value recurses once per level of nesting: a deep
+    // reply is refused while it is read, before anything holds it whole. The parser calls
+    // back with the number of containers around the one that opens.
+    struct TooDeep {};
+    auto limitDepth = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+        if ((event == nlohmann::json::parse_event_t::object_start ||
+             event == nlohmann::json::parse_event_t::array_start) &&
+            depth >= kMaxReplyDepth) {
+            throw TooDeep{};
+        }
+        return true;
+    };
     try {
-        return {nlohmann::json::parse(text), std::nullopt};
+        return {nlohmann::json::parse(text, limitDepth), std::nullopt};
+    } catch (const TooDeep&) {
+        return refusal("The reply is nested deeper than " + std::to_string(kMaxReplyDepth) +
+                       " levels");
     } catch (const nlohmann::json::parse_error& error) {
-        return {std::nullopt, HTTPError{kJSONErrorDomain,
-                                        kJSONParseErrorCode,
-                                        std::string("The reply is not valid JSON: ") + error.what(),
-                                        {},
-                                        {},
-                                        {}}};
+        return refusal(std::string("The reply is not valid JSON: ") + error.what());
+    } catch (const std::exception& error) {
+        return refusal(std::string("The reply could not be read: ") + error.what());
     }
 }
 

@@ -114,8 +114,11 @@ public:
 
     void setCompletionBlockWithSuccess(JSONSuccess success, Failure failure);
 
+    // Replies nested deeper than this many arrays and objects are refused.
+    static constexpr int kMaxReplyDepth = 256;
+
     // Decodes a reply body: nothing for an empty body or a single space, the value, or the
-    // error of a body that is not UTF-8 text or not JSON.
+    // error of a body that is not UTF-8 text, not JSON or nested too deep.
     static std::pair<std::optional<nlohmann::json>, std::optional<HTTPError>> decode(
         const std::string& body, const std::string& textEncodingName);
 

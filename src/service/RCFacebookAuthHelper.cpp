@@ -37,6 +37,7 @@ void RCFacebookAuthHelper::getFacebookInfoWithAccessToken(const std::string& acc
                                                           ResponseCompletion completion) const {
     AFHTTPClient client(endpoints_.facebookGraph + "/");
     http::Request request = client.requestWithMethod("GET", "me", {{"access_token", accessToken}});
+    request.carriesCredentials = true;
     if (auto refused = refuseInsecureCredentials(request.url)) {
         failServiceCall(completion, std::move(*refused));
         return;

@@ -79,6 +79,18 @@ RCPINDLEAPIHelper::UploadRequest RCPINDLEAPIHelper::uploadRequest(const RCPINDLE
     return request;
 }
 
+http::Limits RCPINDLEAPIHelper::uploadLimits(uint64_t bodyLength) {
+    // A slow line must still get a long clip through: the total grows with the body, at a
+    // rate below any uplink still in use. A stalled transfer, or a server that stays silent
+    // or trickles its reply, is caught by the low-speed limit long before that.
+    constexpr uint64_t kSlowestLineBytesPerSecond = 8 * 1024;
+    http::Limits limits;
+    limits.totalTimeout =
+        std::chrono::minutes(5) + std::chrono::seconds(bodyLength / kSlowestLineBytesPerSecond);
+    limits.lowSpeedTime = std::chrono::seconds(60);
+    return limits;
+}
+
 void RCPINDLEAPIHelper::uploadFileAtURL(const std::filesystem::path& file,
                                         const RCPINDLEMetadata& metadata, bool isClip,
                                         UploadProgress progress, ResponseCompletion completion) {
@@ -92,6 +104,8 @@ void RCPINDLEAPIHelper::uploadFileAtURL(const std::filesystem::path& file,
                                  error.failureReason.c_str());
             }
         });
+    request.limits = uploadLimits(request.bodyStream ? request.bodyStream->length() : 0);
+    request.carriesCredentials = upload.carriesToken;
     if (upload.carriesToken) {
         if (auto refused = refuseInsecureCredentials(request.url)) {
             failServiceCall(completion, std::move(*refused));
@@ -107,6 +121,7 @@ void RCPINDLEAPIHelper::postForm(const std::string& base, const std::string& pat
     AFHTTPClient client(base);
     client.setParameterEncoding(encoding);
     http::Request request = client.multipartFormRequestWithMethod("POST", path, fields, nullptr);
+    request.carriesCredentials = true;
     if (auto refused = refuseInsecureCredentials(request.url)) {
         failServiceCall(completion, std::move(*refused));
         return;
@@ -182,6 +197,7 @@ void RCPINDLEAPIHelper::getProfileInfoWithAccessToken(const std::string& accessT
     AFHTTPClient client(endpoints_.api + "/v1/user/");
     http::Request request = client.requestWithMethod(
         "GET", "profile", {{"api_key", kAPIKey}, {"access_token", accessToken}});
+    request.carriesCredentials = true;
     if (auto refused = refuseInsecureCredentials(request.url)) {
         failServiceCall(completion, std::move(*refused));
         return;

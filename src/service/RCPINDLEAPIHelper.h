@@ -50,6 +50,10 @@ public:
     };
     UploadRequest uploadRequest(const RCPINDLEMetadata& metadata, bool isClip) const;
 
+    // The limits of an upload of bodyLength bytes: a total time that grows with the body,
+    // the default limits otherwise.
+    static http::Limits uploadLimits(uint64_t bodyLength);
+
     // Sends file (streamed from disk) with the metadata's fields as a clip (video) or a GIF
     // upload. The reply's "data" -> "id" names the new GIF.
     void uploadFileAtURL(const std::filesystem::path& file, const RCPINDLEMetadata& metadata,

@@ -7,7 +7,7 @@
 namespace pindle::curl {
 
 // The HTTP transport over libcurl: one easy handle per transfer, TLS verification on,
-// redirections followed, a connection that stays silent for a minute given up.
+// redirections followed for plain reads only, each request's size and time limits held.
 std::shared_ptr<http::Transport> makeTransport();
 
 }  // namespace pindle::curl

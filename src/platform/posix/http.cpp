@@ -33,7 +33,7 @@ std::string trim(const std::string& text) {
 class MissingTransport final : public Transport {
 public:
     Outcome perform(const Request&, const UploadProgress&) override {
-        return TransportError{-1, "no HTTP transport is installed"};
+        return TransportError{kNoTransportCode, "no HTTP transport is installed"};
     }
 };
 
@@ -88,6 +88,23 @@ std::string Response::textEncodingName() const {
         at = next;
     }
     return {};
+}
+
+bool Request::mayFollowRedirections() const {
+    return !carriesCredentials && (method == "GET" || method == "HEAD") && !bodyStream &&
+           body.empty();
+}
+
+std::string describeByteCount(uint64_t bytes) {
+    constexpr uint64_t kKiB = 1024;
+    constexpr uint64_t kMiB = 1024 * kKiB;
+    if (bytes >= kMiB && bytes % kMiB == 0) {
+        return std::to_string(bytes / kMiB) + " MiB";
+    }
+    if (bytes >= kKiB && bytes % kKiB == 0) {
+        return std::to_string(bytes / kKiB) + " KiB";
+    }
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
 std::shared_ptr<Transport> currentTransport() {
