@@ -3,23 +3,29 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 
 #include "app/RCUserSettings.h"
 #include "library/RCUtilities.h"
 #include "platform/dispatch.h"
+#include "platform/log.h"
 #include "service/RCPINDLEAPIHelper.h"
 #include "service/RCShareLinks.h"
 
 namespace pindle::cli {
 namespace {
 
-// The transport gives up on a silent connection by itself; this only bounds the wait.
+// The transport holds each request to its own time limits; this only bounds the wait.
 constexpr auto kLongestWait = std::chrono::hours(12);
+// The most of a reply quoted in an error.
+constexpr size_t kQuotedReplyBytes = 200;
 
 struct ServiceReply {
     std::optional<nlohmann::json> response;
@@ -104,6 +110,12 @@ private:
     int lastPercent_ = -1;
 };
 
+// Text that came from the server, fit for the terminal: names, addresses and messages are
+// printed without the control characters and escape sequences a server could put in them.
+std::string fromServer(const std::string& text) {
+    return log::printableText(text);
+}
+
 int usageError(const char* verb, const std::string& message) {
     std::fprintf(stderr, "pindle-capture %s: %s\n", verb, message.c_str());
     return 2;
@@ -135,7 +147,7 @@ int runLogin(const std::vector<std::string>& args) {
         waitFor([&](ResponseCompletion done) { service.loginWithEmail(email, password, done); });
     if (reply.error) {
         std::fprintf(stderr, "pindle-capture login: sign-in failed: %s\n",
-                     reply.error->localizedDescription.c_str());
+                     fromServer(reply.error->localizedDescription).c_str());
         return 1;
     }
     std::string token = dataText(reply.response, "access_token");
@@ -156,10 +168,10 @@ int runLogin(const std::vector<std::string>& args) {
     dispatch::drainMainQueue();
     if (failure || !done) {
         std::fprintf(stderr, "pindle-capture login: the profile could not be read: %s\n",
-                     failure.value_or("no reply").c_str());
+                     fromServer(failure.value_or("no reply")).c_str());
         return 1;
     }
-    std::printf("Signed in as %s\n", settings.pindleUsername().value_or("").c_str());
+    std::printf("Signed in as %s\n", fromServer(settings.pindleUsername().value_or("")).c_str());
     return 0;
 }
 
@@ -221,7 +233,7 @@ int runUpload(const std::vector<std::string>& args) {
             }
             staffOptions = true;
         } else if (!arg.empty() && arg[0] != '-' && !file) {
-            file = std::filesystem::absolute(arg);
+            file = arg;
         } else {
             return usageError("upload", "unexpected argument '" + arg + "'");
         }
@@ -232,10 +244,27 @@ int runUpload(const std::vector<std::string>& args) {
     if (!file) {
         return usageError("upload", "name the file to upload");
     }
-    std::error_code status;
-    if (!std::filesystem::is_regular_file(*file, status)) {
-        std::fprintf(stderr, "pindle-capture upload: cannot read %s\n", file->c_str());
+    // A name too long, a loop of links or a folder that cannot be searched is reported
+    // here, in one line, before anything is sent.
+    auto cannotRead = [&](const std::string& reason) {
+        std::fprintf(stderr, "pindle-capture upload: cannot read %s: %s\n", file->c_str(),
+                     reason.c_str());
         return 1;
+    };
+    std::error_code status;
+    *file = std::filesystem::absolute(*file, status);
+    if (status) {
+        return cannotRead(status.message());
+    }
+    bool regular = std::filesystem::is_regular_file(*file, status);
+    if (status) {
+        return cannotRead(status.message());
+    }
+    if (!regular) {
+        return cannotRead("not a file");
+    }
+    if (!std::ifstream(*file, std::ios::binary)) {
+        return cannotRead(std::strerror(errno));
     }
 
     RCUserSettings& settings = RCUserSettings::getCurrentInstance();
@@ -270,16 +299,21 @@ int runUpload(const std::vector<std::string>& args) {
     bar.finish();
     if (reply.error) {
         std::fprintf(stderr, "pindle-capture upload: upload failed: %s\n",
-                     reply.error->localizedDescription.c_str());
+                     fromServer(reply.error->localizedDescription).c_str());
         return 1;
     }
     std::string id = dataText(reply.response, "id");
     if (id.empty()) {
+        std::string quoted = reply.response ? reply.response->dump() : "none";
+        if (quoted.size() > kQuotedReplyBytes) {
+            quoted = quoted.substr(0, kQuotedReplyBytes) + "...";
+        }
         std::fprintf(stderr, "pindle-capture upload: unexpected reply: %s\n",
-                     reply.response ? reply.response->dump().c_str() : "none");
+                     fromServer(quoted).c_str());
         return 1;
     }
-    std::printf("%s\n", RCPINDLEUtilities::gifPageURLForGIFID(id, service.endpoints()).c_str());
+    std::printf("%s\n",
+                fromServer(RCPINDLEUtilities::gifPageURLForGIFID(id, service.endpoints())).c_str());
     return 0;
 }
 
