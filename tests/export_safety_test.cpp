@@ -272,7 +272,8 @@ TEST_F(ExportSafetyTest, PicturesBeyondTheLimitsEndTheExportWithAClearError) {
                   1);
         std::string said = test::readFile(messages);
         EXPECT_NE(
-            said.find(std::string(size) + " pixels, more than the 16384 a side and 64 Mpixel"),
+            said.find(std::string(size) +
+                      " pixels; a picture may have at most 16384 pixels a side and 64 Mpixel"),
             std::string::npos)
             << said;
         EXPECT_FALSE(fs::exists(gif));

@@ -37,4 +37,9 @@ inline bool isAllowedPictureSize(int64_t width, int64_t height) {
            height <= kMaximumPictureSide && width * height <= kMaximumPicturePixels;
 }
 
+// The limits in words, for messages.
+constexpr const char* kPictureSizeLimits = "at most 16384 pixels a side and 64 Mpixel in all";
+static_assert(kMaximumPictureSide == 16384 && kMaximumPicturePixels == 64 << 20,
+              "kPictureSizeLimits names the limits");
+
 }  // namespace pindle

@@ -109,8 +109,7 @@ bool headersLackVideoFacts(const AVFormatContext* context) {
 
 std::string pictureSizeError(const std::string& what, int64_t width, int64_t height) {
     return what + " of " + std::to_string(width) + "x" + std::to_string(height) +
-           " pixels, more than the " + std::to_string(kMaximumPictureSide) + " a side and " +
-           std::to_string(kMaximumPicturePixels / (1024 * 1024)) + " Mpixel a picture may have";
+           " pixels; a picture may have " + kPictureSizeLimits;
 }
 
 media::MovieInfo readInfo(const AVFormatContext* context) {

@@ -119,8 +119,7 @@ Status closeAndCommit(OutputPtr& output, FileReplacement& replacement) {
 Status checkMovieSize(int width, int height) {
     if (!isAllowedPictureSize(width, height)) {
         return Error{"a movie cannot be " + std::to_string(width) + "x" + std::to_string(height) +
-                     " pixels (at most " + std::to_string(kMaximumPictureSide) + " a side and " +
-                     std::to_string(kMaximumPicturePixels / (1024 * 1024)) + " Mpixel)"};
+                     " pixels (" + kPictureSizeLimits + ")"};
     }
     return Ok{};
 }

@@ -442,8 +442,7 @@ Result<std::unique_ptr<GifWriter>> createGifWriter(const std::filesystem::path& 
     // file must not set aside gigabytes before the first frame.
     if (!isAllowedPictureSize(width, height)) {
         return Error{"a GIF cannot be " + std::to_string(width) + "x" + std::to_string(height) +
-                     " pixels (at most " + std::to_string(kMaximumPictureSide) + " a side and " +
-                     std::to_string(kMaximumPicturePixels / (1024 * 1024)) + " Mpixel)"};
+                     " pixels (" + kPictureSizeLimits + ")"};
     }
     // The GIF is written beside file and takes its place only when finished, so that a
     // failed export leaves whatever file was there. (giflib's own open would also create
