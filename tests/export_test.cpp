@@ -302,10 +302,14 @@ TEST_F(ExportTest, BatchWritesFourNamedFilesAtTheirSizes) {
     EXPECT_EQ(small.frames.size(), 10u);  // the first second at 10 per second
     EXPECT_EQ(large.width, 320);
     EXPECT_EQ(large.frames.size(), 45u);
-    // An existing folder is not reused.
+    // An existing folder is not reused, and what it holds stays.
     EXPECT_FALSE(run([&](auto done) {
                      exportBatch(generator, folder, RCExportOptions{}, nullptr, done);
                  }).ok());
+    EXPECT_EQ(test::decodeMedia(folder / "Large GIF (320x240).gif").frames.size(), 45u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              4);
 }
 
 TEST_F(ExportTest, ReversalInPassesKeepsFrameCountAndTimes) {
