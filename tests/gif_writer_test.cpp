@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <random>
+#include <set>
 
 #include <algorithm>
 #include <cmath>
@@ -34,6 +39,42 @@ Image screenLikeFrame(int width, int height, int i) {
         }
     }
     return image;
+}
+
+Image noiseFrame(int width, int height, unsigned seed) {
+    Image image(width, height);
+    std::mt19937 random(seed);
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        image.pixels[i] = (i % 4 == 3) ? 255 : uint8_t(random());
+    }
+    return image;
+}
+
+// Files may grow to at most limit bytes while the object lives: a write past it fails with
+// EFBIG, as on a full disk, instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+};
+
+std::set<std::string> namesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
 }
 
 Image flatFrame(int width, int height, uint8_t value) {
@@ -233,6 +274,82 @@ TEST(GifWriter, RefusesWrongSizesAndLeavesNoFileWithoutFrames) {
         ASSERT_TRUE((*abandoned)->addFrame(flatFrame(16, 16, 9), 10).ok());
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "abandoned.gif"));
+}
+
+TEST(GifWriter, ReplacesAFileOnlyWhenFinished) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    auto target = dir / "kept.gif";
+    test::writeFile(target, "the user's file");
+    {
+        auto abandoned = output->createGIF(target, 16, 16);
+        ASSERT_TRUE(abandoned.ok());
+        ASSERT_TRUE((*abandoned)->addFrame(flatFrame(16, 16, 9), 10).ok());
+    }
+    EXPECT_EQ(test::readFile(target), "the user's file");
+    {
+        auto empty = output->createGIF(target, 16, 16);
+        ASSERT_TRUE(empty.ok());
+        EXPECT_FALSE((*empty)->finish().ok());
+    }
+    EXPECT_EQ(test::readFile(target), "the user's file");
+    {
+        // The disk fills up halfway through the GIF.
+        FileSizeLimit limit(20000);
+        auto gif = output->createGIF(target, 128, 128);
+        ASSERT_TRUE(gif.ok());
+        bool failed = false;
+        for (unsigned i = 0; i < 8 && !failed; ++i) {
+            failed = !(*gif)->addFrame(noiseFrame(128, 128, i), 10).ok();
+        }
+        EXPECT_TRUE(failed || !(*gif)->finish().ok());
+    }
+    EXPECT_EQ(test::readFile(target), "the user's file");
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"kept.gif"});
+
+    // A finished GIF takes the file's place, with the permissions of any new file.
+    mode_t savedMask = ::umask(027);
+    auto gif = output->createGIF(target, 16, 16);
+    ::umask(savedMask);
+    ASSERT_TRUE(gif.ok());
+    ASSERT_TRUE((*gif)->addFrame(flatFrame(16, 16, 9), 10).ok());
+    ASSERT_TRUE((*gif)->finish().ok());
+    EXPECT_EQ(test::decodeMedia(target).frames.size(), 1u);
+    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"kept.gif"});
+
+    // A folder is never replaced by a GIF.
+    std::filesystem::create_directory(dir / "folder");
+    EXPECT_FALSE(output->createGIF(dir / "folder", 16, 16).ok());
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+}
+
+TEST(GifWriter, RefusesPicturesBeyondSixteenThousandPixelsASideOrSixtyFourMegapixels) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    EXPECT_FALSE(output->createGIF(dir / "wide.gif", 16385, 8).ok());
+    EXPECT_FALSE(output->createGIF(dir / "tall.gif", 8, 65535).ok());
+    EXPECT_FALSE(output->createGIF(dir / "large.gif", 9000, 8000).ok());
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+    auto edge = output->createGIF(dir / "edge.gif", 16384, 4);
+    ASSERT_TRUE(edge.ok());
+    ASSERT_TRUE((*edge)->addFrame(flatFrame(16384, 4, 50), 10).ok());
+    EXPECT_TRUE((*edge)->finish().ok());
+}
+
+TEST(JpegWriter, AFailedWriteLeavesTheFileThatWasThere) {
+    test::TempDir dir;
+    auto output = imageio::makeImageOutput();
+    auto target = dir / "kept.jpg";
+    test::writeFile(target, "the user's file");
+    {
+        FileSizeLimit limit(8000);
+        EXPECT_FALSE(output->writeJPEG(noiseFrame(200, 200, 1), target).ok());
+    }
+    EXPECT_EQ(test::readFile(target), "the user's file");
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"kept.jpg"});
+    ASSERT_TRUE(output->writeJPEG(noiseFrame(200, 200, 1), target).ok());
+    EXPECT_EQ(test::decodeMedia(target).width, 200);
 }
 
 TEST(JpegWriter, WritesTheHighestQualityPicture) {

@@ -75,6 +75,20 @@ Status logged(const Error& error) {
     return error;
 }
 
+// Refuses an output that is the movie it is made from (the same file, also through a link),
+// which the finished output would replace, and an output that is a folder.
+Status checkOutput(const std::filesystem::path& output, const std::filesystem::path& source) {
+    std::error_code error;
+    if (std::filesystem::equivalent(output, source, error)) {
+        return logged(Error{"cannot write " + output.string() + " over " + source.string() +
+                            ", the movie it is made from"});
+    }
+    if (std::filesystem::is_directory(output, error)) {
+        return logged(Error{output.string() + " is a folder; the output needs a file name"});
+    }
+    return Ok{};
+}
+
 // The frame of a reader shown at successive times: the last frame starting at or before
 // the time, or the first frame for times before it.
 class FrameAtTime {
@@ -225,6 +239,9 @@ Status RCGIFGenerator::makeJPEGNow(const Path& output, MediaTime time, Size size
     if (!movie || !images) {
         return logged(Error{"the recording's movie cannot be read"});
     }
+    if (Status checked = checkOutput(output, movie->path()); !checked) {
+        return checked;
+    }
     auto image = movie->copyImageAtTime(time, size);
     if (!image) {
         return logged(image.error());
@@ -241,6 +258,9 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
     media::MoviePtr movie = recording_->asset();
     if (!movie || !movie->info().hasVideo()) {
         return logged(Error{"the recording's movie cannot be read"});
+    }
+    if (Status checked = checkOutput(output, movie->path()); !checked) {
+        return checked;
     }
     VideoSettings settings = readVideoOptions(options, *recording_);
     MediaTime duration = settings.end - settings.start;
@@ -293,18 +313,16 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
         PINDLE_LOG_INFO(kTag, "resizing a composed movie instead: %s",
                         encoded.error().message.c_str());
     }
+    // Every writer puts its file in the output's place only when it is complete, so the
+    // composed movie of the size asked for is the output itself.
+    if (sizeMatches) {
+        return exportVideoCompositionNow(*composition, options, output, progress, quality);
+    }
     TempFile composed(files_, "mp4");
-    Status exported =
-        exportVideoCompositionNow(*composition, options, composed.path(), progress,
-                                  sizeMatches ? quality : media::EncodingQuality::Intermediate);
+    Status exported = exportVideoCompositionNow(*composition, options, composed.path(), progress,
+                                                media::EncodingQuality::Intermediate);
     if (!exported) {
         return exported;
-    }
-    if (sizeMatches) {
-        if (!files_.copyFileFromURL(composed.path(), output)) {
-            return logged(Error{"cannot write " + output.string()});
-        }
-        return Ok{};
     }
     auto composedMovie = media::openMovie(composed.path());
     if (!composedMovie) {
@@ -324,6 +342,11 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
                                                  media::EncodingQuality quality) {
     if (composition.video.empty()) {
         return logged(Error{"nothing to export"});
+    }
+    for (const auto& segment : composition.video) {
+        if (Status checked = checkOutput(output, segment.movie->path()); !checked) {
+            return checked;
+        }
     }
     if (options.captionsLayer) {
         options.captionsLayer->display();
@@ -452,6 +475,10 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
 
 Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& options,
                                   const Progress& progress) {
+    // Checked before the movie stage, which takes the longer half of the time.
+    if (Status checked = checkOutput(output, recording_->url()); !checked) {
+        return checked;
+    }
     // The composed movie keeps the recording's size and the GIF stage scales the frames it
     // reads: a resized copy would cost one more encoding and decoding of every frame.
     RCExportOptions videoOptions;
@@ -480,6 +507,9 @@ Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& opt
 
 Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPath,
                                        const RCExportOptions& options, const Progress& progress) {
+    if (Status checked = checkOutput(gifPath, moviePath); !checked) {
+        return checked;
+    }
     auto movie = media::openMovie(moviePath);
     if (!movie) {
         return logged(movie.error());
@@ -495,15 +525,15 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     }
     media::FrameReaderOptions readerOptions;
     readerOptions.sampleRate = fps;
-    int width = int(std::lround(info.naturalSize.width));
-    int height = int(std::lround(info.naturalSize.height));
+    std::optional<Size> asked;
     if (options.width && options.height) {
-        width = int(std::lround(*options.width));
-        height = int(std::lround(*options.height));
+        int width = int(std::lround(*options.width));
+        int height = int(std::lround(*options.height));
         if (width <= 0 || height <= 0) {
             return logged(Error{"cannot resize the clip to " + std::to_string(width) + "x" +
                                 std::to_string(height) + " pixels"});
         }
+        asked = Size{double(width), double(height)};
         if (!sameSizeInPixels(info.naturalSize, *options.width, *options.height)) {
             readerOptions.width = width;
             readerOptions.height = height;
@@ -513,15 +543,23 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     if (!images) {
         return logged(Error{"no image writer installed"});
     }
-    auto gif = images->createGIF(gifPath, width, height);
-    if (!gif) {
-        return logged(gif.error());
-    }
     auto reader = (*movie)->makeFrameReader(readerOptions);
     if (!reader) {
         return logged(reader.error());
     }
     FrameAtTime frames(std::move(*reader));
+    // Without a size asked for, the GIF takes the size of the pictures the movie decodes
+    // to, not the one its header declares, which may be anything.
+    auto first = frames.at(gif_timing::sampleTime(0, fps));
+    if (!first) {
+        return logged(first.error());
+    }
+    Size size =
+        asked ? *asked : Size{double((*first)->image->width), double((*first)->image->height)};
+    auto gif = images->createGIF(gifPath, int(size.width), int(size.height));
+    if (!gif) {
+        return logged(gif.error());
+    }
     for (int64_t i = 0; i < count; ++i) {
         auto frame = frames.at(gif_timing::sampleTime(i, fps));
         if (!frame) {

@@ -42,9 +42,11 @@ struct RCComposition {
 //
 // Every operation returns at once; the work runs on the high-priority global queue, and
 // progress (0 to 1) and the completion reach the caller on the main queue. The completion
-// says whether the file was written; on failure no output file is left. Intermediate movies
-// are temporary files of the file manager, deleted when their stage ends (and at quit in
-// any case). Several exports may run at once on one generator.
+// says whether the file was written; on failure no output file is left, and a file that
+// was at the output path keeps its content. An output that is the recording's movie (also
+// through a link) or a folder is refused. Intermediate movies are temporary files of the
+// file manager, deleted when their stage ends (and at quit in any case). Several exports
+// may run at once on one generator.
 class RCGIFGenerator : public std::enable_shared_from_this<RCGIFGenerator> {
 public:
     using Path = std::filesystem::path;

@@ -29,10 +29,10 @@ Result<std::unique_ptr<media::MovieWriter>> makeWriter(
     return movies->makeWriter(output, settings);
 }
 
+// The writers leave no file when they fail (and keep a file that was there): nothing to
+// remove.
 Error failed(const std::filesystem::path& output, const Error& error) {
     PINDLE_LOG_ERROR(kTag, "%s: %s", output.c_str(), error.message.c_str());
-    std::error_code ignored;
-    std::filesystem::remove(output, ignored);
     return error;
 }
 

@@ -27,4 +27,19 @@ struct Image {
 
 using ImagePtr = std::shared_ptr<const Image>;
 
+// The largest picture the program makes or reads: 16384 pixels a side and 64 Mpixel in all.
+// Sizes that come from files are checked against it before memory is set aside for them.
+constexpr int kMaximumPictureSide = 16384;
+constexpr int64_t kMaximumPicturePixels = int64_t(64) * 1024 * 1024;
+
+inline bool isAllowedPictureSize(int64_t width, int64_t height) {
+    return width > 0 && height > 0 && width <= kMaximumPictureSide &&
+           height <= kMaximumPictureSide && width * height <= kMaximumPicturePixels;
+}
+
+// The limits in words, for messages.
+constexpr const char* kPictureSizeLimits = "at most 16384 pixels a side and 64 Mpixel in all";
+static_assert(kMaximumPictureSide == 16384 && kMaximumPicturePixels == 64 << 20,
+              "kPictureSizeLimits names the limits");
+
 }  // namespace pindle

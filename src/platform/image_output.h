@@ -21,9 +21,9 @@ public:
     // Adds the next frame, shown for delayCentiseconds hundredths of a second (at least 1).
     // frame must have the size the writer was made with; its alpha is ignored.
     virtual Status addFrame(const Image& frame, int delayCentiseconds) = 0;
-    // Writes the end of the file and closes it. A writer with no frames writes nothing: it
-    // removes its file and reports an error. A writer destroyed without finish() removes
-    // its file.
+    // Writes the end of the file and puts it in place. A writer with no frames writes
+    // nothing and reports an error; so does one destroyed without finish(). Either way a file
+    // that was at the path keeps its content.
     virtual Status finish() = 0;
     virtual int frameCount() const = 0;
 };
@@ -33,10 +33,12 @@ class ImageOutput {
 public:
     virtual ~ImageOutput() = default;
 
-    // Starts a GIF of width x height pixels at file (replacing it).
+    // Starts a GIF of width x height pixels (at most kMaximumPictureSide a side and
+    // kMaximumPicturePixels), which replaces file once finished.
     virtual Result<std::unique_ptr<GifWriter>> createGIF(const std::filesystem::path& file,
                                                          int width, int height) = 0;
-    // Writes image as a JPEG of the highest quality (alpha is dropped).
+    // Writes image as a JPEG of the highest quality (alpha is dropped), replacing file only
+    // once the JPEG is complete.
     virtual Status writeJPEG(const Image& image, const std::filesystem::path& file) = 0;
 };
 

@@ -47,7 +47,8 @@ public:
     virtual Status appendFrame(const Image& image, MediaTime presentationTime) = 0;
     // Writes the rest of the file. The last frame lasts until endTime (invalid: as long as
     // the frame before it). A movie without frames is an error and leaves no file; so does
-    // a writer destroyed without finish().
+    // a writer destroyed without finish(). The movie is written beside its path and takes
+    // the place of a file there only once finished.
     virtual Status finish(MediaTime endTime) = 0;
 };
 
@@ -77,10 +78,10 @@ public:
 
     // Copies the encoded frames of the segments of source's first video track (and, with
     // withAudio, the first segment's range of its first audio track) into file without
-    // decoding them. Fails, leaving no file, when a segment does not start on a key frame's
-    // picture or a reversed segment shows a frame that is not a key frame, since such a
-    // copy would show wrong pictures; callers then re-encode. Audio cannot go with a
-    // reversed first segment.
+    // decoding them, replacing file only once complete. Fails, leaving no file, when a
+    // segment does not start on a key frame's picture or a reversed segment shows a frame
+    // that is not a key frame, since such a copy would show wrong pictures; callers then
+    // re-encode. Audio cannot go with a reversed first segment.
     virtual Status copySegments(const std::filesystem::path& source,
                                 const std::vector<SegmentCopy>& segments, bool withAudio,
                                 const std::filesystem::path& file) = 0;

@@ -17,6 +17,7 @@
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
 #include "platform/dispatch.h"
+#include "platform/media.h"
 
 namespace pindle::cli {
 
@@ -28,6 +29,9 @@ const char* const kExportUsage =
 namespace {
 
 constexpr uint64_t kLargeGIFBytes = 50'000'000;
+// Times on the command line: more than this many seconds is no time in any movie, and far
+// larger values would overflow the movie time arithmetic.
+constexpr double kLongestSeconds = 1e9;
 
 struct ExportRequest {
     std::string source;
@@ -50,7 +54,8 @@ int usageError(const std::string& message) {
 std::optional<double> parseSeconds(const std::string& text) {
     char* end = nullptr;
     double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0) {
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0 ||
+        value > kLongestSeconds) {
         return std::nullopt;
     }
     return value;
@@ -124,6 +129,16 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
     if (request.source.empty()) {
         return "no recording or movie given";
     }
+    // A number too large for any library is a mistake in the command, unless a file has
+    // that name.
+    size_t number = 0;
+    const char* first = request.source.data();
+    const char* last = first + request.source.size();
+    std::error_code missing;
+    if (std::from_chars(first, last, number).ec == std::errc::result_out_of_range &&
+        !std::filesystem::exists(request.source, missing)) {
+        return "no library has a recording " + request.source;
+    }
     if (request.to.empty() && !request.estimate) {
         return "no output given (--to PATH)";
     }
@@ -160,7 +175,14 @@ Result<RCRecordingPtr> openSource(const std::string& source) {
     bool isIndex = !source.empty() && source.find_first_not_of("0123456789") == std::string::npos;
     std::filesystem::path movie = source;
     std::shared_ptr<RCEditParameters> storedParameters;
-    if (isIndex && !std::filesystem::exists(movie)) {
+    // A path the system cannot look at (too long, a loop of links, a folder that may not
+    // be searched) is reported, not thrown.
+    std::error_code error;
+    bool exists = std::filesystem::exists(movie, error);
+    if (error) {
+        return Error{"cannot read " + movie.string() + ": " + error.message()};
+    }
+    if (isIndex && !exists) {
         auto stored = libraryRecording(source);
         if (!stored) {
             return stored.error();
@@ -170,12 +192,17 @@ Result<RCRecordingPtr> openSource(const std::string& source) {
             storedParameters = parameters->copy();
         }
     }
-    if (!std::filesystem::exists(movie)) {
+    exists = std::filesystem::exists(movie, error);
+    if (error) {
+        return Error{"cannot read " + movie.string() + ": " + error.message()};
+    }
+    if (!exists) {
         return Error{"no movie at " + movie.string()};
     }
     RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
     if (!recording->hasVideoTrack()) {
-        return Error{movie.string() + " has no readable video"};
+        auto opened = media::openMovie(movie);
+        return opened ? Error{movie.string() + " has no readable video"} : opened.error();
     }
     if (storedParameters) {
         recording->setEditParameters(storedParameters);

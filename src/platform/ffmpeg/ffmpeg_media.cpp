@@ -92,16 +92,24 @@ float frameRate(const AVStream* stream) {
     return 0;
 }
 
+// Whether the container's headers leave out a fact about a video track, or state a picture
+// size no movie the program reads may have. Either way the stream itself is then read: the
+// size in a header is only a claim, the decoder's is the real one.
 bool headersLackVideoFacts(const AVFormatContext* context) {
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream* stream = context->streams[i];
         if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            (stream->codecpar->width <= 0 || stream->duration == AV_NOPTS_VALUE ||
-             frameRate(stream) <= 0)) {
+            (!isAllowedPictureSize(stream->codecpar->width, stream->codecpar->height) ||
+             stream->duration == AV_NOPTS_VALUE || frameRate(stream) <= 0)) {
             return true;
         }
     }
     return context->nb_streams == 0;
+}
+
+std::string pictureSizeError(const std::string& what, int64_t width, int64_t height) {
+    return what + " of " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels; a picture may have " + kPictureSizeLimits;
 }
 
 media::MovieInfo readInfo(const AVFormatContext* context) {
@@ -463,6 +471,9 @@ private:
     Result<media::Frame> convert(const AVFrame* frame, int64_t pts, int64_t duration) {
         int width = frame->width;
         int height = frame->height;
+        if (!isAllowedPictureSize(width, height)) {
+            return Error{pictureSizeError("a decoded picture", width, height)};
+        }
         if (options_.width > 0 && options_.height > 0) {
             if (options_.fitInside) {
                 Size fitted =
@@ -473,6 +484,9 @@ private:
             } else {
                 width = options_.width;
                 height = options_.height;
+            }
+            if (!isAllowedPictureSize(width, height)) {
+                return Error{pictureSizeError("pictures scaled to a size", width, height)};
             }
         }
         // Full chroma interpolation: without it the colour of thin coloured lines and text
@@ -603,7 +617,13 @@ Result<media::MoviePtr> openMovie(const std::filesystem::path& file) {
             PINDLE_LOG_WARNING(kTag, "avformat_find_stream_info failed %d", status);
         }
     }
-    return media::MoviePtr(std::make_shared<FfmpegMovie>(file, readInfo(context)));
+    media::MovieInfo info = readInfo(context);
+    auto width = int64_t(info.naturalSize.width);
+    auto height = int64_t(info.naturalSize.height);
+    if (width > 0 && height > 0 && !isAllowedPictureSize(width, height)) {
+        return Error{pictureSizeError(file.string() + " has pictures", width, height)};
+    }
+    return media::MoviePtr(std::make_shared<FfmpegMovie>(file, std::move(info)));
 }
 
 void installMovieOpener() {

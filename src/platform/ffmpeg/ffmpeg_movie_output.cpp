@@ -8,6 +8,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -17,6 +19,7 @@ extern "C" {
 #include <optional>
 #include <string>
 
+#include "platform/atomic_file.h"
 #include "platform/log.h"
 
 namespace pindle::ffmpeg {
@@ -86,7 +89,9 @@ Result<InputPtr> openInput(const std::filesystem::path& file) {
     return input;
 }
 
-Result<OutputPtr> openOutput(const std::filesystem::path& file) {
+// An MP4 muxer writing the replacement's temporary file.
+Result<OutputPtr> openOutput(const FileReplacement& replacement) {
+    const std::filesystem::path& file = replacement.path();
     AVFormatContext* raw = nullptr;
     int status = avformat_alloc_output_context2(&raw, nullptr, "mp4", file.c_str());
     if (status < 0 || raw == nullptr) {
@@ -97,6 +102,26 @@ Result<OutputPtr> openOutput(const std::filesystem::path& file) {
         return Error{"cannot create " + file.string() + ": " + avError(status)};
     }
     return output;
+}
+
+// Closes the output's file, which flushes what the muxer still holds, and puts the file in
+// its destination's place.
+Status closeAndCommit(OutputPtr& output, FileReplacement& replacement) {
+    int status = avio_closep(&output->pb);
+    output.reset();
+    if (status < 0) {
+        return Error{"cannot write " + replacement.destination().string() + ": " + avError(status)};
+    }
+    return replacement.commit();
+}
+
+// Refuses a size no picture may have before anything is set aside for it.
+Status checkMovieSize(int width, int height) {
+    if (!isAllowedPictureSize(width, height)) {
+        return Error{"a movie cannot be " + std::to_string(width) + "x" + std::to_string(height) +
+                     " pixels (" + kPictureSizeLimits + ")"};
+    }
+    return Ok{};
 }
 
 // Adds a stream copying an input stream's codec and returns it.
@@ -148,25 +173,28 @@ public:
     FfmpegMovieWriter(std::filesystem::path file, media::MovieWriterSettings settings)
         : file_(std::move(file)), settings_(std::move(settings)) {}
 
+    // An unfinished movie's temporary file goes with replacement_; the destination is
+    // untouched.
     ~FfmpegMovieWriter() override {
-        if (!finished_) {
-            encoder_.reset();
-            output_.reset();
-            std::error_code ignored;
-            std::filesystem::remove(file_, ignored);
-        }
+        encoder_.reset();
+        output_.reset();
     }
 
     Status open() {
-        if (settings_.width <= 0 || settings_.height <= 0) {
-            return Error{"a movie cannot be " + std::to_string(settings_.width) + "x" +
-                         std::to_string(settings_.height) + " pixels"};
+        if (Status size = checkMovieSize(settings_.width, settings_.height); !size) {
+            return size;
         }
         const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
         if (codec == nullptr) {
             return Error{"the H.264 encoder libx264 is not available"};
         }
-        auto output = openOutput(file_);
+        auto replacement = FileReplacement::begin(file_);
+        if (!replacement) {
+            return replacement.error();
+        }
+        ::close(replacement->takeDescriptor());
+        replacement_.emplace(std::move(*replacement));
+        auto output = openOutput(*replacement_);
         if (!output) {
             return output.error();
         }
@@ -332,9 +360,8 @@ public:
         if (status < 0) {
             return Error{"cannot finish " + file_.string() + ": " + avError(status)};
         }
-        output_.reset();
         finished_ = true;
-        return Ok{};
+        return closeAndCommit(output_, *replacement_);
     }
 
 private:
@@ -427,6 +454,7 @@ private:
     }
 
     std::filesystem::path file_;
+    std::optional<FileReplacement> replacement_;  // what is written until finish()
     media::MovieWriterSettings settings_;
     AVColorSpace colorspace_ = AVCOL_SPC_SMPTE170M;
     int width_ = 0;
@@ -760,12 +788,7 @@ public:
     Status copySegments(const std::filesystem::path& source,
                         const std::vector<media::SegmentCopy>& segments, bool withAudio,
                         const std::filesystem::path& file) override {
-        Status copied = copy(source, segments, withAudio, file);
-        if (!copied) {
-            std::error_code ignored;
-            std::filesystem::remove(file, ignored);
-        }
-        return copied;
+        return copy(source, segments, withAudio, file);
     }
 
     Status encodeSegments(const std::filesystem::path& source,
@@ -773,12 +796,7 @@ public:
                           const media::MovieWriterSettings& settings,
                           const std::filesystem::path& file,
                           const std::function<void(float)>& progress) override {
-        Status encoded = encode(source, segments, settings, file, progress);
-        if (!encoded) {
-            std::error_code ignored;
-            std::filesystem::remove(file, ignored);
-        }
-        return encoded;
+        return encode(source, segments, settings, file, progress);
     }
 
 private:
@@ -861,7 +879,12 @@ private:
         AVFormatContext* in = source.input.get();
         AVStream* inVideo = source.video();
         AVRational base = inVideo->time_base;
-        auto output = openOutput(outputFile);
+        auto replacement = FileReplacement::begin(outputFile);
+        if (!replacement) {
+            return replacement.error();
+        }
+        ::close(replacement->takeDescriptor());
+        auto output = openOutput(*replacement);
         if (!output) {
             return output.error();
         }
@@ -911,7 +934,7 @@ private:
         if ((status = av_write_trailer(out)) < 0) {
             return Error{"cannot finish " + outputFile.string() + ": " + avError(status)};
         }
-        return Ok{};
+        return closeAndCommit(*output, *replacement);
     }
 
     Status encode(const std::filesystem::path& file,

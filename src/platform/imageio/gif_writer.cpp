@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/imageio/imageio_internal.h"
 #include "platform/log.h"
 
@@ -148,8 +149,10 @@ QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
 
 class GiflibGifWriter final : public GifWriter {
 public:
-    GiflibGifWriter(std::filesystem::path file, GifFileType* gif, int width, int height)
+    GiflibGifWriter(std::filesystem::path file, FileReplacement replacement, GifFileType* gif,
+                    int width, int height)
         : file_(std::move(file)),
+          replacement_(std::move(replacement)),
           gif_(gif),
           width_(width),
           height_(height),
@@ -160,11 +163,10 @@ public:
         for (auto& frame : pending_) {
             frame.wait();
         }
+        // The temporary file goes with the replacement; the destination is untouched.
         if (gif_ != nullptr) {
             int error = 0;
             EGifCloseFile(gif_, &error);
-            std::error_code ignored;
-            std::filesystem::remove(file_, ignored);
         }
     }
 
@@ -208,19 +210,15 @@ public:
             int error = 0;
             EGifCloseFile(gif_, &error);
             gif_ = nullptr;
-            std::error_code ignored;
-            std::filesystem::remove(file_, ignored);
             return Error{"the GIF has no frames"};
         }
         int error = 0;
         int closed = EGifCloseFile(gif_, &error);
         gif_ = nullptr;
         if (closed != GIF_OK) {
-            std::error_code ignored;
-            std::filesystem::remove(file_, ignored);
             return Error{std::string("cannot finish the GIF: ") + GifErrorString(error)};
         }
-        return Ok{};
+        return replacement_.commit();
     }
 
     Status writeLoopExtension() {
@@ -420,7 +418,8 @@ private:
     }
 
     std::filesystem::path file_;
-    GifFileType* gif_;  // null once finished
+    FileReplacement replacement_;  // the file written, put in file_'s place by finish()
+    GifFileType* gif_;             // null once finished
     int width_;
     int height_;
     int frames_ = 0;
@@ -439,18 +438,21 @@ private:
 
 Result<std::unique_ptr<GifWriter>> createGifWriter(const std::filesystem::path& file, int width,
                                                    int height) {
-    if (width <= 0 || height <= 0 || width > 0xffff || height > 0xffff) {
+    // The writer keeps two pictures' worth of colours: a size read from a damaged or hostile
+    // file must not set aside gigabytes before the first frame.
+    if (!isAllowedPictureSize(width, height)) {
         return Error{"a GIF cannot be " + std::to_string(width) + "x" + std::to_string(height) +
-                     " pixels"};
+                     " pixels (" + kPictureSizeLimits + ")"};
     }
-    // giflib's own open creates the file readable by its owner only; an exported GIF gets
-    // the usual permissions (0666 less the umask) like every other file the user saves.
-    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        std::string reason = std::strerror(errno);
-        PINDLE_LOG_ERROR(kTag, "cannot create %s: %s", file.c_str(), reason.c_str());
-        return Error{"cannot create " + file.string() + ": " + reason};
+    // The GIF is written beside file and takes its place only when finished, so that a
+    // failed export leaves whatever file was there. (giflib's own open would also create
+    // the file readable by its owner only; this one has the usual permissions.)
+    auto replacement = FileReplacement::begin(file);
+    if (!replacement) {
+        PINDLE_LOG_ERROR(kTag, "%s", replacement.error().message.c_str());
+        return replacement.error();
     }
+    int fd = replacement->takeDescriptor();
     int error = 0;
     GifFileType* gif = EGifOpenFileHandle(fd, &error);
     if (gif == nullptr) {
@@ -458,7 +460,8 @@ Result<std::unique_ptr<GifWriter>> createGifWriter(const std::filesystem::path& 
         PINDLE_LOG_ERROR(kTag, "cannot create %s: %s", file.c_str(), GifErrorString(error));
         return Error{"cannot create " + file.string() + ": " + GifErrorString(error)};
     }
-    auto writer = std::make_unique<GiflibGifWriter>(file, gif, width, height);
+    auto writer =
+        std::make_unique<GiflibGifWriter>(file, std::move(*replacement), gif, width, height);
     EGifSetGifVersion(gif, true);
     if (EGifPutScreenDesc(gif, width, height, 8, 0, nullptr) != GIF_OK) {
         return Error{std::string("cannot write the GIF header: ") + GifErrorString(gif->Error)};

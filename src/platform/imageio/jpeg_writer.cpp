@@ -1,6 +1,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include <unistd.h>
+
 #include <jpeglib.h>
 
 #include <csetjmp>
@@ -8,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/atomic_file.h"
 #include "platform/imageio/imageio.h"
 #include "platform/imageio/imageio_internal.h"
 
@@ -47,8 +50,16 @@ Status writeJPEGFile(const Image& image, const std::filesystem::path& file) {
     if (image.isEmpty()) {
         return Error{"no picture to write to " + file.string()};
     }
-    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(file.c_str(), "wb"));
+    // Written beside file and put in its place when complete: a failure leaves whatever
+    // file was there.
+    auto replacement = FileReplacement::begin(file);
+    if (!replacement) {
+        return replacement.error();
+    }
+    int fd = replacement->takeDescriptor();
+    std::unique_ptr<std::FILE, FileCloser> out(::fdopen(fd, "wb"));
     if (!out) {
+        ::close(fd);
         return Error{"cannot create " + file.string()};
     }
     jpeg_compress_struct info{};
@@ -57,9 +68,6 @@ Status writeJPEGFile(const Image& image, const std::filesystem::path& file) {
     errors.base.error_exit = onJpegError;
     if (setjmp(errors.jump) != 0) {
         jpeg_destroy_compress(&info);
-        out.reset();
-        std::error_code ignored;
-        std::filesystem::remove(file, ignored);
         return Error{"cannot write " + file.string() + ": " + errors.message};
     }
     jpeg_create_compress(&info);
@@ -77,13 +85,11 @@ Status writeJPEGFile(const Image& image, const std::filesystem::path& file) {
     }
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
-    if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
-        out.reset();
-        std::error_code ignored;
-        std::filesystem::remove(file, ignored);
+    bool written = std::fflush(out.get()) == 0 && !std::ferror(out.get());
+    if (std::fclose(out.release()) != 0 || !written) {
         return Error{"cannot write " + file.string()};
     }
-    return Ok{};
+    return replacement->commit();
 }
 
 std::shared_ptr<ImageOutput> makeImageOutput() {

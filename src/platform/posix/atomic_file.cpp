@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace pindle {
 
@@ -18,12 +22,13 @@ Error systemError(const std::string& what, const std::filesystem::path& file) {
 }
 
 // Opens a new file beside target with a name no other writer uses.
-int createTemporary(const std::filesystem::path& target, std::filesystem::path& temporary) {
+int createTemporary(const std::filesystem::path& target, std::filesystem::path& temporary,
+                    mode_t mode = 0644) {
     thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary = target;
         temporary += ".tmp-" + std::to_string(random() % 1000000000);
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -75,6 +80,78 @@ Status writeFileAtomically(const std::filesystem::path& file, std::string_view d
     }
     // The directory is not synced: until the system writes it back, a power loss may bring
     // back the previous version of the file, which is whole too.
+    return Ok{};
+}
+
+Result<FileReplacement> FileReplacement::begin(const std::filesystem::path& destination) {
+    std::filesystem::path target = destination;
+    struct stat entry {};
+    if (::lstat(destination.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> resolved(
+            ::realpath(destination.c_str(), nullptr), &std::free);
+        if (!resolved) {
+            return systemError("cannot follow the link", destination);
+        }
+        target = resolved.get();
+    }
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        return Error{"cannot replace the folder " + destination.string() + " with a file"};
+    }
+    std::filesystem::path temporary;
+    int fd = createTemporary(target, temporary, 0666);
+    if (fd < 0) {
+        return systemError("cannot create a file beside", destination);
+    }
+    return FileReplacement(std::move(target), std::move(temporary), fd);
+}
+
+FileReplacement::FileReplacement(FileReplacement&& other) noexcept
+    : destination_(std::move(other.destination_)),
+      temporary_(std::move(other.temporary_)),
+      fd_(other.fd_) {
+    other.temporary_.clear();
+    other.fd_ = -1;
+}
+
+FileReplacement::~FileReplacement() {
+    discard();
+}
+
+int FileReplacement::takeDescriptor() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void FileReplacement::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+Status FileReplacement::commit() {
+    if (temporary_.empty()) {
+        return Error{"the new version of " + destination_.string() + " is gone"};
+    }
+    if (fd_ >= 0 && ::close(std::exchange(fd_, -1)) != 0) {
+        Error error = systemError("cannot close", temporary_);
+        discard();
+        return error;
+    }
+    // Not flushed to disk first: an export is large and the user sees it at once; what the
+    // rename guards against is a failed or interrupted export taking the old file with it.
+    if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+        Error error = systemError("cannot replace", destination_);
+        discard();
+        return error;
+    }
+    temporary_.clear();
     return Ok{};
 }
 
