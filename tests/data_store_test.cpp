@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "library/RCDataStore.h"
-#include "library/RCUtilities.h"
 #include "platform/atomic_file.h"
 #include "platform/dispatch.h"
 #include "platform/keyed_archive.h"
