@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
 
     std::string pattern = (std::filesystem::temp_directory_path() / "pindle-bench-XXXXXX").string();
     std::filesystem::path home = mkdtemp(pattern.data());
-    pindle::AppDirectories directories{home, home / "support", home / "tmp", home / "settings.ini"};
+    pindle::AppDirectories directories{
+        home, home / "support", home / "tmp", home / "settings.ini", {}};
     (void)directories.create();
     pindle::RCFileManager files(directories);
     pindle::NotificationCenter center;

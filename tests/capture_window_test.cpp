@@ -3,6 +3,7 @@
 #include "app/RCUserSettings.h"
 #include "capture/window/RCCaptureRegion.h"
 #include "capture/window/RCCaptureWindowController.h"
+#include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "platform/dispatch.h"
 #include "test_support.h"
@@ -165,6 +166,17 @@ TEST_F(CaptureWindow, StateMachineDelayShortStopAndElapsedTime) {
     engine->processing = false;
     EXPECT_FALSE(controller->isBusy());
     EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+}
+
+TEST_F(CaptureWindow, AFailedLibrarySaveShowsAsAStatus) {
+    auto controller = make(settings);
+    // A folder where the store file goes: no save can replace it.
+    std::filesystem::create_directory(
+        files.makeDocumentFileWithName(RCDataStore::kArchiveFileName));
+    RCDataStore store(files, NotificationCenter::defaultCenter());
+    store.addRecording(RCRecording::recordingWithURL(files.makeDocumentFileWithName("A.mp4")));
+    EXPECT_TRUE(dispatch::runUntil([&] { return view.label == "Library not saved"; }, 5s))
+        << view.label;
 }
 
 TEST_F(CaptureWindow, RegionOffEveryDisplayDoesNotStart) {

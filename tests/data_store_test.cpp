@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <future>
+#include <map>
 #include <set>
 #include <thread>
 
 #include "library/RCDataStore.h"
+#include "platform/atomic_file.h"
 #include "platform/dispatch.h"
 #include "platform/keyed_archive.h"
 #include "test_support.h"
@@ -53,6 +58,75 @@ struct DataStore : ::testing::Test {
         EXPECT_TRUE(dispatch::runUntil([&] { return notifications >= count; }, 5s));
     }
 };
+
+std::vector<std::string> namesIn(const RCDataStore& store) {
+    std::vector<std::string> names;
+    for (const auto& recording : store.allRecordings()) {
+        names.push_back(recording->url().filename().string());
+    }
+    return names;
+}
+
+// Files this process writes may grow to limit bytes, as on a full disk; a larger write
+// fails (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, signal_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*signal_)(int) = nullptr;
+};
+
+std::vector<std::string> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AtomicFile, AWriteThatFailsMidwayLeavesTheFileAsItWas) {
+    test::TempDir dir;
+    test::writeFile(dir / "file", "as it was");
+    {
+        FileSizeLimit limit(4096);
+        Status written = writeFileAtomically(dir / "file", std::string(64 * 1024, 'x'));
+        ASSERT_FALSE(written);
+        EXPECT_NE(written.error().message.find("cannot write"), std::string::npos)
+            << written.error().message;
+    }
+    EXPECT_EQ(test::readFile(dir / "file"), "as it was");
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"file"});
+}
+
+TEST(FileLock, AHeldLockIsWaitedOnOnlySoLong) {
+    test::TempDir dir;
+    auto held = FileLock::acquire(dir / "lock");
+    ASSERT_TRUE(held);
+    // Run aside, so that a wait without end fails the test instead of hanging it.
+    auto waiting = std::async(std::launch::async, [&] {
+        auto start = std::chrono::steady_clock::now();
+        auto second = FileLock::acquire(dir / "lock", 300ms);
+        return std::pair(second ? std::string() : second.error().message,
+                         std::chrono::steady_clock::now() - start);
+    });
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready) << "waited without a limit";
+    auto [message, waited] = waiting.get();
+    EXPECT_NE(message.find("for more than 0.3 s"), std::string::npos) << message;
+    EXPECT_GE(waited, 300ms);
+}
 
 TEST_F(DataStore, KeepsOrderAndDeletesMovies) {
     auto store = open();
@@ -156,20 +230,24 @@ TEST_F(DataStore, DamagedFileLoadsWhatItCanAndIsKept) {
         {"unknown class", badRecord, 2},
         {"wrong kind of value", badCode, 2},
     };
-    std::set<std::filesystem::path> copies;
+    // By content: the same damage is kept once ("not json" and "empty" are both empty).
+    std::map<std::string, std::filesystem::path> copies;
     for (const Case& c : cases) {
         test::writeFile(archive, c.content);
         RCDataStore store(files, center);
         EXPECT_EQ(store.recordingsCount(), c.loaded) << c.name;
         ASSERT_FALSE(store.damagedFileCopy().empty()) << c.name;
         EXPECT_EQ(test::readFile(store.damagedFileCopy()), c.content) << c.name;
-        EXPECT_TRUE(copies.insert(store.damagedFileCopy()).second) << "copy overwritten";
+        auto [kept, isNew] = copies.emplace(c.content, store.damagedFileCopy());
+        EXPECT_EQ(kept->second, store.damagedFileCopy()) << c.name;
+        EXPECT_TRUE(isNew || c.name == "empty") << c.name;
         // The next save writes a sound file; the copy stays as it was.
         store.saveData();
         EXPECT_EQ(RCDataStore(files, center).recordingsCount(), c.loaded) << c.name;
         EXPECT_EQ(test::readFile(store.damagedFileCopy()), c.content) << c.name;
     }
-    for (const auto& copy : copies) {
+    EXPECT_EQ(copies.size(), std::size(cases) - 1);
+    for (const auto& [content, copy] : copies) {
         EXPECT_EQ(copy.parent_path(), archive.parent_path());
     }
 }
@@ -234,12 +312,124 @@ TEST_F(DataStore, LoadingLeavesAnotherProcesssSaveInProgressAlone) {
     EXPECT_TRUE(std::filesystem::exists(inProgress));
 }
 
-std::vector<std::string> namesIn(const RCDataStore& store) {
-    std::vector<std::string> names;
-    for (const auto& recording : store.allRecordings()) {
-        names.push_back(recording->url().filename().string());
+TEST_F(DataStore, AFailedSaveKeepsTheListAndEveryMovieUntilASaveSucceeds) {
+    auto store = open();
+    int failures = 0;
+    auto failed = center.addObserver(RCDataStore::kSaveFailedNotification, store.get(),
+                                     [&](const Notification&) { ++failures; });
+    auto a = recordingWithFile("A.mp4");
+    auto b = recordingWithFile("B.mp4");
+    store->addRecording(a);
+    ASSERT_TRUE(store->saveStatus());
+    {
+        FileSizeLimit full(16);  // no store file fits
+        store->addRecording(b);
+        EXPECT_FALSE(store->saveStatus());
+        store->removeRecording(a);
+        EXPECT_FALSE(store->saveStatus());
+        EXPECT_EQ(namesIn(*store), std::vector<std::string>{"B.mp4"});
+        // The store file still lists A, so its movie stays.
+        EXPECT_TRUE(files.fileExists(a->url()));
+        EXPECT_EQ(storedNames(), std::vector<std::string>{"A.mp4"});
     }
-    return names;
+    EXPECT_TRUE(dispatch::runUntil([&] { return failures == 2; }, 5s));
+    EXPECT_EQ(filesIn(files.documentDirectoryURL()),
+              (std::vector<std::string>{"6168f305888c3d795e67c6de17bf8a21.txt",
+                                        "6168f305888c3d795e67c6de17bf8a21.txt.lock", "A.mp4",
+                                        "B.mp4", "support", "tmp-1234"}));
+
+    // Room again: the next change saves the whole list, then A's movie goes.
+    store->updateRecording(b);
+    EXPECT_TRUE(store->saveStatus());
+    EXPECT_EQ(storedNames(), std::vector<std::string>{"B.mp4"});
+    EXPECT_FALSE(files.fileExists(a->url()));
+    EXPECT_TRUE(files.fileExists(b->url()));
+}
+
+TEST_F(DataStore, MoviesNoStoreEntryListsAreListedAgainAtLoad) {
+    auto movie = [&](std::chrono::seconds age) {
+        auto file = files.makeDocumentFileWithExtension("mp4");
+        test::writeFile(file, "movie");
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - age);
+        return file.filename().string();
+    };
+    auto store = open();
+    auto listed = movie(1h);
+    store->addRecording(RCRecording::recordingWithURL(files.makeDocumentFileWithName(listed)));
+    auto older = movie(3h);
+    auto orphan = movie(2h);
+    movie(0s);  // may be another process's capture being written
+    test::writeFile(files.makeDocumentFileWithName("notes.mp4"), "not a movie of ours");
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{listed, older, orphan}));
+}
+
+TEST_F(DataStore, AStoreFileThatIsNoRegularFileIsNeverOpened) {
+    auto archive = files.makeDocumentFileWithName(RCDataStore::kArchiveFileName);
+    ASSERT_EQ(mkfifo(archive.c_str(), 0600), 0);
+    auto loading = std::async(std::launch::async,
+                              [&] { return RCDataStore(files, center).loadStatus().ok(); });
+    if (loading.wait_for(10s) != std::future_status::ready) {
+        ::close(::open(archive.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+        FAIL() << "loading the store blocked on a FIFO";
+    }
+    EXPECT_FALSE(loading.get());
+
+    std::filesystem::remove(archive);
+    std::filesystem::create_directory(archive);
+    RCDataStore store(files, center);
+    ASSERT_FALSE(store.loadStatus());
+    EXPECT_NE(store.loadStatus().error().message.find("not a regular file"), std::string::npos);
+    store.addRecording(recordingWithFile("A.mp4"));
+    EXPECT_FALSE(store.saveStatus());
+}
+
+TEST_F(DataStore, ADamagedFileIsKeptAsideOnceWhileNothingReplacesIt) {
+    auto archive = files.makeDocumentFileWithName(RCDataStore::kArchiveFileName);
+    test::writeFile(archive, "{ half a store");
+    RCDataStore first(files, center);
+    RCDataStore second(files, center);  // another run that only reads
+    EXPECT_FALSE(first.damagedFileCopy().empty());
+    EXPECT_EQ(second.damagedFileCopy(), first.damagedFileCopy());
+    size_t copies = 0;
+    for (const auto& name : filesIn(archive.parent_path())) {
+        copies += name.find(".damaged-") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(copies, 1u);
+}
+
+TEST_F(DataStore, DeepNestingIsReadAsDamageNotACrash) {
+    auto a = recordingWithFile("A.mp4");
+    open()->addRecording(a);
+    auto archive = files.makeDocumentFileWithName(RCDataStore::kArchiveFileName);
+    const std::string good = test::readFile(archive);
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    std::string deepRecord = good;
+    deepRecord.insert(deepRecord.rfind("]}}}"), ",{\"$class\":\"RCRecording\",\"x\":" + deep + "}");
+    const std::pair<std::string, size_t> cases[] = {
+        {"{\"$archiver\":" + deep + "}", 0},
+        {deepRecord, 1},
+    };
+    for (const auto& [content, loaded] : cases) {
+        std::filesystem::remove(archive);  // a new file: the copy kept before stays as it was
+        test::writeFile(archive, content);
+        RCDataStore store(files, center);
+        EXPECT_EQ(store.recordingsCount(), loaded);
+        EXPECT_FALSE(store.damagedFileCopy().empty());
+    }
+}
+
+// Paths read from a store file are not trusted to name the program's own files.
+TEST_F(DataStore, RemovingRecordingsDeletesNoFileOutsideTheLibrary) {
+    test::TempDir user;
+    test::writeFile(user / "precious.mp4", "mine");
+    auto store = open();
+    store->addRecording(RCRecording::recordingWithURL(user / "precious.mp4"));
+    store->addRecording(
+        RCRecording::recordingWithURL(dir / ".." / user.path().filename() / "precious.mp4"));
+    store->removeRecording(store->recordingAtIndex(0));
+    store->removeAllRecordings();
+    EXPECT_EQ(store->recordingsCount(), 0u);
+    EXPECT_EQ(test::readFile(user / "precious.mp4"), "mine");
 }
 
 // The application and a command-line verb each have the library open.

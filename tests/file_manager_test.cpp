@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 
 #include "library/RCFileManager.h"
@@ -21,7 +23,7 @@ TEST(AppDirectories, FollowTheEnvironment) {
     auto plain = directoriesFor({{"HOME", "/home/u"}});
     EXPECT_EQ(plain.documents, "/home/u/.local/share/pindle-capture");
     EXPECT_EQ(plain.applicationSupport, "/home/u/.local/share/pindle-capture/support");
-    EXPECT_EQ(plain.temporary, "/tmp/pindle-capture-42");
+    EXPECT_EQ(plain.temporaryPattern, "/tmp/pindle-capture-XXXXXX");
     EXPECT_EQ(plain.settingsFile, "/home/u/.config/pindle-capture/pindle-capture.ini");
 
     auto xdg = directoriesFor({{"HOME", "/home/u"},
@@ -29,8 +31,12 @@ TEST(AppDirectories, FollowTheEnvironment) {
                                {"XDG_CONFIG_HOME", "/conf"},
                                {"TMPDIR", "/scratch"}});
     EXPECT_EQ(xdg.documents, "/data/pindle-capture");
-    EXPECT_EQ(xdg.temporary, "/scratch/pindle-capture-42");
+    EXPECT_EQ(xdg.temporaryPattern, "/scratch/pindle-capture-XXXXXX");
     EXPECT_EQ(xdg.settingsFile, "/conf/pindle-capture/pindle-capture.ini");
+
+    auto runtime = directoriesFor(
+        {{"HOME", "/home/u"}, {"TMPDIR", "/scratch"}, {"XDG_RUNTIME_DIR", "/run/user/7"}});
+    EXPECT_EQ(runtime.temporaryPattern, "/run/user/7/pindle-capture-XXXXXX");
 
     auto moved = directoriesFor(
         {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data"}, {"PINDLE_CAPTURE_HOME", "/portable"}});
@@ -38,6 +44,62 @@ TEST(AppDirectories, FollowTheEnvironment) {
     EXPECT_EQ(moved.applicationSupport, "/portable/support");
     EXPECT_EQ(moved.temporary, "/portable/tmp-42");
     EXPECT_EQ(moved.settingsFile, "/portable/settings.ini");
+}
+
+// Someone made the folder the program would use before it started: a link elsewhere.
+TEST(AppDirectories, TemporaryFolderIsPrivateAndNeverOneMadeBeforehand) {
+    test::TempDir base;
+    const auto elsewhere = base / "elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    std::filesystem::create_directory_symlink(elsewhere, base / "pindle-capture-42");
+    std::filesystem::create_directory_symlink(elsewhere, base / "tmp-42");
+    const std::string root = base.path().string();
+    for (const auto& environment :
+         {std::map<std::string, std::string>{{"HOME", root}, {"TMPDIR", root}},
+          std::map<std::string, std::string>{{"PINDLE_CAPTURE_HOME", root}}}) {
+        auto dirs = directoriesFor(environment);
+        ASSERT_TRUE(dirs.create());
+        struct stat status {};
+        ASSERT_EQ(lstat(dirs.temporary.c_str(), &status), 0) << dirs.temporary;
+        EXPECT_TRUE(S_ISDIR(status.st_mode)) << dirs.temporary;
+        EXPECT_EQ(status.st_mode & 0777, 0700u) << dirs.temporary;
+        EXPECT_EQ(dirs.temporary.parent_path(), base.path());
+
+        RCFileManager files(dirs);
+        test::writeFile(files.makeTempFileWithExtension("gif"), "export");
+        EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+        files.cleanUpTempFiles();  // at quit
+        EXPECT_FALSE(std::filesystem::exists(dirs.temporary));
+    }
+}
+
+TEST(FileManager, DeletesOnlyFilesInsideItsOwnFolders) {
+    test::TempDir user;
+    test::TempDir home;
+    RCFileManager files(home.appDirectories());
+    const auto precious = user / "precious.txt";
+    test::writeFile(precious, "mine");
+    test::writeFile(home / "settings.ini", "[General]");
+    std::filesystem::create_directory_symlink(user.path(), home / "linked");
+    std::filesystem::create_symlink(precious, home / "shortcut.mp4");
+    // Paths a store or settings file may name.
+    for (const auto& path : {precious, home / ".." / user.path().filename() / "precious.txt",
+                             home / "linked" / "precious.txt", home / "shortcut.mp4",
+                             home / "settings.ini", home / "support", home.path()}) {
+        EXPECT_FALSE(files.deleteFile(path)) << path;
+        EXPECT_TRUE(files.fileExists(path)) << path;
+    }
+    EXPECT_EQ(test::readFile(precious), "mine");
+
+    // What the program made: a movie, an avatar, a temporary file.
+    const auto movie = files.makeDocumentFileWithExtension("mp4");
+    const auto avatar = files.makeApplicationSupportFileWithExtension("png");
+    const auto temporary = files.makeTempFileWithExtension("gif");
+    for (const auto& path : {movie, avatar, temporary}) {
+        test::writeFile(path, "made here");
+        EXPECT_TRUE(files.deleteFile(path)) << path;
+        EXPECT_FALSE(files.fileExists(path)) << path;
+    }
 }
 
 TEST(FileManager, NamesFilesWithoutTouchingTheDisk) {

@@ -66,8 +66,10 @@ TEST_F(UserSettingsTest, FirstLaunchStoresFreshValuesAndLaterLaunchesLoadThem) {
 
 TEST_F(UserSettingsTest, UnreadableSizePresetsLoadAsAnEmptyList) {
     start()->setCaptureMouseClicks(true);
-    for (std::string bad : {"not json", "{\"$archive\": 3}",
-                            "{\"$archive\": {\"NS.objects\": [{\"width\": \"x\"}]}}"}) {
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    for (std::string bad : {std::string("not json"), std::string("{\"$archive\": 3}"),
+                            std::string("{\"$archive\": {\"NS.objects\": [{\"width\": \"x\"}]}}"),
+                            "{\"$archiver\": " + deep + "}"}) {
         store->setData("captureSizePresets", Bytes(bad.begin(), bad.end()));
         auto settings = start();
         EXPECT_TRUE(settings->captureSizePresets().empty()) << bad;
@@ -102,6 +104,26 @@ TEST_F(UserSettingsTest, WatermarkIsCopiedAndAnnouncedOnce) {
     posted = countNotifications(RCUserSettings::kWatermarkUpdateNotification,
                                 [&] { settings->unsetWatermark(); });
     EXPECT_EQ(posted, 0);
+}
+
+// The settings file may name any file as the avatar or watermark copy.
+TEST_F(UserSettingsTest, SigningOutAndUnsettingTheWatermarkDeleteNoFileOfTheUser) {
+    test::TempDir user;
+    test::writeFile(user / "avatar.png", "mine");
+    test::writeFile(user / "logo.png", "mine too");
+    auto settings = start();
+    settings->setPindleAccessToken("token");
+    settings->setPindleAvatarURL(user / "avatar.png");
+    settings->setWatermarkURL(user / "logo.png");
+    settings->saveUserSettingsData();
+
+    auto later = start();
+    later->pindleLogout();
+    later->unsetWatermark();
+    EXPECT_FALSE(later->watermarkIsSet());
+    EXPECT_TRUE(later->pindleAvatarURL().empty());
+    EXPECT_EQ(test::readFile(user / "avatar.png"), "mine");
+    EXPECT_EQ(test::readFile(user / "logo.png"), "mine too");
 }
 
 TEST_F(UserSettingsTest, AudioSourceChangeIsAnnounced) {

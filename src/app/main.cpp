@@ -67,7 +67,7 @@ std::shared_ptr<pindle::Defaults> gDefaults;
 // Creates the program's folders and installs its settings store.
 bool prepareDirectoriesAndSettings() {
     auto& files = pindle::RCFileManager::getCurrentInstance();
-    if (auto created = files.directories().create(); !created) {
+    if (auto created = files.createDirectories(); !created) {
         std::fprintf(stderr, "pindle-capture: %s\n", created.error().message.c_str());
         return false;
     }

@@ -1,8 +1,11 @@
 #include "library/AppDirectories.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -19,13 +22,18 @@ std::string nonEmpty(const AppDirectories::EnvironmentLookup& lookup, const char
 }  // namespace
 
 AppDirectories AppDirectories::fromEnvironment(const EnvironmentLookup& lookup, long processId) {
-    const std::string temporaryName = "pindle-capture-" + std::to_string(processId);
     AppDirectories dirs;
     if (std::string home = nonEmpty(lookup, "PINDLE_CAPTURE_HOME"); !home.empty()) {
-        fs::path root = fs::absolute(home);
+        std::error_code error;
+        fs::path root = fs::absolute(home, error);
+        if (error) {
+            root = home;
+        }
+        const std::string temporaryName = "tmp-" + std::to_string(processId);
         dirs.documents = root;
         dirs.applicationSupport = root / "support";
-        dirs.temporary = root / ("tmp-" + std::to_string(processId));
+        dirs.temporary = root / temporaryName;
+        dirs.temporaryPattern = root / (temporaryName + "-XXXXXX");
         dirs.settingsFile = root / "settings.ini";
         return dirs;
     }
@@ -37,11 +45,16 @@ AppDirectories AppDirectories::fromEnvironment(const EnvironmentLookup& lookup, 
     fs::path data = dataHome.empty() ? fs::path(userHome) / ".local" / "share" : fs::path(dataHome);
     std::string configHome = nonEmpty(lookup, "XDG_CONFIG_HOME");
     fs::path config = configHome.empty() ? fs::path(userHome) / ".config" : fs::path(configHome);
-    std::string tmp = nonEmpty(lookup, "TMPDIR");
+    // The per-user runtime folder is private to the user; the shared temporary folder
+    // is not, so the name there must not be guessable.
+    std::string scratch = nonEmpty(lookup, "XDG_RUNTIME_DIR");
+    if (scratch.empty()) {
+        scratch = nonEmpty(lookup, "TMPDIR");
+    }
 
     dirs.documents = data / "pindle-capture";
     dirs.applicationSupport = dirs.documents / "support";
-    dirs.temporary = fs::path(tmp.empty() ? "/tmp" : tmp) / temporaryName;
+    dirs.temporaryPattern = fs::path(scratch.empty() ? "/tmp" : scratch) / "pindle-capture-XXXXXX";
     dirs.settingsFile = config / "pindle-capture" / "pindle-capture.ini";
     return dirs;
 }
@@ -51,19 +64,51 @@ AppDirectories AppDirectories::fromEnvironment() {
                            static_cast<long>(getpid()));
 }
 
-Status AppDirectories::create() const {
-    for (const fs::path& dir :
-         {documents, applicationSupport, temporary, settingsFile.parent_path()}) {
+namespace {
+
+// Whether folder can serve as this process's private folder: a folder (not a link to one)
+// of this user that nobody else may enter.
+bool isOwnPrivateFolder(const fs::path& folder) {
+    struct stat status {};
+    return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
+}  // namespace
+
+Status AppDirectories::create() {
+    for (const fs::path& dir : {documents, applicationSupport, settingsFile.parent_path()}) {
         std::error_code error;
         fs::create_directories(dir, error);
         if (error) {
             return Error{"Cannot create the folder " + dir.string() + ": " + error.message()};
         }
     }
+    if (!temporary.empty()) {
+        int made = ::mkdir(temporary.c_str(), 0700) == 0 ? 0 : errno;
+        if (made == 0 || (made == EEXIST && isOwnPrivateFolder(temporary))) {
+            return Ok{};
+        }
+        if (temporaryPattern.empty()) {
+            return Error{"Cannot create the folder " + temporary.string() + ": " +
+                         (made == EEXIST ? "it exists and is not private" : std::strerror(made))};
+        }
+    }
+    std::error_code error;
+    fs::create_directories(temporaryPattern.parent_path(), error);
+    std::string pattern = temporaryPattern.string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return Error{"Cannot create a folder like " + temporaryPattern.string() + ": " +
+                     std::strerror(errno)};
+    }
+    temporary = pattern;
     return Ok{};
 }
 
 void AppDirectories::removeTemporaryIfEmpty() const {
+    if (temporary.empty()) {
+        return;
+    }
     std::error_code error;
     if (fs::is_directory(temporary, error) && fs::is_empty(temporary, error)) {
         fs::remove(temporary, error);

@@ -12,23 +12,31 @@ namespace pindle {
 // documents:          $XDG_DATA_HOME/pindle-capture (default ~/.local/share/pindle-capture):
 //                     the store file, movies, the watermark copy.
 // applicationSupport: documents/support: the avatar image.
-// temporary:          $TMPDIR/pindle-capture-<pid>: exports and estimates of this process.
+// temporary:          a private folder of this process (mode 0700), made by create() as
+//                     $XDG_RUNTIME_DIR/pindle-capture-XXXXXX (else under $TMPDIR, else /tmp):
+//                     exports and estimates of this process.
 // settingsFile:       $XDG_CONFIG_HOME/pindle-capture/pindle-capture.ini.
 //
 // PINDLE_CAPTURE_HOME=DIR moves them all: DIR, DIR/support, DIR/tmp-<pid>, DIR/settings.ini.
 struct AppDirectories {
     std::filesystem::path documents;
     std::filesystem::path applicationSupport;
+    // Empty until create() has made it, unless a fixed name was chosen.
     std::filesystem::path temporary;
     std::filesystem::path settingsFile;
+    // What create() makes the temporary folder from when temporary is empty, or names a
+    // folder it cannot use: a path ending in XXXXXX, which mkdtemp completes.
+    std::filesystem::path temporaryPattern;
 
     using EnvironmentLookup = std::function<const char*(const char*)>;
     // Pure: reads the environment through lookup, touches no disk.
     static AppDirectories fromEnvironment(const EnvironmentLookup& lookup, long processId);
     static AppDirectories fromEnvironment();
 
-    // Creates the directories that do not exist yet (the program does this at start).
-    Status create() const;
+    // Creates the directories that do not exist yet (the program does this at start). The
+    // temporary folder is never one that was there before unless it is this user's own
+    // private folder, and never a link; temporary then names it.
+    Status create();
     // Removes the temporary directory if nothing is left in it.
     void removeTemporaryIfEmpty() const;
 };

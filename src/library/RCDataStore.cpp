@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -24,6 +27,7 @@ constexpr const char* kTag = "store";
 std::mutex gInstanceMutex;  // guards gInstance
 std::shared_ptr<RCDataStore> gInstance;
 
+// The file's content; nothing (with errno set) when it cannot be read.
 std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -54,15 +58,70 @@ void removeStaleTemporaries(const std::filesystem::path& file) {
     std::error_code error;
     std::string prefix = file.filename().string() + ".tmp-";
     auto now = std::filesystem::file_time_type::clock::now();
-    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
+    std::filesystem::directory_iterator entries(file.parent_path(), error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const auto& entry = *entries;
         if (entry.path().filename().string().rfind(prefix, 0) != 0) {
             continue;
         }
-        auto written = std::filesystem::last_write_time(entry.path(), error);
-        if (!error && now - written > kLeftOverAfter) {
-            std::filesystem::remove(entry.path(), error);
+        std::error_code ignored;
+        auto written = std::filesystem::last_write_time(entry.path(), ignored);
+        if (!ignored && now - written > kLeftOverAfter) {
+            std::filesystem::remove(entry.path(), ignored);
         }
     }
+}
+
+// What identifies a recording across processes: its movie. Empty for a recording whose
+// movie is still being written, which other processes never see and merges leave alone.
+std::string movieKey(const RCRecordingPtr& recording) {
+    return recording ? recording->url().string() : std::string();
+}
+
+// Whether name is one the program gives its movies: a GUID and ".mp4".
+bool isMovieName(const std::string& name) {
+    constexpr size_t kGUIDLength = 36;
+    if (name.size() != kGUIDLength + 4 || name.compare(kGUIDLength, 4, ".mp4") != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < kGUIDLength; ++i) {
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? name[i] != '-' : !std::isxdigit(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A copy of file kept aside earlier: a link to the same file, or a copy with the same
+// content.
+std::optional<std::filesystem::path> copyKeptBefore(const std::filesystem::path& file) {
+    std::optional<std::string> content;
+    std::string prefix = file.filename().string() + ".damaged-";
+    std::error_code error;
+    std::filesystem::directory_iterator entries(file.parent_path(), error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const auto& copy = entries->path();
+        std::error_code ignored;
+        if (copy.filename().string().rfind(prefix, 0) != 0 ||
+            !std::filesystem::is_regular_file(entries->symlink_status(ignored))) {
+            continue;
+        }
+        if (std::filesystem::equivalent(file, copy, ignored)) {
+            return copy;
+        }
+        if (!content) {
+            content = readWholeFile(file);
+            if (!content) {
+                return std::nullopt;
+            }
+        }
+        if (std::filesystem::file_size(copy, ignored) == content->size() && !ignored &&
+            readWholeFile(copy) == content) {
+            return copy;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -148,15 +207,36 @@ RCDataStore::Decoded RCDataStore::decodeRecordings(std::string_view data) {
     return decoded;
 }
 
+RCDataStore::Path RCDataStore::lockFileURL() const {
+    Path file = getArchiveFileURL();
+    file += ".lock";
+    return file;
+}
+
 void RCDataStore::loadData() {
     Path file = getArchiveFileURL();
     std::vector<RCRecordingPtr> loaded;
-    std::error_code error;
+    Status status = Ok{};
     std::lock_guard saving(saveMutex_);
+    // Read under the lock that saves hold, so that the store and the folder's movies are
+    // seen together: another process deletes a removed movie right after its save. Without
+    // a lock (a read-only folder) the library is read all the same.
+    auto processLock = FileLock::acquire(lockFileURL());
     noteSynced({}, {});
-    if (std::filesystem::exists(file, error)) {
+    std::error_code error;
+    auto type = std::filesystem::status(file, error).type();
+    if (type == std::filesystem::file_type::not_found) {
+        // A first start: no store yet.
+    } else if (error) {
+        status = Error{"cannot read the library " + file.string() + ": " + error.message()};
+    } else if (type != std::filesystem::file_type::regular) {
+        // Never opened: a FIFO would block, a device could be read without end.
+        status = Error{"cannot read the library " + file.string() + ": not a regular file"};
+    } else {
         removeStaleTemporaries(file);
         if (auto data = readWholeFile(file); !data) {
+            status =
+                Error{"cannot read the library " + file.string() + ": " + std::strerror(errno)};
             keepDamagedFile(file, "cannot be read");
         } else {
             Decoded decoded = decodeRecordings(*data);
@@ -174,11 +254,69 @@ void RCDataStore::loadData() {
         PINDLE_LOG_INFO(kTag, "loaded %zu recordings from %s", loaded.size(),
                         file.string().c_str());
     }
+    if (status) {
+        listUnlistedMovies(loaded);
+    } else {
+        PINDLE_LOG_ERROR(kTag, "%s", status.error().message.c_str());
+    }
     std::lock_guard lock(mutex_);
     recordings_ = std::move(loaded);
+    loadStatus_ = std::move(status);
+}
+
+void RCDataStore::listUnlistedMovies(std::vector<RCRecordingPtr>& loaded) {
+    std::set<std::string> listed;
+    for (const auto& recording : loaded) {
+        listed.insert(recording->url().filename().string());
+    }
+    Path folder = getArchiveFileURL().parent_path();
+    auto settled = std::filesystem::file_time_type::clock::now() - kUnlistedMovieSettleTime;
+    std::vector<std::pair<std::filesystem::file_time_type, Path>> unlisted;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder, error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const Path& movie = entries->path();
+        std::string name = movie.filename().string();
+        std::error_code ignored;
+        if (!isMovieName(name) || listed.contains(name) ||
+            !std::filesystem::is_regular_file(entries->symlink_status(ignored))) {
+            continue;
+        }
+        auto written = std::filesystem::last_write_time(movie, ignored);
+        if (!ignored && written < settled) {
+            unlisted.emplace_back(written, movie);
+        }
+    }
+    if (unlisted.empty()) {
+        return;
+    }
+    std::sort(unlisted.begin(), unlisted.end());
+    std::string names;
+    for (const auto& [written, movie] : unlisted) {
+        loaded.push_back(RCRecording::recordingWithURL(movie));
+        names += (names.empty() ? "" : ", ") + movie.filename().string();
+    }
+    PINDLE_LOG_WARNING(kTag,
+                       "%zu movies of %s were in no store entry (a save that failed or a crash); "
+                       "they are listed again: %s",
+                       unlisted.size(), folder.string().c_str(), names.c_str());
+}
+
+Status RCDataStore::loadStatus() const {
+    std::lock_guard lock(mutex_);
+    return loadStatus_;
 }
 
 void RCDataStore::keepDamagedFile(const Path& file, const std::string& reason) {
+    // A run that only reads the library leaves the damaged file in place; the next one
+    // finds it kept already.
+    if (auto kept = copyKeptBefore(file)) {
+        PINDLE_LOG_WARNING(kTag, "the store file %s is damaged (%s); it was kept as %s before",
+                           file.string().c_str(), reason.c_str(), kept->string().c_str());
+        std::lock_guard lock(mutex_);
+        damagedCopy_ = *kept;
+        return;
+    }
     std::string base = file.string() + ".damaged-" + timestamp();
     for (int attempt = 0; attempt < 1000; ++attempt) {
         Path copy = attempt == 0 ? Path(base) : Path(base + "-" + std::to_string(attempt));
@@ -204,14 +342,6 @@ void RCDataStore::keepDamagedFile(const Path& file, const std::string& reason) {
     }
 }
 
-namespace {
-// What identifies a recording across processes: its movie. Empty for a recording whose
-// movie is still being written, which other processes never see and merges leave alone.
-std::string movieKey(const RCRecordingPtr& recording) {
-    return recording ? recording->url().string() : std::string();
-}
-}  // namespace
-
 void RCDataStore::noteSynced(std::string data, const std::vector<RCRecordingPtr>& recordings) {
     syncedData_ = std::move(data);
     syncedMovies_.clear();
@@ -225,7 +355,8 @@ void RCDataStore::noteSynced(std::string data, const std::vector<RCRecordingPtr>
 bool RCDataStore::mergeLocked() {
     Path file = getArchiveFileURL();
     std::error_code error;
-    if (!std::filesystem::exists(file, error)) {
+    // Never opened unless it is a regular file: a FIFO would block.
+    if (!std::filesystem::is_regular_file(file, error)) {
         return false;
     }
     auto data = readWholeFile(file);
@@ -306,13 +437,24 @@ bool RCDataStore::mergeChangesFromDisk() {
 
 Status RCDataStore::saveData() {
     std::lock_guard lock(saveMutex_);
+    Status saved = saveLocked();
+    {
+        std::lock_guard guard(mutex_);
+        saveStatus_ = saved;
+    }
+    if (!saved) {
+        PINDLE_LOG_ERROR(kTag, "cannot save the library: %s", saved.error().message.c_str());
+        center_.post(kSaveFailedNotification, this);
+    }
+    return saved;
+}
+
+Status RCDataStore::saveLocked() {
     // Other processes on this library wait while this one merges and writes, so that
     // neither writes over a change the other has not seen.
-    Path lockFile = getArchiveFileURL();
-    lockFile += ".lock";
-    auto processLock = FileLock::acquire(lockFile);
+    auto processLock = FileLock::acquire(lockFileURL());
     if (!processLock) {
-        PINDLE_LOG_WARNING(kTag, "saving without a lock: %s", processLock.error().message.c_str());
+        return processLock.error();
     }
     if (mergeLocked()) {
         center_.post(kUpdateNotification, this);
@@ -321,13 +463,40 @@ Status RCDataStore::saveData() {
     KeyedArchiver archiver;
     archiver.encodeArray(snapshot, KeyedArchiver::kRootKey);
     std::string data = archiver.archivedData();
-    Status written = writeFileAtomically(getArchiveFileURL(), data);
-    if (!written) {
-        PINDLE_LOG_ERROR(kTag, "cannot save the library: %s", written.error().message.c_str());
+    if (Status written = writeFileAtomically(getArchiveFileURL(), data); !written) {
         return written;
     }
     noteSynced(std::move(data), snapshot);
-    return written;
+    deleteRemovedMovies(snapshot);
+    return Ok{};
+}
+
+void RCDataStore::deleteRemovedMovies(const std::vector<RCRecordingPtr>& saved) {
+    std::set<std::string> listed;
+    for (const auto& recording : saved) {
+        listed.insert(movieKey(recording));
+    }
+    std::vector<Path> removed;
+    {
+        std::lock_guard lock(mutex_);
+        removed.swap(removedMovies_);
+    }
+    std::vector<Path> waiting;
+    for (const Path& movie : removed) {
+        if (listed.contains(movie.string())) {
+            // Removed after the list was taken: the save that change queued deletes it.
+            waiting.push_back(movie);
+        } else if (movie.filename().string().rfind(kArchiveFileName, 0) != 0) {
+            files_.deleteFile(movie);
+        }
+    }
+    std::lock_guard lock(mutex_);
+    removedMovies_.insert(removedMovies_.end(), waiting.begin(), waiting.end());
+}
+
+Status RCDataStore::saveStatus() const {
+    std::lock_guard lock(mutex_);
+    return saveStatus_;
 }
 
 void RCDataStore::announceAndSave() {
@@ -362,21 +531,22 @@ void RCDataStore::removeRecording(const RCRecordingPtr& recording) {
     {
         std::lock_guard lock(mutex_);
         std::erase(recordings_, recording);
-    }
-    if (recording) {
-        files_.deleteFile(recording->url());
+        if (recording && !recording->url().empty()) {
+            removedMovies_.push_back(recording->url());
+        }
     }
     announceAndSave();
 }
 
 void RCDataStore::removeAllRecordings() {
-    std::vector<RCRecordingPtr> removed;
     {
         std::lock_guard lock(mutex_);
-        removed.swap(recordings_);
-    }
-    for (const auto& recording : removed) {
-        files_.deleteFile(recording->url());
+        for (const auto& recording : recordings_) {
+            if (!recording->url().empty()) {
+                removedMovies_.push_back(recording->url());
+            }
+        }
+        recordings_.clear();
     }
     announceAndSave();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -40,13 +41,23 @@ namespace pindle {
 // The store file is replaced atomically. A store file that cannot be read, or that holds
 // records that cannot be decoded, loads every record it can; the file is first copied
 // beside itself under a name of its own ("....txt.damaged-20261206-231502"), which nothing
-// overwrites, and the log says so.
+// overwrites, and the log says so. A file already kept that way is not kept again.
+//
+// A save that fails (a full disk, a read-only file or folder) keeps the list in memory, so
+// a later save can still succeed; saveStatus() says so and kSaveFailedNotification is
+// posted. A removed recording's movie is deleted only once a store that no longer lists it
+// has been saved. Movies of the documents folder that no store entry lists (a save that
+// failed, a crash) are listed again at load.
 class RCDataStore {
 public:
     using Path = std::filesystem::path;
 
     static constexpr const char* kArchiveFileName = "6168f305888c3d795e67c6de17bf8a21.txt";
     static constexpr const char* kUpdateNotification = "RCDataStoreUpdateNotification";
+    static constexpr const char* kSaveFailedNotification = "RCDataStoreSaveFailedNotification";
+    // Movies younger than this may still be being written by another process: loading does
+    // not list them again when no store entry lists them.
+    static constexpr std::chrono::seconds kUnlistedMovieSettleTime{60};
 
     // Loads the store file of files' documents directory. Both arguments must outlive the
     // store.
@@ -62,19 +73,28 @@ public:
 
     Path getArchiveFileURL() const;
 
-    // Replaces the list with the store file's records (an empty list without a file).
+    // Replaces the list with the store file's records (an empty list without a file), and
+    // the movies of the documents folder that no record lists.
     void loadData();
+    // An Error when the last load found a store file that it could not read at all (its
+    // folder cannot be searched, a name too long, a loop of links, not a regular file).
+    Status loadStatus() const;
     // Writes the whole list to the store file now, on the calling thread, after taking in
-    // what other processes changed.
+    // what other processes changed. A failure is logged and announced with
+    // kSaveFailedNotification.
     Status saveData();
+    // The outcome of the last save: an Error while the store file lacks changes made here.
+    Status saveStatus() const;
     // Takes in what other processes changed in the store file since this store last read or
     // wrote it, and announces the change if there was one. Returns whether there was.
     bool mergeChangesFromDisk();
 
     void addRecording(RCRecordingPtr recording);
-    // Removes every occurrence of that recording and deletes its movie file.
+    // Removes every occurrence of that recording; its movie file is deleted once the store
+    // is saved without it.
     void removeRecording(const RCRecordingPtr& recording);
-    // Deletes every movie file, in list order, and empties the list.
+    // Empties the list; every movie file is deleted, in list order, once the store is saved
+    // without them.
     void removeAllRecordings();
     // Announces and saves a recording changed in place (also one not in the list).
     void updateRecording(const RCRecordingPtr& recording);
@@ -101,6 +121,14 @@ private:
     // Saves (now, or queued on the main thread) and posts the notification.
     void announceAndSave();
     void keepDamagedFile(const Path& file, const std::string& reason);
+    Path lockFileURL() const;
+    // saveData() under saveMutex_.
+    Status saveLocked();
+    // Deletes the movies of removed recordings that saved (the list just written) does not
+    // list; call with saveMutex_ held, after the save.
+    void deleteRemovedMovies(const std::vector<RCRecordingPtr>& saved);
+    // Appends a recording for each movie of the documents folder that loaded does not list.
+    void listUnlistedMovies(std::vector<RCRecordingPtr>& loaded);
     // mergeChangesFromDisk() without the announcement; call with saveMutex_ held.
     bool mergeLocked();
     // Records what the store file holds now (under saveMutex_).
@@ -109,9 +137,13 @@ private:
     RCFileManager& files_;
     NotificationCenter& center_;
 
-    mutable std::mutex mutex_;  // guards recordings_ and damagedCopy_
+    mutable std::mutex mutex_;  // guards the five below
     std::vector<RCRecordingPtr> recordings_;
     Path damagedCopy_;
+    // Movies of removed recordings, deleted after the next save that succeeds.
+    std::vector<Path> removedMovies_;
+    Status loadStatus_ = Ok{};
+    Status saveStatus_ = Ok{};
 
     std::mutex saveMutex_;  // one save or merge at a time; guards the two below
     // The store file's content when this store last read or wrote it, and the movies it

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -37,6 +38,85 @@ void RCFileManager::setCurrentInstance(std::shared_ptr<RCFileManager> instance) 
     gInstance = std::move(instance);
 }
 
+Status RCFileManager::createDirectories() {
+    std::lock_guard lock(mutex_);
+    return directories_.create();
+}
+
+namespace {
+
+// Whether path lies strictly inside folder; both are resolved paths.
+bool isInside(const fs::path& path, const fs::path& folder) {
+    auto part = path.begin();
+    for (const auto& folderPart : folder) {
+        if (folderPart.empty()) {
+            continue;  // the empty last part of a folder written with a trailing slash
+        }
+        if (part == path.end() || *part != folderPart) {
+            return false;
+        }
+        ++part;
+    }
+    return part != path.end() && !part->empty();
+}
+
+// The file's path with every link and ".." resolved; the last part is resolved too when it
+// is a link. Nothing when that cannot be done.
+std::optional<fs::path> resolved(const fs::path& file) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(file, error);
+    if (error) {
+        return std::nullopt;
+    }
+    fs::path name = absolute.filename();
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    fs::path parent = fs::weakly_canonical(absolute.parent_path(), error);
+    if (error) {
+        return std::nullopt;
+    }
+    fs::path path = parent / name;
+    if (fs::is_symlink(fs::symlink_status(path, error))) {
+        path = fs::weakly_canonical(path, error);
+    }
+    if (error) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+}  // namespace
+
+bool RCFileManager::isOwnFile(const Path& file) const {
+    auto path = resolved(file);
+    if (!path) {
+        return false;
+    }
+    std::error_code error;
+    if (fs::is_directory(fs::symlink_status(*path, error))) {
+        return false;
+    }
+    std::vector<Path> folders;
+    {
+        std::lock_guard lock(mutex_);
+        if (resolved(directories_.settingsFile) == path) {
+            return false;
+        }
+        folders = {directories_.documents, directories_.applicationSupport, directories_.temporary};
+    }
+    for (const Path& folder : folders) {
+        if (folder.empty()) {
+            continue;
+        }
+        Path canonical = fs::weakly_canonical(folder, error);
+        if (!error && isInside(*path, canonical)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool RCFileManager::deleteFile(const Path& file) {
     if (file.empty()) {
         return false;
@@ -49,6 +129,11 @@ bool RCFileManager::deleteFile(const Path& file) {
     if (!fs::exists(fs::symlink_status(file, error))) {
         return false;
     }
+    if (!isOwnFile(file)) {
+        PINDLE_LOG_WARNING("files", "not deleting %s: it is not a file of this program's folders",
+                           file.c_str());
+        return false;
+    }
     bool removed = fs::remove(file, error);
     if (error) {
         PINDLE_LOG_WARNING("files", "cannot delete %s: %s", file.c_str(), error.message().c_str());
@@ -58,12 +143,11 @@ bool RCFileManager::deleteFile(const Path& file) {
 }
 
 bool RCFileManager::copyFileFromURL(const Path& source, const Path& destination) {
-    if (access(source.c_str(), R_OK) != 0) {
+    std::error_code error;
+    if (!fs::is_regular_file(source, error) || access(source.c_str(), R_OK) != 0) {
         return false;
     }
-    std::error_code error;
-    fs::copy(source, destination,
-             fs::copy_options::overwrite_existing | fs::copy_options::recursive, error);
+    fs::copy_file(source, destination, fs::copy_options::overwrite_existing, error);
     if (error) {
         PINDLE_LOG_WARNING("files", "cannot copy %s to %s: %s", source.c_str(), destination.c_str(),
                            error.message().c_str());
@@ -82,18 +166,29 @@ bool RCFileManager::isDirectory(const Path& file) const {
     return !file.empty() && fs::is_directory(file, error);
 }
 
-RCFileManager::Path RCFileManager::remember(Path file) {
+RCFileManager::Path RCFileManager::tempDirectoryURL() const {
     std::lock_guard lock(mutex_);
+    return directories_.temporary;
+}
+
+RCFileManager::Path RCFileManager::remember(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    if (directories_.temporary.empty()) {
+        if (auto created = directories_.create(); !created) {
+            PINDLE_LOG_ERROR("files", "%s", created.error().message.c_str());
+        }
+    }
+    Path file = directories_.temporary / name;
     tempFiles_[file.string()] = file;
     return file;
 }
 
 RCFileManager::Path RCFileManager::makeTempFileWithExtension(const std::string& extension) {
-    return remember(directories_.temporary / guidName(extension));
+    return remember(guidName(extension));
 }
 
 RCFileManager::Path RCFileManager::makeTempFileWithName(const std::string& name) {
-    return remember(directories_.temporary / name);
+    return remember(name);
 }
 
 void RCFileManager::cleanUpTempFiles() {
@@ -104,6 +199,7 @@ void RCFileManager::cleanUpTempFiles() {
     for (const Path& file : files) {
         deleteFile(file);
     }
+    std::lock_guard lock(mutex_);
     directories_.removeTemporaryIfEmpty();
 }
 

@@ -13,7 +13,9 @@ namespace pindle {
 // Names every file the program writes and deletes the temporary ones at quit.
 //
 // Files are passed as paths. The make... operations only build names: they neither create
-// files nor look at the disk. Temporary files handed out are remembered until deleted.
+// files nor look at the disk, except that the first temporary name makes the temporary
+// folder when createDirectories() has not. Temporary files handed out are remembered until
+// deleted.
 class RCFileManager {
 public:
     using Path = std::filesystem::path;
@@ -25,11 +27,19 @@ public:
     static RCFileManager& getCurrentInstance();
     static void setCurrentInstance(std::shared_ptr<RCFileManager> instance);
 
+    // Creates the folders (see AppDirectories::create); the program does this at start.
+    Status createDirectories();
+
     // false for an empty path. Otherwise forgets the path as a temporary file, then removes
-    // the file: true when it existed and was removed.
+    // the file: true when it existed and was removed. Paths come from stored data (the
+    // library, the settings), so only a file inside the program's own folders is removed,
+    // with links and ".." resolved; anything else is refused with a log line.
     bool deleteFile(const Path& file);
-    // true when the source was readable and the copy succeeded (an existing destination is
-    // replaced).
+    // Whether deleteFile may remove file: it lies inside the documents, support or
+    // temporary folder once resolved, is no folder, and is not the settings file.
+    bool isOwnFile(const Path& file) const;
+    // true when the source is a readable regular file and the copy succeeded (an existing
+    // destination is replaced).
     bool copyFileFromURL(const Path& source, const Path& destination);
     bool fileExists(const Path& file) const;
     bool isDirectory(const Path& file) const;
@@ -46,17 +56,17 @@ public:
 
     const Path& documentDirectoryURL() const { return directories_.documents; }
     const Path& applicationSupportDirectoryURL() const { return directories_.applicationSupport; }
-    const Path& tempDirectoryURL() const { return directories_.temporary; }
+    Path tempDirectoryURL() const;
     const AppDirectories& directories() const { return directories_; }
 
     // Snapshot of the remembered temporary files, by path text.
     std::map<std::string, Path> tempFiles() const;
 
 private:
-    Path remember(Path file);
+    Path remember(const std::string& name);
 
-    const AppDirectories directories_;
-    mutable std::mutex mutex_;  // guards tempFiles_
+    mutable std::mutex mutex_;  // guards tempFiles_ and directories_.temporary
+    AppDirectories directories_;
     std::map<std::string, Path> tempFiles_;
 };
 

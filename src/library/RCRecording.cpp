@@ -31,9 +31,26 @@ std::shared_ptr<RCRecording> RCRecording::recordingWithURL(const Path& url) {
     return recording;
 }
 
+Status RCRecording::checkMovieFile(const Path& url) {
+    std::error_code error;
+    auto status = std::filesystem::status(url, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return Ok{};  // the opener reports a missing movie
+    }
+    if (error) {
+        return Error{"cannot open " + url.string() + ": " + error.message()};
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return Error{"cannot open " + url.string() + ": not a regular file"};
+    }
+    return Ok{};
+}
+
 void RCRecording::setupWithURL(const Path& url) {
     media::MoviePtr movie;
-    if (auto opened = media::openMovie(url)) {
+    if (auto checked = checkMovieFile(url); !checked) {
+        PINDLE_LOG_WARNING("recording", "%s", checked.error().message.c_str());
+    } else if (auto opened = media::openMovie(url)) {
         movie = std::move(*opened);
     } else {
         PINDLE_LOG_WARNING("recording", "%s", opened.error().message.c_str());

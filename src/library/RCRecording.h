@@ -12,6 +12,7 @@
 #include "platform/image.h"
 #include "platform/media.h"
 #include "platform/media_time.h"
+#include "platform/result.h"
 
 namespace pindle {
 
@@ -43,8 +44,14 @@ public:
 
     // Opens the movie, reads its facts from the headers, starts the trim range as the whole
     // movie with default edit parameters, and makes the recording ready. A missing or
-    // unreadable movie gives a ready recording with zero facts (and a log line).
+    // unreadable movie gives a ready recording with zero facts (and a log line); so does a
+    // path that is no regular file, which is never opened.
     void setupWithURL(const Path& url);
+
+    // Ok when url names a regular file (through links) or nothing (the opener then reports
+    // it missing). Anything else is not opened as a movie: a FIFO would block the reader, a
+    // device could be read without end.
+    static Status checkMovieFile(const Path& url);
 
     bool isReady() const;
     bool isClip() const;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string_view>
 
@@ -53,8 +54,11 @@ private:
 // released when the object dies, and by the system when the process does.
 class FileLock {
 public:
-    // Waits until the lock is free.
-    static Result<FileLock> acquire(const std::filesystem::path& lockFile);
+    static constexpr std::chrono::milliseconds kDefaultWait{10000};
+
+    // Waits until the lock is free, at most wait: an Error that says so after that.
+    static Result<FileLock> acquire(const std::filesystem::path& lockFile,
+                                    std::chrono::milliseconds wait = kDefaultWait);
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&&) = delete;
     FileLock(const FileLock&) = delete;

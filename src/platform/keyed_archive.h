@@ -111,7 +111,9 @@ class KeyedUnarchiver {
 public:
     // The root object of an archive document: an Error when data is no archive. An archive
     // cut short or malformed part-way yields what was complete before the damage; the
-    // records that were still open are rejected and rejectedRecords() is not empty.
+    // records that were still open are rejected and rejectedRecords() is not empty. An
+    // archive nested more than 256 levels deep is read like one cut short where it gets
+    // that deep.
     static Result<KeyedUnarchiver> forData(std::string_view data);
 
     // The class recorded for this object ("" when none).

@@ -79,6 +79,10 @@ int library(const std::vector<std::string>& args) {
         return 2;
     }
     RCDataStore& store = RCDataStore::getCurrentInstance();
+    if (auto loaded = store.loadStatus(); !loaded) {
+        std::fprintf(stderr, "pindle-capture library: %s\n", loaded.error().message.c_str());
+        return 1;
+    }
     auto recordings = store.allRecordings();
     std::printf("%-4s %-42s %-10s %9s %6s %7s %-17s %-9s %-6s %-4s %8s %s\n", "item", "movie",
                 "size", "duration", "fps", "frames", "trim", "loop", "resize", "rate", "captions",
@@ -89,10 +93,11 @@ int library(const std::vector<std::string>& args) {
         std::string movie = recording.url().filename().string();
         std::string trim =
             secondsText(recording.editedStartTime()) + "-" + secondsText(recording.editedEndTime());
-        const char* state = !recording.isReady()                        ? "writing"
-                            : !std::filesystem::exists(recording.url()) ? "missing"
-                            : recording.hasVideoTrack()                 ? "ready"
-                                                                        : "no-video";
+        std::error_code error;
+        const char* state = !recording.isReady()                               ? "writing"
+                            : !std::filesystem::exists(recording.url(), error) ? "missing"
+                            : recording.hasVideoTrack()                        ? "ready"
+                                                                               : "no-video";
         std::printf(
             "%-4zu %-42s %-10s %9s %6.2f %7" PRIu64 " %-17s %-9s %-6" PRId64 " %-4" PRId64
             " %8zu %s\n",
@@ -159,11 +164,22 @@ int info(const std::vector<std::string>& args) {
         std::fprintf(stderr, "pindle-capture info: which movie?\n");
         return 2;
     }
-    if (auto opened = media::openMovie(*movie); !opened) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(*movie, error);
+    if (error) {
+        std::fprintf(stderr, "pindle-capture info: %s: %s\n", movie->c_str(),
+                     error.message().c_str());
+        return 1;
+    }
+    if (auto checked = RCRecording::checkMovieFile(absolute); !checked) {
+        std::fprintf(stderr, "pindle-capture info: %s\n", checked.error().message.c_str());
+        return 1;
+    }
+    if (auto opened = media::openMovie(absolute); !opened) {
         std::fprintf(stderr, "pindle-capture info: %s\n", opened.error().message.c_str());
         return 1;
     }
-    auto recording = RCRecording::recordingWithURL(std::filesystem::absolute(*movie));
+    auto recording = RCRecording::recordingWithURL(absolute);
     auto parameters = recording->editParameters();
     if (loop) {
         parameters->setLoopType(*loop);

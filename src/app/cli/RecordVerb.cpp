@@ -176,6 +176,11 @@ int runRecord(const std::vector<std::string>& args) {
                       arguments.region.size};
 
     auto& store = RCDataStore::getCurrentInstance();
+    // A store that cannot be read would be written over with only the new recordings.
+    if (auto loaded = store.loadStatus(); !loaded) {
+        std::fprintf(stderr, "pindle-capture record: %s\n", loaded.error().message.c_str());
+        return 1;
+    }
     auto reporter = std::make_shared<Reporter>(store);
     auto engine = RCCaptureEngine::create(environment);
     engine->setDelegate(reporter);
@@ -216,6 +221,11 @@ int runRecord(const std::vector<std::string>& args) {
                 statistics.framesDropped);
     if (!finished) {
         std::fprintf(stderr, "pindle-capture record: the movies were not finished in time\n");
+        return 1;
+    }
+    if (auto saved = store.saveStatus(); !saved) {
+        std::fprintf(stderr, "pindle-capture record: the library could not be saved: %s\n",
+                     saved.error().message.c_str());
         return 1;
     }
     if (reporter->movieFailures > 0) {

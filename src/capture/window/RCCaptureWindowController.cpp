@@ -8,6 +8,7 @@
 
 #include "app/RCUserSettings.h"
 #include "capture/window/RCCaptureRegion.h"
+#include "library/RCDataStore.h"
 #include "platform/dispatch.h"
 #include "platform/log.h"
 
@@ -40,6 +41,9 @@ RCCaptureWindowController::RCCaptureWindowController(RCUserSettings& settings,
     if (engine_) {
         engine_->setDelegate(this);
     }
+    librarySaveFailed_ =
+        center_.addObserver(RCDataStore::kSaveFailedNotification, nullptr,
+                            [this](const Notification&) { showStatusText("Library not saved"); });
 }
 
 RCCaptureWindowController::~RCCaptureWindowController() {

@@ -161,6 +161,8 @@ private:
     // Delayed calls check it, so none runs after the controller is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     unsigned statusGeneration_ = 0;
+    // A library save that failed shows as a short status.
+    NotificationCenter::Token librarySaveFailed_;
 };
 
 }  // namespace pindle

@@ -270,8 +270,12 @@ void KeyedArchiver::encodeColor(const Color& value, std::string_view key) {
 }
 
 void KeyedArchiver::encodeURL(const std::filesystem::path& value, std::string_view key) {
+    std::error_code error;
     std::string absolute =
-        value.is_absolute() ? value.string() : std::filesystem::absolute(value).string();
+        value.is_absolute() ? value.string() : std::filesystem::absolute(value, error).string();
+    if (error) {
+        absolute = value.string();  // the working folder is gone
+    }
     std::string& out = state_->slot(key);
     out += "{\"$class\":\"NSURL\",\"NS.string\":";
     appendQuoted(out, fileURLFromPath(absolute));
@@ -331,6 +335,8 @@ KeyedUnarchiver::KeyedUnarchiver(std::shared_ptr<const Document> document, const
 namespace {
 
 constexpr const char* kIncompleteKey = "$incomplete";
+// Archives the program writes are a handful of levels deep.
+constexpr size_t kMaxArchiveDepth = 256;
 
 // Builds the document like the plain parser, but keeps what was read before a syntax error
 // (an archive cut short, or damaged in the middle): every object still open at the error
@@ -349,6 +355,9 @@ public:
     bool string(string_t& value) override { return add(std::move(value)); }
     bool binary(binary_t&) override { return add(nullptr); }
     bool start_object(std::size_t) override {
+        if (tooDeep()) {
+            return false;
+        }
         open_.push_back(place(Json::object()));
         return true;
     }
@@ -361,6 +370,9 @@ public:
         return true;
     }
     bool start_array(std::size_t) override {
+        if (tooDeep()) {
+            return false;
+        }
         open_.push_back(place(Json::array()));
         return true;
     }
@@ -370,6 +382,25 @@ public:
     }
     bool parse_error(std::size_t position, const std::string&,
                      const nlohmann::detail::exception&) override {
+        markOpenContainersIncomplete();
+        error = "the archive is cut short or malformed at byte " + std::to_string(position);
+        return false;
+    }
+
+private:
+    // Copying, comparing or printing a value recurses once per level, so a document nested
+    // deeper than any archive is (a million levels fit in a small file) would overflow the
+    // stack later. Reading stops at the limit, as at a syntax error.
+    bool tooDeep() {
+        if (open_.size() < kMaxArchiveDepth) {
+            return false;
+        }
+        markOpenContainersIncomplete();
+        error =
+            "the archive is nested more than " + std::to_string(kMaxArchiveDepth) + " levels deep";
+        return true;
+    }
+    void markOpenContainersIncomplete() {
         // Innermost first: adding a key to an object moves its members, so the containers
         // inside it must be marked before.
         for (auto container = open_.rbegin(); container != open_.rend(); ++container) {
@@ -377,11 +408,8 @@ public:
                 (**container)[kIncompleteKey] = true;
             }
         }
-        error = "the archive is cut short or malformed at byte " + std::to_string(position);
-        return false;
     }
 
-private:
     template <typename Value>
     bool add(Value&& value) {
         place(Json(std::forward<Value>(value)));

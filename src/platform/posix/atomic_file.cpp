@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace pindle {
@@ -155,17 +157,35 @@ Status FileReplacement::commit() {
     return Ok{};
 }
 
-Result<FileLock> FileLock::acquire(const std::filesystem::path& lockFile) {
-    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+Result<FileLock> FileLock::acquire(const std::filesystem::path& lockFile,
+                                   std::chrono::milliseconds wait) {
+    // Read access is enough for flock, so a lock file left by another user still works.
+    int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return Error{"cannot open " + lockFile.string() + ": " + std::strerror(errno)};
     }
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
+    // Polled rather than waited on, so that a holder that never lets go (a process stopped
+    // in a debugger, a hung file system) costs a bounded wait and a clear message.
+    constexpr auto kPoll = std::chrono::milliseconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
             std::string reason = std::strerror(errno);
             ::close(fd);
             return Error{"cannot lock " + lockFile.string() + ": " + reason};
         }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            auto seconds = std::chrono::duration<double>(wait).count();
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", seconds);
+            return Error{"another process has held " + lockFile.string() + " for more than " +
+                         text + " s; is another copy of the program stuck?"};
+        }
+        std::this_thread::sleep_for(kPoll);
     }
     return FileLock(fd);
 }
