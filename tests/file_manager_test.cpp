@@ -91,6 +91,13 @@ TEST(FileManager, DeletesOnlyFilesInsideItsOwnFolders) {
     }
     EXPECT_EQ(test::readFile(precious), "mine");
 
+    // The user's own link to one of the program's files stays, and so does the file.
+    const auto ours = files.makeDocumentFileWithExtension("mp4");
+    test::writeFile(ours, "made here");
+    std::filesystem::create_symlink(ours, user / "favourite.mp4");
+    EXPECT_FALSE(files.deleteFile(user / "favourite.mp4"));
+    EXPECT_TRUE(std::filesystem::is_symlink(user / "favourite.mp4"));
+
     // What the program made: a movie, an avatar, a temporary file.
     const auto movie = files.makeDocumentFileWithExtension("mp4");
     const auto avatar = files.makeApplicationSupportFileWithExtension("png");

@@ -60,9 +60,10 @@ bool isInside(const fs::path& path, const fs::path& folder) {
     return part != path.end() && !part->empty();
 }
 
-// The file's path with every link and ".." resolved; the last part is resolved too when it
-// is a link. Nothing when that cannot be done.
-std::optional<fs::path> resolved(const fs::path& file) {
+// Where the file lies, with every link and ".." of its folder resolved (a link in the last
+// part stays: deleting removes the link, not what it names). Nothing when that cannot be
+// done.
+std::optional<fs::path> placeOf(const fs::path& file) {
     std::error_code error;
     fs::path absolute = fs::absolute(file, error);
     if (error) {
@@ -76,45 +77,58 @@ std::optional<fs::path> resolved(const fs::path& file) {
     if (error) {
         return std::nullopt;
     }
-    fs::path path = parent / name;
-    if (fs::is_symlink(fs::symlink_status(path, error))) {
-        path = fs::weakly_canonical(path, error);
-    }
-    if (error) {
-        return std::nullopt;
-    }
-    return path;
+    return parent / name;
 }
 
 }  // namespace
 
 bool RCFileManager::isOwnFile(const Path& file) const {
-    auto path = resolved(file);
-    if (!path) {
+    auto place = placeOf(file);
+    if (!place) {
         return false;
     }
     std::error_code error;
-    if (fs::is_directory(fs::symlink_status(*path, error))) {
+    fs::file_status status = fs::symlink_status(*place, error);
+    if (fs::is_directory(status)) {
         return false;
+    }
+    // A link is ours only when it lies in our folders and names a file there: a link
+    // elsewhere that names one of our movies is the user's, and so is a link in our
+    // folders that names a file of the user's.
+    std::vector<Path> places = {*place};
+    if (fs::is_symlink(status)) {
+        places.push_back(fs::weakly_canonical(*place, error));
+        if (error) {
+            return false;
+        }
     }
     std::vector<Path> folders;
     {
         std::lock_guard lock(mutex_);
-        if (resolved(directories_.settingsFile) == path) {
-            return false;
+        auto settings = placeOf(directories_.settingsFile);
+        for (const Path& path : places) {
+            if (settings == path) {
+                return false;
+            }
         }
         folders = {directories_.documents, directories_.applicationSupport, directories_.temporary};
     }
-    for (const Path& folder : folders) {
-        if (folder.empty()) {
-            continue;
+    auto inOurFolders = [&](const Path& path) {
+        for (const Path& folder : folders) {
+            std::error_code canonicalError;
+            Path canonical = folder.empty() ? Path() : fs::weakly_canonical(folder, canonicalError);
+            if (!folder.empty() && !canonicalError && isInside(path, canonical)) {
+                return true;
+            }
         }
-        Path canonical = fs::weakly_canonical(folder, error);
-        if (!error && isInside(*path, canonical)) {
-            return true;
+        return false;
+    };
+    for (const Path& path : places) {
+        if (!inOurFolders(path)) {
+            return false;
         }
     }
-    return false;
+    return true;
 }
 
 bool RCFileManager::deleteFile(const Path& file) {
