@@ -15,10 +15,10 @@
 
 #include "app/RCShortcutHelper.h"
 #include "app/ui/RCGIFCollectionWindow.h"
+#include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/qt/qt_defaults.h"
 #include "test_support.h"

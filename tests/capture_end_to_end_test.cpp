@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/notifications.h"
 #include "capture/RCCaptureEngine.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
@@ -8,7 +9,6 @@
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
-#include "platform/notifications.h"
 #include "platform/x11/x11_capture.h"
 #include "test_support.h"
 #include "xvfb_support.h"

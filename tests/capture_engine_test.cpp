@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
+#include "base/notifications.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture_fakes.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/log.h"
-#include "platform/notifications.h"
 #include "test_support.h"
 
 namespace pindle {

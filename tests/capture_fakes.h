@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/dispatch.h"
 #include "fake_movies.h"
 #include "platform/capture.h"
 #include "platform/compression.h"
-#include "platform/dispatch.h"
 #include "platform/movie_writer.h"
 
 // Stand-ins for the screen, the encoder and the movie writer, for tests of the capture

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
 #include "capture/window/RCCaptureRegion.h"
 #include "capture/window/RCCaptureWindowController.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
+#include "settings/RCUserSettings.h"
 #include "test_support.h"
 
 namespace pindle {

@@ -4,7 +4,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 namespace pindle::test {
 

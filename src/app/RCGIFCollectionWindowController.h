@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/notifications.h"
 #include "library/RCRecording.h"
-#include "platform/geometry.h"
-#include "platform/notifications.h"
 
 namespace pindle {
 

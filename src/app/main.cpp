@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
-#include "app/ui/Theme.h"
+#include "base/log.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture/window/RCCaptureEngineBridge.h"
 #include "library/RCDataStore.h"
@@ -30,13 +29,14 @@
 #include "platform/http.h"
 #include "platform/image_output.h"
 #include "platform/imageio/imageio.h"
-#include "platform/log.h"
 #include "platform/movie_output.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/qt/x11_keyboard.h"
 #include "platform/x11/x11_capture.h"
+#include "platform/x11/x11_keyboard.h"
+#include "settings/RCUserSettings.h"
+#include "ui/Theme.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
 #include "capture/CaptureGeometry.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
 #include "library/RCUtilities.h"
-#include "platform/log.h"
 
 namespace pindle {
 namespace {

@@ -9,16 +9,16 @@
 #include <optional>
 #include <string>
 
+#include "base/dispatch.h"
+#include "base/geometry.h"
+#include "base/media_time.h"
+#include "base/result.h"
+#include "base/sample_buffer.h"
 #include "capture/RCCircularBuffer.h"
 #include "capture/RCH264Encoder.h"
 #include "platform/capture.h"
 #include "platform/compression.h"
-#include "platform/dispatch.h"
-#include "platform/geometry.h"
-#include "platform/media_time.h"
 #include "platform/movie_writer.h"
-#include "platform/result.h"
-#include "platform/sample_buffer.h"
 
 namespace pindle {
 

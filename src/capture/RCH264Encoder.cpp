@@ -1,6 +1,6 @@
 #include "capture/RCH264Encoder.h"
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle {
 namespace {

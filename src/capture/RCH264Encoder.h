@@ -5,8 +5,8 @@
 #include <mutex>
 #include <optional>
 
+#include "base/sample_buffer.h"
 #include "platform/compression.h"
-#include "platform/sample_buffer.h"
 
 namespace pindle {
 

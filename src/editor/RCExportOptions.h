@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/media_time.h"
+#include "base/media_time.h"
 
 namespace pindle {
 

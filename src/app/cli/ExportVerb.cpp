@@ -10,13 +10,13 @@
 #include <map>
 #include <optional>
 
+#include "base/dispatch.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/RCGIFGenerator.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 #include "platform/media.h"
 
 namespace pindle::cli {

@@ -7,16 +7,16 @@
 #include <set>
 #include <sstream>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
 #include "capture/RCCaptureEngine.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
 #include "platform/x11/x11_capture.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle::cli {
 namespace {

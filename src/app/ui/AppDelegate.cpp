@@ -13,16 +13,16 @@
 #include <csignal>
 
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
 #include "app/ui/RCAcknowledgementsWindow.h"
 #include "app/ui/RCGearMenuView.h"
+#include "base/log.h"
 #include "capture/ui/RCCaptureSizeWindow.h"
 #include "capture/ui/RCCaptureWindow.h"
 #include "editor/ui/RCEditorWindowController.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "platform/desktop.h"
-#include "platform/log.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle::ui {
 namespace {

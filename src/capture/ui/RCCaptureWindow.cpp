@@ -10,13 +10,13 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "app/ui/PaintedButton.h"
 #include "app/ui/RCGIFCollectionWindow.h"
-#include "app/ui/ScreenGeometry.h"
-#include "app/ui/Theme.h"
 #include "capture/ui/RCCaptureButtons.h"
 #include "capture/ui/RCCaptureGlassWindow.h"
 #include "capture/ui/RCCaptureSizeWindow.h"
+#include "ui/PaintedButton.h"
+#include "ui/ScreenGeometry.h"
+#include "ui/Theme.h"
 
 namespace pindle::ui {
 

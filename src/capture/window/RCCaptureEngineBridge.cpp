@@ -1,7 +1,7 @@
 #include "capture/window/RCCaptureEngineBridge.h"
 
+#include "base/dispatch.h"
 #include "capture/RCCaptureEngine.h"
-#include "platform/dispatch.h"
 
 namespace pindle {
 

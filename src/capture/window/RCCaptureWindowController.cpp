@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "capture/window/RCCaptureRegion.h"
 #include "library/RCDataStore.h"
-#include "platform/dispatch.h"
-#include "platform/log.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle {
 namespace {

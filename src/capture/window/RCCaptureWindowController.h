@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/notifications.h"
 #include "capture/window/RCCaptureLastButtonModel.h"
 #include "capture/window/RCCaptureSizeWindowController.h"
-#include "platform/geometry.h"
-#include "platform/notifications.h"
 
 namespace pindle {
 

@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/ui/ScreenGeometry.h"
+#include "ui/ScreenGeometry.h"
 
 namespace pindle::ui {
 

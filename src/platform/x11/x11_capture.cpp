@@ -22,7 +22,7 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/x11/frame_overlay.h"
 #include "platform/x11/x11_geometry.h"
 
