@@ -1,10 +1,18 @@
 # Configures the rules project with one case and checks the outcome:
-#   cmake -DROOT=<source root> -DBINARY=<scratch dir> -DCASE=<case> -DEXPECT=<regex|ok> -P
+#   cmake -DROOT=<source root> -DBINARY=<scratch dir> -DCASE=<case> -DEXPECT=<regex|ok>
+#         [-DGENERATOR=<generator>] [-DCOMPILER=<C++ compiler>] -P expect.cmake
 # EXPECT "ok" wants a configuration that succeeds; anything else is a regular expression the
 # refusal's message must match, with a failing exit status.
 file(REMOVE_RECURSE "${BINARY}")
+set(options "")
+if(GENERATOR)
+    list(APPEND options -G "${GENERATOR}")
+endif()
+if(COMPILER)
+    list(APPEND options "-DCMAKE_CXX_COMPILER=${COMPILER}")
+endif()
 execute_process(
-    COMMAND "${CMAKE_COMMAND}" -S "${ROOT}/tests/layout_rules" -B "${BINARY}"
+    COMMAND "${CMAKE_COMMAND}" -S "${ROOT}/tests/layout_rules" -B "${BINARY}" ${options}
             "-DPINDLE_ROOT=${ROOT}" "-DPINDLE_LAYOUT_CASE=${CASE}"
     RESULT_VARIABLE status
     OUTPUT_VARIABLE out

@@ -11,7 +11,7 @@
 namespace pindle::ui {
 
 RCEditorWindowController::RCEditorWindowController(RCRecordingPtr recording,
-                                                   RCGIFCollectionWindowController& delegate)
+                                                   RCEditorWindowDelegate& delegate)
     : QWidget(nullptr, Qt::Window), recording_(std::move(recording)), delegate_(delegate) {
     setObjectName("darkPanel");
     setAttribute(Qt::WA_StyledBackground);
