@@ -123,9 +123,10 @@ TEST_F(ConcurrentCaptureEngineWithoutFrames, StopWithoutFramesTellsTheDelegateAn
     EXPECT_FALSE(engine->isProcessing());
 }
 
-TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsAtMostThirtySecondsFromItsFirstFrame) {
+TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsTheNewestThirtySecondsOfTheRing) {
     makeEngine();
-    // 1800 frames 1/30 s apart span 60 s; the movie takes the oldest 30 s of them.
+    // 1800 frames 1/30 s apart span 60 s; the movie takes the newest 30 s of them, from a
+    // key frame: frame 900 is not one, so it starts at 901.
     auto format = std::make_shared<FormatDescription>();
     format->mediaType = kMediaTypeVideo;
     format->mediaSubType = kCodecH264;
@@ -133,6 +134,7 @@ TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsAtMostThirtySecondsFromIt
         auto sample = std::make_shared<SampleBuffer>();
         sample->formatDescription = format;
         sample->presentationTimeStamp = MediaTime::make(1000 + i, 30);
+        sample->isKeyFrame = i != 900;
         sample->data.resize(8);
         std::memcpy(sample->data.data(), &i, 8);
         engine->appendToBuffer(sample);
@@ -141,10 +143,14 @@ TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsAtMostThirtySecondsFromIt
     ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 1; }));
     const auto written = writers.movies();
     ASSERT_EQ(written.size(), 1u);
-    const auto frames = numbers(written.begin()->second);
-    ASSERT_EQ(frames.size(), 900u);
-    EXPECT_EQ(frames.front(), 0);
-    EXPECT_EQ(frames.back(), 899);
+    const auto& samples = written.begin()->second;
+    const auto frames = numbers(samples);
+    ASSERT_EQ(frames.size(), 899u);
+    EXPECT_EQ(frames.front(), 901);
+    EXPECT_EQ(frames.back(), 1799) << "the newest frame is in the movie";
+    EXPECT_TRUE(samples.front()->isKeyFrame);
+    EXPECT_EQ(writers.sessionStart(written.begin()->first), MediaTime::make(1000 + 901, 30))
+        << "the movie's times start at its first frame";
     EXPECT_EQ(engine->bufferedFrameCount(), 1800) << "a capture-last keeps the ring";
 }
 

@@ -232,6 +232,12 @@ public:
         std::lock_guard lock(mutex_);
         return written_;
     }
+    // The source time a finished movie's session started at (its time zero).
+    MediaTime sessionStart(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        auto it = sessionStarts_.find(path);
+        return it != sessionStarts_.end() ? it->second : MediaTime::invalid();
+    }
 
 private:
     class Writer : public MovieWriter,
@@ -254,7 +260,7 @@ private:
             status_ = Status::Writing;
             return true;
         }
-        void startSessionAtSourceTime(MediaTime) override {}
+        void startSessionAtSourceTime(MediaTime time) override { sessionStart_ = time; }
         void finishWriting(std::function<void()> completion) override {
             dispatch::globalQueue()->async([self = shared_from_this(), completion] {
                 self->finish();
@@ -293,6 +299,7 @@ private:
             }
             std::lock_guard lock(owner_.mutex_);
             owner_.written_[url_.string()] = samples_;
+            owner_.sessionStarts_[url_.string()] = sessionStart_;
         }
 
         FakeMovieWriters& owner_;
@@ -301,11 +308,13 @@ private:
         FormatDescriptionPtr format_;
         std::atomic<Status> status_{Status::Unknown};
         std::vector<SampleBufferPtr> samples_;  // the job's thread, then finish()
+        MediaTime sessionStart_ = MediaTime::invalid();
     };
 
     FakeMovies& movies_;
-    std::mutex mutex_;  // guards written_
+    std::mutex mutex_;  // guards written_, sessionStarts_
     std::map<std::string, std::vector<SampleBufferPtr>> written_;
+    std::map<std::string, MediaTime> sessionStarts_;
 };
 
 }  // namespace pindle::test

@@ -342,16 +342,29 @@ void RCCaptureEngine::writeMovie(std::shared_ptr<Ring> ring, bool reset,
 
     FormatDescriptionPtr hint = videoFormatDescription();
     const SampleBufferPtr* firstAudio = nullptr;
-    MediaTime start = MediaTime::invalid();
+    // The movie holds the newest 30 s: a ring of slow frames spans more than that, and its
+    // oldest frames are the ones to leave out. It starts at a key frame.
+    MediaTime newest = MediaTime::invalid();
     for (const auto& sample : samples) {
-        if (sample->mediaType() == kMediaTypeVideo && !start.isValid()) {
-            start = sample->presentationTimeStamp;
-            if (!hint) {
-                hint = sample->formatDescription;
+        if (sample->mediaType() == kMediaTypeVideo &&
+            (!newest.isValid() || newest < sample->presentationTimeStamp)) {
+            newest = sample->presentationTimeStamp;
+        }
+    }
+    const SampleBuffer* first = nullptr;
+    for (const auto& sample : samples) {
+        if (sample->mediaType() == kMediaTypeVideo) {
+            const bool inMovie = newest - sample->presentationTimeStamp < kMaxMovieDuration;
+            if (inMovie && (first == nullptr || (!first->isKeyFrame && sample->isKeyFrame))) {
+                first = sample.get();
             }
         } else if (sample->mediaType() == kMediaTypeAudio && firstAudio == nullptr) {
             firstAudio = &sample;
         }
+    }
+    const MediaTime start = first != nullptr ? first->presentationTimeStamp : MediaTime::invalid();
+    if (!hint && first != nullptr) {
+        hint = first->formatDescription;
     }
     std::shared_ptr<MovieWriterInput> videoInput;
     if (auto added = writer->addInput(kMediaTypeVideo, std::nullopt, hint); added) {
@@ -380,13 +393,8 @@ void RCCaptureEngine::writeMovie(std::shared_ptr<Ring> ring, bool reset,
     if (writer->startWriting() && videoInput) {
         writer->startSessionAtSourceTime(start);
         for (const auto& sample : samples) {
-            const MediaTime pts = sample->presentationTimeStamp;
-            if (pts < start) {
+            if (sample->presentationTimeStamp < start) {
                 continue;
-            }
-            const MediaTime elapsed = start.isValid() ? pts - start : MediaTime::zero();
-            if (elapsed >= kMaxMovieDuration) {
-                break;  // at most 30 s from the first video frame
             }
             const bool isAudio = sample->mediaType() == kMediaTypeAudio;
             const auto& input = isAudio ? audioInput : videoInput;

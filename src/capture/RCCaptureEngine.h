@@ -69,8 +69,8 @@ struct RCCaptureEngineEnvironment {
 };
 
 // Turns the live picture of one display into a rolling store of H.264 key frames (the
-// newest 1800, 30 s at 60 frames per second) and writes that store, at most 30 s of it,
-// into a movie file that becomes a new recording in the data store.
+// newest 1800, 30 s at 60 frames per second) and writes that store, its newest 30 s at
+// most, into a movie file that becomes a new recording in the data store.
 //
 // Threads and queues:
 // - main: start, stop, capture-last requests, every delegate call;
@@ -114,7 +114,8 @@ public:
     // Returns at once; the delegate hears captureEngineDidStopCapturing when done, then of
     // the stop's movie.
     void stopCapturing();
-    // Writes the ring (at most 30 s from its first video frame) to a new recording. reset
+    // Writes the ring's newest 30 s (the frames less than 30 s older than its newest video
+    // frame, from the first key frame among them) to a new recording. reset
     // replaces the ring once the movie is written (a stop does this). completion, when
     // given, runs on the movie job's thread once the recording is set up, or at once when
     // the ring is empty.
