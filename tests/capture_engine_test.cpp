@@ -22,8 +22,13 @@ using namespace std::chrono_literals;
 class Recorder : public RCCaptureEngineDelegate {
 public:
     void captureEngineDidStartCapturing(RCCaptureEngine&) override { calls.push_back("start"); }
-    void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error&) override {
+    void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error& error) override {
         calls.push_back("start failed");
+        lastError = error.message;
+    }
+    void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error& error) override {
+        calls.push_back("capture failed");
+        lastError = error.message;
     }
     void captureEngineDidStopCapturing(RCCaptureEngine&) override { calls.push_back("stop"); }
     void captureEngineDidOutputCapture(RCCaptureEngine&) override { calls.push_back("output"); }
@@ -111,14 +116,16 @@ protected:
         : ConcurrentCaptureEngine(std::chrono::microseconds(0)) {}
 };
 
-TEST_F(ConcurrentCaptureEngineWithoutFrames, StopWithoutFramesTellsTheDelegateAndMakesNoRecording) {
+TEST_F(ConcurrentCaptureEngineWithoutFrames, StopWithoutFramesSaysNothingWasRecorded) {
     makeEngine();
     ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
     ASSERT_TRUE(waitFor([&] { return recorder->count("start") == 1; }));
     engine->stopCapturing();
-    ASSERT_TRUE(waitFor([&] { return recorder->count("stop") == 1; }));
+    engine->stopCapturing();  // a second stop of the same capture does nothing
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output failed") == 1; }));
     waitFor([] { return false; }, 100ms);
-    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "stop", "output failed"}));
+    EXPECT_EQ(recorder->lastError, "no frame was captured");
     EXPECT_EQ(store.recordingsCount(), 0u);
     EXPECT_FALSE(engine->isProcessing());
 }
@@ -233,6 +240,40 @@ TEST_F(ConcurrentCaptureEngine, FailedMovieRemovesItsPlaceholderAndSaysWhy) {
         said = said || line.find("could not be written: the disk is full") != std::string::npos;
     }
     EXPECT_TRUE(said);
+}
+
+TEST_F(ConcurrentCaptureEngine, CaptureThatCannotStartOrEncodeSaysSoAndLeavesTheEngineReady) {
+    // An encoder that refuses the size: the start is refused, nothing runs.
+    compression.failToPrepare = "invalid width x height";
+    makeEngine();
+    auto refused = engine->startCapturingFrame({{100, 100}, {320, 240}}, {});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("cannot be encoded"), std::string::npos);
+    EXPECT_NE(refused.error().message.find("invalid width x height"), std::string::npos);
+    EXPECT_EQ(engine->encoder(), nullptr);
+
+    // A session that does not start.
+    compression.failToPrepare.reset();
+    makeEngine();
+    *screenCapture->failToStart = true;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return recorder->count("start failed") == 1; }));
+    EXPECT_NE(recorder->lastError.find("cannot connect"), std::string::npos);
+    EXPECT_FALSE(engine->isCapturing());
+
+    // An encoder that fails after 10 frames ends the capture on its own; the frames it did
+    // encode are saved. Neither failure left the engine unable to start again.
+    *screenCapture->failToStart = false;
+    compression.failAfterFrames = 10;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 1; }));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start failed", "start", "capture failed",
+                                                         "stop", "output"}));
+    EXPECT_NE(recorder->lastError.find("ran out of memory"), std::string::npos);
+    const auto written = writers.movies();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(numbers(written.begin()->second).size(), 10u);
+    EXPECT_EQ(store.recordingsCount(), 1u);
 }
 
 TEST_F(ConcurrentCaptureEngine, RegionIsCapturedFromTheDisplayHoldingMostOrRefused) {

@@ -2,10 +2,13 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,9 +24,12 @@
 namespace pindle::test {
 
 // Screens as given; a session that, while running, makes a frame every frameInterval on a
-// thread of its own and drops frames while the delivery queue is busy.
+// thread of its own and drops frames while the delivery queue is busy. With failToStart set,
+// its sessions do not start (as when the X server has gone away).
 class FakeScreenCapture : public ScreenCapturePlatform {
 public:
+    std::shared_ptr<std::atomic<bool>> failToStart = std::make_shared<std::atomic<bool>>(false);
+
     explicit FakeScreenCapture(
         std::vector<Screen> screens,
         std::chrono::microseconds frameInterval = std::chrono::milliseconds(2))
@@ -47,7 +53,7 @@ public:
     }
 
     std::unique_ptr<CaptureSession> makeSession() override {
-        return std::make_unique<Session>(frameInterval_);
+        return std::make_unique<Session>(frameInterval_, failToStart);
     }
 
     std::shared_ptr<ScreenInput> makeScreenInput(DisplayID displayID) override {
@@ -57,7 +63,8 @@ public:
 private:
     class Session : public CaptureSession {
     public:
-        explicit Session(std::chrono::microseconds interval) : interval_(interval) {}
+        Session(std::chrono::microseconds interval, std::shared_ptr<std::atomic<bool>> failToStart)
+            : interval_(interval), failToStart_(std::move(failToStart)) {}
         ~Session() override { stopRunning(); }
         void addInput(std::shared_ptr<ScreenInput> input) override {
             std::lock_guard lock(mutex_);
@@ -79,6 +86,9 @@ private:
         void setVideoPixelFormat(uint32_t) override {}
         Status startRunning() override {
             std::lock_guard runLock(runMutex_);
+            if (*failToStart_) {
+                return Error{"cannot connect to the X display :99"};
+            }
             if (thread_.joinable()) {
                 return Ok{};
             }
@@ -131,6 +141,7 @@ private:
         }
 
         const std::chrono::microseconds interval_;
+        const std::shared_ptr<std::atomic<bool>> failToStart_;
         std::mutex runMutex_;
         std::mutex mutex_;  // guards input_, delegate_, queue_
         std::shared_ptr<ScreenInput> input_;
@@ -150,13 +161,18 @@ private:
 
 // "Encodes" on a serial queue of its own: each output sample carries the number of the
 // frame in its data (1, 2, 3... in submission order), the frame's time and a shared format.
+// With failToPrepare set, sessions cannot be prepared (as an encoder refusing a size); with
+// failAfterFrames set, every frame after that many fails to encode.
 class FakeCompression {
 public:
+    std::optional<std::string> failToPrepare;
+    std::optional<int64_t> failAfterFrames;
+
     CompressionSessionFactory factory() {
-        return [](int width, int height, uint32_t, CompressionSession::OutputCallback callback)
+        return [this](int width, int height, uint32_t, CompressionSession::OutputCallback callback)
                    -> Result<std::unique_ptr<CompressionSession>> {
-            return std::unique_ptr<CompressionSession>(
-                std::make_unique<Session>(width, height, std::move(callback)));
+            return std::unique_ptr<CompressionSession>(std::make_unique<Session>(
+                width, height, std::move(callback), failToPrepare, failAfterFrames));
         };
     }
 
@@ -169,7 +185,11 @@ public:
 private:
     class Session : public CompressionSession {
     public:
-        Session(int width, int height, OutputCallback callback) : callback_(std::move(callback)) {
+        Session(int width, int height, OutputCallback callback,
+                std::optional<std::string> failToPrepare, std::optional<int64_t> failAfterFrames)
+            : callback_(std::move(callback)),
+              failToPrepare_(std::move(failToPrepare)),
+              failAfterFrames_(failAfterFrames) {
             auto format = std::make_shared<FormatDescription>();
             format->mediaType = kMediaTypeVideo;
             format->mediaSubType = kCodecH264;
@@ -184,9 +204,18 @@ private:
         Status setMaxKeyFrameIntervalDuration(double) override { return Ok{}; }
         Status setPixelBufferPixelFormat(uint32_t) override { return Ok{}; }
         Status setAverageBitRate(int64_t) override { return Ok{}; }
-        Status prepareToEncodeFrames() override { return Ok{}; }
+        Status prepareToEncodeFrames() override {
+            if (failToPrepare_) {
+                return Error{*failToPrepare_};
+            }
+            return Ok{};
+        }
         Status encodeFrame(PixelBufferPtr, MediaTime pts, MediaTime duration, bool) override {
             queue_->async([this, pts, duration] {
+                if (failAfterFrames_ && count_ >= *failAfterFrames_) {
+                    callback_(Error{"the encoder ran out of memory"}, nullptr);
+                    return;
+                }
                 auto sample = std::make_shared<SampleBuffer>();
                 sample->formatDescription = format_;
                 sample->presentationTimeStamp = pts;
@@ -205,6 +234,8 @@ private:
 
     private:
         OutputCallback callback_;
+        const std::optional<std::string> failToPrepare_;
+        const std::optional<int64_t> failAfterFrames_;
         FormatDescriptionPtr format_;
         int64_t count_ = 0;  // on queue_ only
         dispatch::QueuePtr queue_ = dispatch::makeSerialQueue("fake.encoder");

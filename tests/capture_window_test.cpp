@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "app/RCUserSettings.h"
+#include "capture/RCCaptureEngine.h"
+#include "capture/window/RCCaptureEngineBridge.h"
 #include "capture/window/RCCaptureRegion.h"
 #include "capture/window/RCCaptureWindowController.h"
+#include "capture_fakes.h"
+#include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "platform/dispatch.h"
 #include "test_support.h"
@@ -175,6 +179,72 @@ TEST_F(CaptureWindow, RegionOffEveryDisplayDoesNotStart) {
     EXPECT_EQ(view.label, "Off screen");
     EXPECT_FALSE(view.appearance.dimmedGlassFrame.has_value());
     ASSERT_TRUE(dispatch::runUntil([&] { return view.label == "640 x 320"; }, 3s));
+}
+
+// The window driving a real engine over failing stand-ins: a capture that cannot start or
+// cannot encode ends with a short status, and the window is idle again, free to quit and to
+// start anew.
+TEST_F(CaptureWindow, FailedStartOrEncodingReturnsTheWindowToIdleWithAStatus) {
+    NotificationCenter center;
+    RCDataStore store(files, center);
+    test::FakeMovies movies;
+    test::FakeCompression compression;
+    test::FakeMovieWriters writers(movies);
+    auto screens = std::make_shared<test::FakeScreenCapture>(
+        std::vector<Screen>{{1, {{0, 0}, {1920, 1080}}, 1.0, "primary"}});
+    RCCaptureEngineEnvironment environment;
+    environment.screenCapture = screens;
+    environment.compressionSessionFactory = compression.factory();
+    environment.movieWriterFactory = writers.factory();
+    environment.dataStore = &store;
+    environment.fileManager = &files;
+    auto captureEngine = RCCaptureEngine::create(environment);
+    RCCaptureWindowController controller(
+        settings, std::make_unique<RCCaptureEngineBridge>(captureEngine, 1.0),
+        NotificationCenter::defaultCenter(), [this] { return now; });
+    controller.windowDidLoad(&view);
+    auto idleWith = [&](const std::string& label) {
+        return dispatch::runUntil(
+            [&] {
+                return controller.captureState() == RCCaptureStateIdle && view.label == label &&
+                       !controller.isBusy();
+            },
+            5s);
+    };
+
+    *screens->failToStart = true;
+    controller.toggleCapture();
+    ASSERT_EQ(controller.captureState(), RCCaptureStateStarting);
+    ASSERT_TRUE(idleWith("Cannot record")) << "the session did not start";
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+
+    *screens->failToStart = false;
+    compression.failToPrepare = "invalid width x height";
+    controller.toggleCapture();
+    ASSERT_TRUE(idleWith("Cannot record")) << "the encoder refused the size";
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+
+    compression.failToPrepare.reset();
+    compression.failAfterFrames = 5;
+    controller.toggleCapture();
+    ASSERT_TRUE(idleWith("Recording failed")) << "the encoder failed while capturing";
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+    EXPECT_FALSE(view.timerRunning);
+    ASSERT_TRUE(dispatch::runUntil([&] { return store.recordingsCount() == 1; }, 5s))
+        << "the frames encoded before the failure are saved";
+
+    compression.failAfterFrames.reset();
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil(
+        [&] {
+            return controller.captureState() == RCCaptureStateCapturing &&
+                   captureEngine->bufferedFrameCount() >= 5;
+        },
+        5s));
+    now += 2;
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil([&] { return store.recordingsCount() == 2; }, 5s));
+    ASSERT_TRUE(dispatch::runUntil([&] { return !controller.isBusy(); }, 5s));
 }
 
 TEST(CaptureRegion, CentreOffDisplaysUsesTheDisplayHoldingMost) {

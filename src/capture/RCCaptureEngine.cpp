@@ -181,6 +181,22 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
         return Error{"a capture is already under way"};
     }
 
+    RCH264EncoderOptions encoderOptions;
+    encoderOptions.maxKeyFrameInterval = 1;
+    encoderOptions.pixelBufferAttributes = kPixelFormat420v;
+    encoderOptions.averageBitRate =
+        capture_geometry::bitRateForCropSize(crop.width(), crop.height());
+    auto encoder = std::make_shared<RCH264Encoder>(crop.width(), crop.height(), encoderOptions,
+                                                   environment_.compressionSessionFactory);
+    if (!encoder->isValid()) {
+        sessionInUse_ = false;
+        Error error{"the capture cannot be encoded: " + encoder->failureReason()};
+        PINDLE_LOG_ERROR(kTag, "not capturing: %s", error.message.c_str());
+        return error;
+    }
+    encoder->setDelegate(weak_from_this());
+
+    stopRequested_ = false;
     isCapturing_ = true;
     const std::string audioSource =
         environment_.audioSource ? environment_.audioSource() : std::string("None");
@@ -201,14 +217,6 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
     input->setCropRect(crop);
     screenCaptureSession_->addInput(input);
 
-    RCH264EncoderOptions encoderOptions;
-    encoderOptions.maxKeyFrameInterval = 1;
-    encoderOptions.pixelBufferAttributes = kPixelFormat420v;
-    encoderOptions.averageBitRate =
-        capture_geometry::bitRateForCropSize(crop.width(), crop.height());
-    auto encoder = std::make_shared<RCH264Encoder>(crop.width(), crop.height(), encoderOptions,
-                                                   environment_.compressionSessionFactory);
-    encoder->setDelegate(weak_from_this());
     std::shared_ptr<RCH264Encoder> previous;
     {
         std::lock_guard lock(mutex_);
@@ -233,6 +241,8 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
             return;
         }
         self->screenCaptureSession_->removeInput(input);
+        self->isCapturing_ = false;
+        self->stopRequested_ = true;
         self->sessionInUse_ = false;
         self->tellDelegate(
             [error = started.error()](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
@@ -243,6 +253,9 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
 }
 
 void RCCaptureEngine::stopCapturing() {
+    if (stopRequested_.exchange(true)) {
+        return;
+    }
     auto self = shared_from_this();
     dispatch::globalQueue(dispatch::Priority::High)->async([self] {
         self->screenCaptureSession_->stopRunning();
@@ -259,10 +272,20 @@ void RCCaptureEngine::stopCapturing() {
         // The ring is taken before a new start may replace it.
         auto ring = self->circularBuffer();
         self->sessionInUse_ = false;
-        self->outputRing(std::move(ring), true, [self] {
+        int64_t frames = 0;
+        self->bufferQueue_->sync([&] { frames = ring->count(); });
+        self->outputRing(std::move(ring), true, [self, frames] {
             self->tellDelegate([](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
                 d.captureEngineDidStopCapturing(e);
             });
+            if (frames == 0) {
+                // A capture that ends without one frame (the screen could not be grabbed,
+                // say) saves nothing: that is a failure, not a quiet stop.
+                PINDLE_LOG_ERROR(kTag, "the capture stopped without a frame; nothing is saved");
+                self->tellDelegate([](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
+                    d.captureEngineDidFailToOutputCapture(e, Error{"no frame was captured"});
+                });
+            }
         });
     });
 }
@@ -291,6 +314,19 @@ void RCCaptureEngine::encoder(RCH264Encoder&, const SampleBufferPtr& sampleBuffe
         }
     }
     appendToBuffer(sampleBuffer);
+}
+
+void RCCaptureEngine::encoderDidFail(RCH264Encoder& failed, const Error& error) {
+    if (&failed != encoder().get() || !isCapturing_ || stopRequested_) {
+        return;  // a late frame of an earlier capture, or one already stopping
+    }
+    PINDLE_LOG_ERROR(kTag, "the capture ends: a frame could not be encoded: %s",
+                     error.message.c_str());
+    Error failure{"the capture could not be encoded: " + error.message};
+    tellDelegate([failure](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
+        d.captureEngineDidFailWhileCapturing(e, failure);
+    });
+    stopCapturing();
 }
 
 void RCCaptureEngine::appendToBuffer(SampleBufferPtr sampleBuffer) {

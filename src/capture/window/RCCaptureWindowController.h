@@ -127,7 +127,11 @@ public:
     // The engine could not start (no display under the region, the X server gone): back to
     // idle, with a short status on the size label.
     void captureEngineDidFailToStartCapturing(const std::string& message);
-    // A movie could not be written; the engine has removed its placeholder again.
+    // Frames could not be encoded: the engine stops on its own (its stop report follows);
+    // the window shows the capture as stopping, with a short status on the size label.
+    void captureEngineDidFailWhileCapturing(const std::string& message);
+    // A movie could not be written (or nothing was recorded); the engine has removed its
+    // placeholder again.
     void captureEngineDidFailToOutputCapture(const std::string& message);
 
     // The repeating 0.1 s timer while capturing.
@@ -145,6 +149,8 @@ public:
 
 private:
     void apply();
+    // Capturing (or starting) -> stopping: the window shows the stop at once.
+    void showStopping();
     void showStatusText(const std::string& text);
     void saveFrame();
     std::optional<Rect> savedFrame() const;
