@@ -135,7 +135,10 @@ TEST_F(X11Capture, DeliversCroppedMovingFramesWithRisingTimes) {
     session->setSampleBufferDelegate(sink, queue);
     session->addInput(input);
     ASSERT_TRUE(session->startRunning().ok());
-    std::this_thread::sleep_for(1s);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (sink->frames().size() < 30 && std::chrono::steady_clock::now() < deadline) {
+        sink->nextFrame();
+    }
     session->stopRunning();
     queue->sync([] {});
     const auto afterStop = sink->frames().size();
@@ -188,8 +191,8 @@ TEST_F(X11Capture, DrawsTheCursorAndMarksClicks) {
     xcb_connection_t* c = xcb_connect(xvfb_.display().c_str(), nullptr);
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_warp_pointer(c, XCB_NONE, screen->root, 0, 0, 0, 0, 500, 402);
-    xcb_flush(c);
-    std::this_thread::sleep_for(100ms);
+    // The reply comes once the server has moved the pointer.
+    free(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
 
     const auto plain = sink->nextFrame();
     input->setCapturesCursor(true);
@@ -211,10 +214,15 @@ TEST_F(X11Capture, DrawsTheCursorAndMarksClicks) {
     const auto beforeClick = sink->nextFrame();
     const std::string click = "DISPLAY=" + xvfb_.display() + " xdotool click 1";
     ASSERT_EQ(std::system(click.c_str()), 0);
-    std::this_thread::sleep_for(60ms);
-    const auto afterClick = sink->nextFrame();
-    ASSERT_TRUE(beforeClick && afterClick);
+    // The session hears of the click on its own thread: the mark shows in a frame soon after.
     // Yellow over red is brighter than the band.
+    SampleBufferPtr afterClick;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (!afterClick || countLumaAbove(*afterClick->imageBuffer, band, 110) <= 20)) {
+        afterClick = sink->nextFrame();
+    }
+    ASSERT_TRUE(beforeClick && afterClick);
     EXPECT_EQ(countLumaAbove(*beforeClick->imageBuffer, band, 110), 0);
     EXPECT_GT(countLumaAbove(*afterClick->imageBuffer, band, 110), 20);
     session->stopRunning();
