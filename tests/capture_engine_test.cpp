@@ -240,6 +240,20 @@ TEST_F(ConcurrentCaptureEngine, FailedMovieRemovesItsPlaceholderAndSaysWhy) {
         said = said || line.find("could not be written: the disk is full") != std::string::npos;
     }
     EXPECT_TRUE(said);
+
+    // A movie the writer finished that cannot be read back is no recording either.
+    writers.failAfterAppends.reset();
+    writers.unreadable = true;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 10; }));
+    engine->stopCapturing();
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output failed") == 2; }));
+    EXPECT_EQ(recorder->count("output"), 0u);
+    EXPECT_NE(recorder->lastError.find("cannot be read back"), std::string::npos);
+    EXPECT_EQ(store.recordingsCount(), 0u);
+    for (const auto& [path, samples] : writers.movies()) {
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
 }
 
 TEST_F(ConcurrentCaptureEngine, CaptureThatCannotStartOrEncodeSaysSoAndLeavesTheEngineReady) {

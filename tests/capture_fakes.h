@@ -250,6 +250,9 @@ public:
     explicit FakeMovieWriters(FakeMovies& movies) : movies_(movies) {}
 
     std::optional<int> failAfterAppends;
+    // Finished movies are left unregistered, so they cannot be opened (a file the writer
+    // finished that holds no readable movie).
+    bool unreadable = false;
 
     MovieWriterFactory factory() {
         return [this](const std::filesystem::path& url, MovieFileType) {
@@ -323,6 +326,8 @@ private:
             std::ofstream(url_) << "movie";
             if (status_ == Status::Writing) {
                 status_ = Status::Completed;
+            }
+            if (status_ == Status::Completed && !owner_.unreadable) {
                 const double seconds = double(samples_.size()) / 60;
                 owner_.movies_.add(url_,
                                    FakeMovies::video(format_ ? format_->width : 0,

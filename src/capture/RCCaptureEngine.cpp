@@ -464,16 +464,24 @@ void RCCaptureEngine::finishMovie(const std::shared_ptr<RCRecording>& recording,
                                   const std::shared_ptr<MovieWriter>& writer,
                                   std::shared_ptr<Ring> ring, bool reset,
                                   const std::function<void()>& completion) {
-    const bool written = writer->status() == MovieWriter::Status::Completed;
+    bool written = writer->status() == MovieWriter::Status::Completed;
     Error failure;
     if (written) {
         recording->setupWithURL(writer->outputURL());
-        dataStore().updateRecording(recording);
-        PINDLE_LOG_INFO(kTag, "movie written: %s", writer->outputURL().c_str());
+        // A finished file that cannot be read back as a movie is no recording.
+        written = recording->hasVideoTrack();
+        if (written) {
+            dataStore().updateRecording(recording);
+            PINDLE_LOG_INFO(kTag, "movie written: %s", writer->outputURL().c_str());
+        } else {
+            failure.message = "the movie was written but cannot be read back";
+        }
     } else {
         failure.message = "the movie could not be written: " + (writer->errorDescription().empty()
                                                                     ? std::string("unknown error")
                                                                     : writer->errorDescription());
+    }
+    if (!written) {
         PINDLE_LOG_ERROR(kTag, "%s; its recording is removed again", failure.message.c_str());
         dataStore().removeRecording(recording);
         fileManager().deleteFile(writer->outputURL());
