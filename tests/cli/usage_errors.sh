@@ -27,6 +27,8 @@ for at in 1e999 inf nan 90000 -1; do
     "$expect" 2 --stderr-once '^pindle-capture record: --capture-last-at takes' \
         -- "$program" record $region --seconds 1 --capture-last-at "$at"
 done
+"$expect" 2 --stderr-once '^pindle-capture record: --capture-last-at must come before the end' \
+    -- "$program" record $region --capture-last-at 2 --seconds 2
 
 # A path that cannot be examined (a loop of links, a name too long) ends a verb with a
 # one-line error, whichever verb meets it first.

@@ -115,6 +115,11 @@ Result<RecordArguments> parse(const std::vector<std::string>& args) {
     if (!haveRegion || !haveSeconds) {
         return Error{"--region and --seconds are required"};
     }
+    for (double at : parsed.captureLastAt) {
+        if (at >= parsed.seconds) {
+            return Error{"--capture-last-at must come before the end of the recording (--seconds)"};
+        }
+    }
     return parsed;
 }
 
@@ -217,10 +222,8 @@ int runRecord(const std::vector<std::string>& args) {
         return 1;
     }
     for (double at : arguments.captureLastAt) {
-        if (at < arguments.seconds) {
-            dispatch::after(duration_cast<nanoseconds>(duration<double>(at)), dispatch::mainQueue(),
-                            [engine] { engine->outputCaptureResetBuffer(false, nullptr); });
-        }
+        dispatch::after(duration_cast<nanoseconds>(duration<double>(at)), dispatch::mainQueue(),
+                        [engine] { engine->outputCaptureResetBuffer(false, nullptr); });
     }
     bool stopRequested = false;
     dispatch::after(duration_cast<nanoseconds>(duration<double>(arguments.seconds)),
