@@ -288,6 +288,21 @@ TEST_F(ConcurrentCaptureEngine, CaptureThatCannotStartOrEncodeSaysSoAndLeavesThe
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(numbers(written.begin()->second).size(), 10u);
     EXPECT_EQ(store.recordingsCount(), 1u);
+
+    // A session that loses its display after 8 frames ends the capture the same way, and a
+    // new start runs it again.
+    compression.failAfterFrames.reset();
+    *screenCapture->loseAfterFrames = 8;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 2; }));
+    EXPECT_EQ(recorder->count("capture failed"), 2u);
+    EXPECT_NE(recorder->lastError.find("X display was lost"), std::string::npos);
+    *screenCapture->loseAfterFrames = -1;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 20; }));
+    engine->stopCapturing();
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 3; }));
+    EXPECT_EQ(recorder->count("capture failed"), 2u);
 }
 
 TEST_F(ConcurrentCaptureEngine, RegionIsCapturedFromTheDisplayHoldingMostOrRefused) {

@@ -25,10 +25,13 @@ namespace pindle::test {
 
 // Screens as given; a session that, while running, makes a frame every frameInterval on a
 // thread of its own and drops frames while the delivery queue is busy. With failToStart set,
-// its sessions do not start (as when the X server has gone away).
+// its sessions do not start (as when the X server has gone away); with loseAfterFrames at
+// n >= 0, a session loses its display after n frames of a run and reports the failure.
 class FakeScreenCapture : public ScreenCapturePlatform {
 public:
     std::shared_ptr<std::atomic<bool>> failToStart = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int64_t>> loseAfterFrames =
+        std::make_shared<std::atomic<int64_t>>(-1);
 
     explicit FakeScreenCapture(
         std::vector<Screen> screens,
@@ -53,7 +56,7 @@ public:
     }
 
     std::unique_ptr<CaptureSession> makeSession() override {
-        return std::make_unique<Session>(frameInterval_, failToStart);
+        return std::make_unique<Session>(frameInterval_, failToStart, loseAfterFrames);
     }
 
     std::shared_ptr<ScreenInput> makeScreenInput(DisplayID displayID) override {
@@ -63,8 +66,11 @@ public:
 private:
     class Session : public CaptureSession {
     public:
-        Session(std::chrono::microseconds interval, std::shared_ptr<std::atomic<bool>> failToStart)
-            : interval_(interval), failToStart_(std::move(failToStart)) {}
+        Session(std::chrono::microseconds interval, std::shared_ptr<std::atomic<bool>> failToStart,
+                std::shared_ptr<std::atomic<int64_t>> loseAfterFrames)
+            : interval_(interval),
+              failToStart_(std::move(failToStart)),
+              loseAfterFrames_(std::move(loseAfterFrames)) {}
         ~Session() override { stopRunning(); }
         void addInput(std::shared_ptr<ScreenInput> input) override {
             std::lock_guard lock(mutex_);
@@ -90,8 +96,12 @@ private:
                 return Error{"cannot connect to the X display :99"};
             }
             if (thread_.joinable()) {
-                return Ok{};
+                if (!lost_) {
+                    return Ok{};
+                }
+                thread_.join();
             }
+            lost_ = false;
             stop_ = false;
             thread_ = std::thread([this] { run(); });
             return Ok{};
@@ -109,6 +119,7 @@ private:
     private:
         void run() {
             int64_t frame = 0;
+            const int64_t loseAfter = *loseAfterFrames_;
             while (!stop_ && interval_.count() > 0) {
                 std::this_thread::sleep_for(interval_);
                 std::shared_ptr<ScreenInput> input;
@@ -122,6 +133,16 @@ private:
                 }
                 if (!input || !queue) {
                     continue;
+                }
+                if (loseAfter >= 0 && frame >= loseAfter) {
+                    lost_ = true;
+                    queue->async([delegate] {
+                        if (auto target = delegate.lock()) {
+                            target->captureOutputDidFail(
+                                Error{"the connection to the X display was lost"});
+                        }
+                    });
+                    return;
                 }
                 auto sample = std::make_shared<SampleBuffer>();
                 sample->presentationTimeStamp = MediaTime::make(600 + frame++, 60);
@@ -142,6 +163,8 @@ private:
 
         const std::chrono::microseconds interval_;
         const std::shared_ptr<std::atomic<bool>> failToStart_;
+        const std::shared_ptr<std::atomic<int64_t>> loseAfterFrames_;
+        std::atomic<bool> lost_{false};
         std::mutex runMutex_;
         std::mutex mutex_;  // guards input_, delegate_, queue_
         std::shared_ptr<ScreenInput> input_;

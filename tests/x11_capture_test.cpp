@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/x11/frame_overlay.h"
@@ -78,11 +79,23 @@ public:
         arrived_.wait_for(lock, 5s, [&] { return frames_.size() > seen; });
         return frames_.size() > seen ? frames_.back() : nullptr;
     }
+    void captureOutputDidFail(const Error& error) override {
+        std::lock_guard lock(mutex_);
+        failures_.push_back(error.message);
+        arrived_.notify_all();
+    }
+    // The session's failure reports, once there is one or after timeout.
+    std::vector<std::string> failures(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, timeout, [&] { return !failures_.empty(); });
+        return failures_;
+    }
 
 private:
-    std::mutex mutex_;  // guards frames_
+    std::mutex mutex_;  // guards frames_, failures_
     std::condition_variable arrived_;
     std::vector<SampleBufferPtr> frames_;
+    std::vector<std::string> failures_;
 };
 
 double meanLuma(const PixelBuffer& frame, int x0, int y0, int width, int height) {
@@ -227,6 +240,34 @@ TEST_F(X11Capture, DrawsTheCursorAndMarksClicks) {
     EXPECT_GT(countLumaAbove(*afterClick->imageBuffer, band, 110), 20);
     session->stopRunning();
     xcb_disconnect(c);
+}
+
+// The X server going away mid-capture ends the session with a failure report, once, and a
+// later start says the display cannot be reached instead of pretending to run.
+TEST(X11CaptureSession, LosingTheXServerIsReportedAndEndsTheSession) {
+    test::Xvfb xvfb("640x480x24");
+    ASSERT_TRUE(xvfb.isRunning());
+    auto platform = x11::makeScreenCapturePlatform(xvfb.display());
+    const auto screens = platform->screens();
+    ASSERT_FALSE(screens.empty());
+    auto input = platform->makeScreenInput(screens[0].displayID);
+    input->setCropRect({{0, 0}, {64, 64}});
+    auto session = platform->makeSession();
+    auto sink = std::make_shared<FrameSink>();
+    auto queue = dispatch::makeSerialQueue("test.capture.loss");
+    session->setSampleBufferDelegate(sink, queue);
+    session->addInput(input);
+    ASSERT_TRUE(session->startRunning().ok());
+    ASSERT_TRUE(sink->nextFrame());
+
+    xvfb.stop();
+    const auto failures = sink->failures(5s);
+    ASSERT_EQ(failures.size(), 1u) << "no report of the lost connection";
+    EXPECT_NE(failures[0].find("connection to the X display was lost"), std::string::npos);
+    EXPECT_FALSE(session->startRunning().ok());
+    session->stopRunning();
+    queue->sync([] {});
+    EXPECT_EQ(sink->failures(0ms).size(), 1u);
 }
 
 TEST(FrameOverlay, CursorIsCompositedAndClippedAtTheEdges) {

@@ -38,10 +38,15 @@ Xvfb::Xvfb(const std::string& screen) {
 }
 
 Xvfb::~Xvfb() {
+    stop();
+}
+
+void Xvfb::stop() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         int status = 0;
         waitpid(pid_, &status, 0);
+        pid_ = -1;
     }
 }
 

@@ -20,6 +20,8 @@ public:
     Xvfb& operator=(const Xvfb&) = delete;
 
     bool isRunning() const { return !display_.empty(); }
+    // Ends the server now, as when an X session goes away; display() keeps its name.
+    void stop();
     // ":N"
     const std::string& display() const { return display_; }
 

@@ -256,6 +256,10 @@ void RCCaptureEngine::stopCapturing() {
     if (stopRequested_.exchange(true)) {
         return;
     }
+    stopSession();
+}
+
+void RCCaptureEngine::stopSession() {
     auto self = shared_from_this();
     dispatch::globalQueue(dispatch::Priority::High)->async([self] {
         self->screenCaptureSession_->stopRunning();
@@ -317,16 +321,25 @@ void RCCaptureEngine::encoder(RCH264Encoder&, const SampleBufferPtr& sampleBuffe
 }
 
 void RCCaptureEngine::encoderDidFail(RCH264Encoder& failed, const Error& error) {
-    if (&failed != encoder().get() || !isCapturing_ || stopRequested_) {
-        return;  // a late frame of an earlier capture, or one already stopping
+    if (&failed != encoder().get()) {
+        return;  // a late frame of an earlier capture
     }
-    PINDLE_LOG_ERROR(kTag, "the capture ends: a frame could not be encoded: %s",
-                     error.message.c_str());
-    Error failure{"the capture could not be encoded: " + error.message};
-    tellDelegate([failure](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
-        d.captureEngineDidFailWhileCapturing(e, failure);
+    endCaptureAfterFailure(Error{"the capture could not be encoded: " + error.message});
+}
+
+void RCCaptureEngine::captureOutputDidFail(const Error& error) {
+    endCaptureAfterFailure(Error{"the screen could not be captured: " + error.message});
+}
+
+void RCCaptureEngine::endCaptureAfterFailure(const Error& error) {
+    if (!isCapturing_ || stopRequested_.exchange(true)) {
+        return;  // no capture, or one already stopping
+    }
+    PINDLE_LOG_ERROR(kTag, "the capture ends: %s", error.message.c_str());
+    tellDelegate([error](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
+        d.captureEngineDidFailWhileCapturing(e, error);
     });
-    stopCapturing();
+    stopSession();
 }
 
 void RCCaptureEngine::appendToBuffer(SampleBufferPtr sampleBuffer) {

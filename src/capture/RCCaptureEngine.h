@@ -41,8 +41,9 @@ public:
     virtual void captureEngineDidStartCapturing(RCCaptureEngine&) {}
     // The session could not start (the X server went away, say). Nothing is captured.
     virtual void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error&) {}
-    // Frames could not be encoded: the capture ends on its own. A stop follows, as after
-    // stopCapturing, and writes what was buffered until then.
+    // Frames could not be captured or encoded (the display connection was lost, the encoder
+    // failed): the capture ends on its own. A stop follows, as after stopCapturing, and
+    // writes what was buffered until then.
     virtual void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error&) {}
     // A stop has finished: the session is stopped and the stop's movie job, if any, queued.
     virtual void captureEngineDidStopCapturing(RCCaptureEngine&) {}
@@ -144,6 +145,8 @@ public:
 
     // The session's delivery of one captured frame, on "screenCaptureOutputQueue".
     void captureOutput(const SampleBufferPtr& sampleBuffer) override;
+    // The session can capture no more: the capture ends.
+    void captureOutputDidFail(const Error& error) override;
     // The encoder's delivery of one encoded frame, on the encoder's thread.
     void encoder(RCH264Encoder& encoder, const SampleBufferPtr& sampleBuffer) override;
     // A frame the current capture's encoder could not encode ends the capture.
@@ -170,6 +173,10 @@ private:
                      const std::shared_ptr<MovieWriter>& writer, std::shared_ptr<Ring> ring,
                      bool reset, const std::function<void()>& completion);
     void tellDelegate(std::function<void(RCCaptureEngineDelegate&, RCCaptureEngine&)> call);
+    // Ends the running capture after a failure: the delegate hears why, then of the stop.
+    void endCaptureAfterFailure(const Error& error);
+    // The stop itself, once per capture (stopRequested_ guards it).
+    void stopSession();
 
     const RCCaptureEngineEnvironment environment_;
 

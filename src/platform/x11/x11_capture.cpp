@@ -298,6 +298,8 @@ public:
         return nullptr;
     }
     double scale() const { return scale_; }
+    // The X server closed the connection or it broke: nothing more can be grabbed.
+    bool connectionLost() const { return xcb_connection_has_error(connection_.get()) != 0; }
 
     // Collects button presses for the click marks.
     void pollEvents(bool keepClicks) {
@@ -535,8 +537,12 @@ public:
     Status startRunning() override {
         std::lock_guard runLock(runMutex_);
         if (thread_.joinable()) {
-            return Ok{};
+            if (!connectionLost_) {
+                return Ok{};
+            }
+            thread_.join();  // it ended when its connection was lost: start afresh
         }
+        connectionLost_ = false;
         auto grabber = std::make_unique<Grabber>();
         if (auto opened = grabber->open(displayName_); !opened) {
             PINDLE_LOG_ERROR(kTag, "%s", opened.error().message.c_str());
@@ -614,6 +620,19 @@ private:
             }
             next = slot + period;
             grabber.pollEvents(input && input->capturesMouseClicks());
+            if (grabber.connectionLost()) {
+                PINDLE_LOG_ERROR(kTag, "the connection to the X display was lost; no more frames");
+                connectionLost_ = true;
+                if (queue) {
+                    queue->async([delegate] {
+                        if (auto target = delegate.lock()) {
+                            target->captureOutputDidFail(
+                                Error{"the connection to the X display was lost"});
+                        }
+                    });
+                }
+                return;
+            }
             if (!input || !queue) {
                 continue;
             }
@@ -693,6 +712,7 @@ private:
     bool stopRequested_ = false;
     std::atomic<bool> discardsLate_{true};
     std::atomic<bool> running_{false};
+    std::atomic<bool> connectionLost_{false};  // the thread ended on a lost connection
     std::thread thread_;
     std::shared_ptr<Delivery> delivery_ = std::make_shared<Delivery>();
 };
