@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 
 #include "app/cli/LibraryVerbs.h"
@@ -63,13 +62,10 @@ int runVerb(const std::vector<std::string>& args) {
         if (verb.name != args.at(0)) {
             continue;
         }
-        // A failure a verb did not foresee (a path that cannot be examined, memory) ends it
-        // with a one-line report, not with an abort.
+        // A failure a verb did not foresee (a std::filesystem::filesystem_error for a path
+        // that cannot be examined, memory) ends it with a one-line report, not an abort.
         try {
             return verb.run(std::vector<std::string>(args.begin() + 1, args.end()));
-        } catch (const std::filesystem::filesystem_error& error) {
-            std::fprintf(stderr, "pindle-capture %s: %s\n", verb.name.c_str(),
-                         oneLine(error.what()).c_str());
         } catch (const std::exception& error) {
             std::fprintf(stderr, "pindle-capture %s: %s\n", verb.name.c_str(),
                          oneLine(error.what()).c_str());
