@@ -270,6 +270,25 @@ TEST(X11CaptureSession, LosingTheXServerIsReportedAndEndsTheSession) {
     EXPECT_EQ(sink->failures(0ms).size(), 1u);
 }
 
+// An input for a display that is not attached gets no frames: the session says so.
+TEST(X11CaptureSession, InputOnADetachedDisplayIsReported) {
+    test::Xvfb xvfb("640x480x24");
+    ASSERT_TRUE(xvfb.isRunning());
+    auto platform = x11::makeScreenCapturePlatform(xvfb.display());
+    auto input = platform->makeScreenInput(4242);
+    input->setCropRect({{0, 0}, {64, 64}});
+    auto session = platform->makeSession();
+    auto sink = std::make_shared<FrameSink>();
+    session->setSampleBufferDelegate(sink, dispatch::makeSerialQueue("test.capture.detached"));
+    session->addInput(input);
+    ASSERT_TRUE(session->startRunning().ok());
+    const auto failures = sink->failures(5s);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("display 4242 is not attached"), std::string::npos);
+    session->stopRunning();
+    EXPECT_TRUE(sink->frames().empty());
+}
+
 TEST(FrameOverlay, CursorIsCompositedAndClippedAtTheEdges) {
     std::vector<uint32_t> pixels(8 * 8, 0xff000000u);
     const PixelImage image{pixels.data(), 8, 8, 8};
