@@ -293,6 +293,7 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
         EXPECT_EQ(window->height, 320 + RCCaptureWindow::kTitleBarHeight +
                                       RCCaptureWindow::kControlStripHeight + kLibraryHeight);
         first = *window;
+        ASSERT_TRUE(program.waitForLog("capture window shown"));
         ASSERT_TRUE(program.terminate(5s));
         EXPECT_TRUE(WIFEXITED(program.exitStatus()) && WEXITSTATUS(program.exitStatus()) == 0);
     }
