@@ -304,8 +304,8 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
         ASSERT_TRUE(defaults->synchronize());
     }
 
-    // A clock under the region, shown before the window opens so that the window lies above
-    // it: the recording must show the clock, and nothing of the window around the region.
+    // A clock under the region, below the window: the recording must show the clock, and
+    // nothing of the window around the region.
     test::ClockPattern clock(
         desktop.display(),
         {first.x + RCCaptureWindow::kBorder, first.y + RCCaptureWindow::kTitleBarHeight, 640, 320},
@@ -318,6 +318,16 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     ASSERT_EQ(window->x, first.x) << "the window did not come back where it was";
     ASSERT_EQ(window->y, first.y);
     ASSERT_TRUE(program.waitForLog("capture window shown; shortcut bound"));
+    {
+        // The window lies above the clock: its frame around the region covers the clock's
+        // margin, so a capture reaching past the region would show it.
+        const int holeX = first.x + RCCaptureWindow::kBorder;
+        const int holeY = first.y + RCCaptureWindow::kTitleBarHeight;
+        const uint32_t outline = test::rootPixel(desktop.display(), holeX - 1, holeY + 200);
+        const uint32_t region = test::rootPixel(desktop.display(), holeX + 1, holeY + 200);
+        EXPECT_NE(outline, test::ClockPattern::kBackground) << std::hex << outline;
+        EXPECT_EQ(region, test::ClockPattern::kBackground) << std::hex << region;
+    }
     std::filesystem::path temporary = home / ("tmp-" + std::to_string(program.pid()));
     const int64_t pressedStart = clock.now();
     desktop.run("xdotool key ctrl+alt+g");

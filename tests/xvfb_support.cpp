@@ -130,6 +130,26 @@ void MovingContent::run(const std::string& display, PixelArea area, bool detaile
     xcb_disconnect(c);
 }
 
+uint32_t rootPixel(const std::string& display, int x, int y) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    uint32_t pixel = 0xffffffffu;
+    if (xcb_connection_has_error(c) == 0) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        xcb_get_image_reply_t* reply =
+            xcb_get_image_reply(c,
+                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
+                                              int16_t(x), int16_t(y), 1, 1, ~0u),
+                                nullptr);
+        if (reply != nullptr && xcb_get_image_data_length(reply) >= 4) {
+            const uint8_t* data = xcb_get_image_data(reply);
+            pixel = uint32_t(data[2]) << 16 | uint32_t(data[1]) << 8 | data[0];  // BGRX
+        }
+        free(reply);
+    }
+    xcb_disconnect(c);
+    return pixel;
+}
+
 ClockPattern::ClockPattern(const std::string& display, MovingContent::PixelArea area, int margin) {
     thread_ = std::thread([this, display, area, margin] { run(display, area, margin); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -163,6 +183,9 @@ void ClockPattern::run(const std::string& display, MovingContent::PixelArea area
                       uint16_t(area.height + 2 * margin), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
     xcb_map_window(c, window);
+    // Below every other window, as a desktop background: windows over it hide it.
+    const uint32_t below = XCB_STACK_MODE_BELOW;
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &below);
     // The bars are drawn off screen and copied onto the window in one request.
     const int codeHeight = area.height / 2;
     const xcb_pixmap_t code = xcb_generate_id(c);

@@ -58,11 +58,15 @@ private:
     std::thread thread_;
 };
 
+// The colour (0xRRGGBB) of one pixel of the root window as the screen shows it; 0xffffffff
+// when it cannot be read.
+uint32_t rootPixel(const std::string& display, int x, int y);
+
 // A clock a recording can be read by: a window over area, and margin pixels around it, whose
 // top half of area holds kBits bars, kOne for a 1 and kZero for a 0, giving the milliseconds
 // since the pattern appeared (most significant bit leftmost); everything else is
-// kBackground. It is repainted every few milliseconds, each time in one request, so a
-// grab never sees half a number.
+// kBackground. It lies below every other window, and is repainted every few milliseconds,
+// each time in one request, so a grab never sees half a number.
 class ClockPattern {
 public:
     static constexpr int kBits = 16;
