@@ -79,7 +79,9 @@ public:
 // capture-last action and the size sheet. Main thread only.
 //
 // States: 1 idle -> 2 starting (startCapture) -> 3 capturing (the engine's start report)
-// -> 0 stopping (an accepted stopCapture) -> 1 (the engine's stop report).
+// -> 0 stopping (an accepted stopCapture, or the engine failing while capturing) -> 1 (the
+// engine's stop report, in whatever state it finds the window). A start the engine cannot
+// make goes from 2 back to 1. Each failure shows a short status on the size label.
 class RCCaptureWindowController {
 public:
     static constexpr const char* kStartCaptureNotification =
