@@ -165,8 +165,10 @@ TEST_F(ConcurrentCaptureEngine, CaptureLastKeepsCapturingAndTheStopMovieHoldsThe
     makeEngine();
     ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
     ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 20; }));
+    writers.holdFinishing = true;
     engine->outputCaptureResetBuffer(false, nullptr);
     EXPECT_TRUE(engine->isProcessing());
+    writers.holdFinishing = false;
     ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 1; }));
     const auto afterFirst = engine->statistics().framesDelivered;
     ASSERT_TRUE(waitFor([&] { return engine->statistics().framesDelivered >= afterFirst + 20; }))

@@ -25,11 +25,13 @@ namespace pindle::test {
 
 // Screens as given; a session that, while running, makes a frame every frameInterval on a
 // thread of its own and drops frames while the delivery queue is busy. With failToStart set,
-// its sessions do not start (as when the X server has gone away); with loseAfterFrames at
-// n >= 0, a session loses its display after n frames of a run and reports the failure.
+// its sessions do not start (as when the X server has gone away); while hangOnStart is set,
+// a start waits (a display that does not answer); with loseAfterFrames at n >= 0, a session
+// loses its display after n frames of a run and reports the failure.
 class FakeScreenCapture : public ScreenCapturePlatform {
 public:
     std::shared_ptr<std::atomic<bool>> failToStart = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> hangOnStart = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<int64_t>> loseAfterFrames =
         std::make_shared<std::atomic<int64_t>>(-1);
 
@@ -56,7 +58,7 @@ public:
     }
 
     std::unique_ptr<CaptureSession> makeSession() override {
-        return std::make_unique<Session>(frameInterval_, failToStart, loseAfterFrames);
+        return std::make_unique<Session>(frameInterval_, failToStart, hangOnStart, loseAfterFrames);
     }
 
     std::shared_ptr<ScreenInput> makeScreenInput(DisplayID displayID) override {
@@ -67,9 +69,11 @@ private:
     class Session : public CaptureSession {
     public:
         Session(std::chrono::microseconds interval, std::shared_ptr<std::atomic<bool>> failToStart,
+                std::shared_ptr<std::atomic<bool>> hangOnStart,
                 std::shared_ptr<std::atomic<int64_t>> loseAfterFrames)
             : interval_(interval),
               failToStart_(std::move(failToStart)),
+              hangOnStart_(std::move(hangOnStart)),
               loseAfterFrames_(std::move(loseAfterFrames)) {}
         ~Session() override { stopRunning(); }
         void addInput(std::shared_ptr<ScreenInput> input) override {
@@ -92,6 +96,9 @@ private:
         void setVideoPixelFormat(uint32_t) override {}
         Status startRunning() override {
             std::lock_guard runLock(runMutex_);
+            while (*hangOnStart_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             if (*failToStart_) {
                 return Error{"cannot connect to the X display :99"};
             }
@@ -163,6 +170,7 @@ private:
 
         const std::chrono::microseconds interval_;
         const std::shared_ptr<std::atomic<bool>> failToStart_;
+        const std::shared_ptr<std::atomic<bool>> hangOnStart_;
         const std::shared_ptr<std::atomic<int64_t>> loseAfterFrames_;
         std::atomic<bool> lost_{false};
         std::mutex runMutex_;
@@ -276,6 +284,8 @@ public:
     // Finished movies are left unregistered, so they cannot be opened (a file the writer
     // finished that holds no readable movie).
     bool unreadable = false;
+    // While set, finishing waits (a slow disk), so a movie job stays under way.
+    std::atomic<bool> holdFinishing{false};
 
     MovieWriterFactory factory() {
         return [this](const std::filesystem::path& url, MovieFileType) {
@@ -320,6 +330,9 @@ private:
         void startSessionAtSourceTime(MediaTime time) override { sessionStart_ = time; }
         void finishWriting(std::function<void()> completion) override {
             dispatch::globalQueue()->async([self = shared_from_this(), completion] {
+                while (self->owner_.holdFinishing) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
                 self->finish();
                 completion();
             });

@@ -213,10 +213,25 @@ void RCCaptureWindowController::startCapture() {
             engine_->startCapturingFrame(target, options);
         }
     });
+    const unsigned generation = ++startGeneration_;
+    dispatch::after(kStartDelay + kStartTimeout, dispatch::mainQueue(), [this, alive, generation] {
+        auto living = alive.lock();
+        if (!living || !*living || generation != startGeneration_ ||
+            captureState_ != RCCaptureStateStarting) {
+            return;
+        }
+        if (engine_) {
+            engine_->stopCapturing();  // in case it starts after all
+        }
+        captureEngineDidFailToStartCapturing("the capture did not start in time");
+    });
     center_.post(kStartCaptureNotification, this);
 }
 
 void RCCaptureWindowController::captureEngineDidStartCapturing() {
+    if (captureState_ != RCCaptureStateStarting) {
+        return;
+    }
     captureState_ = RCCaptureStateCapturing;
     captureStartTime_ = clock_();
     appearance_.recordButtonCapturing = true;

@@ -92,6 +92,9 @@ public:
     static constexpr const char* kFrameDefaultsKey = "RCCaptureWindowFrame";
     static constexpr Size kFirstLaunchRegionSize{640, 320};
     static constexpr std::chrono::milliseconds kStartDelay{100};
+    // A start the engine has not reported on by then is given up (a display that does not
+    // answer): the window goes back to idle.
+    static constexpr std::chrono::seconds kStartTimeout{5};
     static constexpr std::chrono::milliseconds kTickInterval{100};
     static constexpr double kShortestCaptureSeconds = 1.0;
     static constexpr std::chrono::seconds kStatusTextDuration{2};
@@ -123,6 +126,7 @@ public:
     bool isBusy() const;
     RCCaptureState captureState() const { return captureState_; }
 
+    // Ignored unless the window is starting (a start given up on stops the engine again).
     void captureEngineDidStartCapturing();
     void captureEngineDidStopCapturing();
     void captureEngineDidOutputCapture() {}
@@ -169,6 +173,7 @@ private:
     // Delayed calls check it, so none runs after the controller is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     unsigned statusGeneration_ = 0;
+    unsigned startGeneration_ = 0;
 };
 
 }  // namespace pindle
