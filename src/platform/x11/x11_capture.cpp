@@ -550,8 +550,8 @@ public:
             return opened.error();
         }
         stopRequested_ = false;
-        thread_ = std::thread([this, g = std::move(grabber)]() mutable { run(*g); });
         running_ = true;
+        thread_ = std::thread([this, g = std::move(grabber)]() mutable { run(*g); });
         return Ok{};
     }
 
@@ -672,6 +672,7 @@ private:
               const dispatch::QueuePtr& queue) {
         PINDLE_LOG_ERROR(kTag, "%s; no more frames", error.message.c_str());
         ended_ = true;
+        running_ = false;
         if (queue) {
             queue->async([delegate, error] {
                 if (auto target = delegate.lock()) {
