@@ -160,14 +160,17 @@ int main(int argc, char** argv) {
             pindle::cli::printUsage(stdout);
             return 0;
         }
-        if (args[0][0] != '-') {
-            if (!prepareDirectoriesAndSettings()) {
-                return 1;
-            }
-            int status = pindle::cli::runVerb(args);
-            pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
-            return status;
+        if (args[0][0] == '-') {
+            std::fprintf(stderr, "pindle-capture: unknown option '%s'\n", args[0].c_str());
+            pindle::cli::printUsage(stderr);
+            return 2;
         }
+        if (!prepareDirectoriesAndSettings()) {
+            return 1;
+        }
+        int status = pindle::cli::runVerb(args);
+        pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
+        return status;
     }
     return runApplication(argc, argv);
 }

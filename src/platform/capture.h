@@ -74,6 +74,10 @@ class VideoDataOutputDelegate {
 public:
     virtual ~VideoDataOutputDelegate() = default;
     virtual void captureOutput(const SampleBufferPtr& sampleBuffer) = 0;
+    // The session can deliver no more frames (its display connection was lost, or its
+    // input's display is not attached); on the delivery queue. Only a stop and a new start
+    // may bring frames again.
+    virtual void captureOutputDidFail(const Error&) {}
 };
 
 struct CaptureStatistics {

@@ -20,6 +20,11 @@ public:
             controller->captureEngineDidFailToStartCapturing(error.message);
         }
     }
+    void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error& error) override {
+        if (controller) {
+            controller->captureEngineDidFailWhileCapturing(error.message);
+        }
+    }
     void captureEngineDidStopCapturing(RCCaptureEngine&) override {
         if (controller) {
             controller->captureEngineDidStopCapturing();
