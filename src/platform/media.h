@@ -72,6 +72,21 @@ public:
     virtual Result<std::optional<Frame>> nextFrame() = 0;
 };
 
+// Random access to the frames of a movie by number, for a player that shows them in either
+// direction and jumps to any one of them. Made fast for asking in order, forward or
+// backward, and for jumps in movies whose frames are all key frames. Belongs to one thread
+// at a time.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // The presentation times of every frame of the first video track, in presentation order:
+    // frame n is on screen from times[n] until times[n + 1].
+    virtual const std::vector<MediaTime>& frameTimes() const = 0;
+    // Frame n, scaled to fit inside maximumSize keeping its aspect ratio and never enlarged
+    // (0 × 0: natural size).
+    virtual Result<Frame> frame(size_t index, Size maximumSize) = 0;
+};
+
 class Movie {
 public:
     virtual ~Movie() = default;
@@ -85,6 +100,10 @@ public:
     // The presentation times of every frame of the first video track, in order. Reads the
     // container's packets only; nothing is decoded.
     virtual Result<std::vector<MediaTime>> presentationTimes() const = 0;
+
+    // Frames by number. This default opens a frame reader at the frame asked for unless the
+    // one open is already there; backends offer faster ones.
+    virtual Result<std::unique_ptr<FrameSource>> makeFrameSource() const;
 
     // The frame presented at time (the last one starting at or before it; the first frame
     // for times before it), scaled to fit inside maximumSize keeping its aspect ratio and

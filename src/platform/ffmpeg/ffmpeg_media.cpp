@@ -156,6 +156,93 @@ media::MovieInfo readInfo(const AVFormatContext* context) {
     return info;
 }
 
+// A movie opened for decoding its first video track: the other tracks are discarded.
+struct VideoInput {
+    FormatContextPtr format;
+    CodecContextPtr decoder;
+    int streamIndex = -1;
+};
+
+Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
+    auto input = openInput(file);
+    if (!input) {
+        return input.error();
+    }
+    VideoInput video;
+    video.format = std::move(*input);
+    AVFormatContext* format = video.format.get();
+    if (headersLackVideoFacts(format)) {
+        avformat_find_stream_info(format, nullptr);
+    }
+    const AVCodec* codec = nullptr;
+    video.streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    // The first video track, as the movie's facts describe it.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream* stream = format->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+            video.streamIndex = int(i);
+            codec = avcodec_find_decoder(stream->codecpar->codec_id);
+            break;
+        }
+    }
+    if (video.streamIndex < 0 || codec == nullptr) {
+        return Error{file.string() + " has no decodable video track"};
+    }
+    AVStream* stream = format->streams[video.streamIndex];
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        format->streams[i]->discard =
+            int(i) == video.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    video.decoder.reset(avcodec_alloc_context3(codec));
+    if (!video.decoder) {
+        return Error{"out of memory"};
+    }
+    int status = avcodec_parameters_to_context(video.decoder.get(), stream->codecpar);
+    if (status >= 0) {
+        video.decoder->thread_count = 0;
+        video.decoder->pkt_timebase = stream->time_base;
+        status = avcodec_open2(video.decoder.get(), codec, nullptr);
+    }
+    if (status < 0) {
+        PINDLE_LOG_ERROR(kTag, "avcodec_open2 failed %d", status);
+        return Error{"cannot open the video decoder: " + errorText(status)};
+    }
+    return video;
+}
+
+// Converts decoded pictures to RGBA images, keeping its scaler between pictures of one size.
+class ImageConverter {
+public:
+    Result<ImagePtr> convert(const AVFrame* frame, int width, int height) {
+        // Full chroma interpolation: without it the colour of thin coloured lines and text
+        // edges is taken from the neighbouring pixel, which is visible in exported GIFs.
+        scaler_.reset(sws_getCachedContext(
+            scaler_.release(), frame->width, frame->height, AVPixelFormat(frame->format), width,
+            height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+        if (!scaler_) {
+            PINDLE_LOG_ERROR(kTag, "sws_getCachedContext failed for format %d", frame->format);
+            return Error{"cannot convert the video frame's pixel format"};
+        }
+        int colorspace =
+            frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(frame->colorspace);
+        const int* coefficients = sws_getCoefficients(colorspace);
+        sws_setColorspaceDetails(scaler_.get(), coefficients,
+                                 frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        auto image = std::make_shared<Image>(width, height);
+        // swscale writes whole SIMD blocks and may run a few bytes past the last row.
+        image->pixels.resize(image->pixels.size() + kScalerPadding);
+        uint8_t* planes[4] = {image->pixels.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {image->stride, 0, 0, 0};
+        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+        return ImagePtr(std::move(image));
+    }
+
+private:
+    ScaleContextPtr scaler_;
+};
+
 class FfmpegFrameReader final : public media::FrameReader {
 public:
     static Result<std::unique_ptr<media::FrameReader>> open(
@@ -186,48 +273,15 @@ private:
     explicit FfmpegFrameReader(const media::FrameReaderOptions& options) : options_(options) {}
 
     Status start(const std::filesystem::path& file) {
-        auto input = openInput(file);
+        auto input = openVideoInput(file);
         if (!input) {
             return input.error();
         }
-        format_ = std::move(*input);
-        if (headersLackVideoFacts(format_.get())) {
-            avformat_find_stream_info(format_.get(), nullptr);
-        }
-        const AVCodec* codec = nullptr;
-        streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        // The first video track, as the movie's facts describe it.
-        for (unsigned i = 0; i < format_->nb_streams; ++i) {
-            const AVStream* stream = format_->streams[i];
-            if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-                (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
-                streamIndex_ = int(i);
-                codec = avcodec_find_decoder(stream->codecpar->codec_id);
-                break;
-            }
-        }
-        if (streamIndex_ < 0 || codec == nullptr) {
-            return Error{file.string() + " has no decodable video track"};
-        }
+        format_ = std::move(input->format);
+        decoder_ = std::move(input->decoder);
+        streamIndex_ = input->streamIndex;
         AVStream* stream = format_->streams[streamIndex_];
-        for (unsigned i = 0; i < format_->nb_streams; ++i) {
-            format_->streams[i]->discard =
-                int(i) == streamIndex_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-        }
-        decoder_.reset(avcodec_alloc_context3(codec));
-        if (!decoder_) {
-            return Error{"out of memory"};
-        }
-        int status = avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
-        if (status >= 0) {
-            decoder_->thread_count = 0;
-            decoder_->pkt_timebase = stream->time_base;
-            status = avcodec_open2(decoder_.get(), codec, nullptr);
-        }
-        if (status < 0) {
-            PINDLE_LOG_ERROR(kTag, "avcodec_open2 failed %d", status);
-            return Error{"cannot open the video decoder: " + errorText(status)};
-        }
+        int status = 0;
         timeBase_ = stream->time_base;
         startUnits_ = options_.start.isNumeric() ? streamUnits(options_.start, timeBase_) : 0;
         if (options_.end.isNumeric()) {
@@ -489,29 +543,12 @@ private:
                 return Error{pictureSizeError("pictures scaled to a size", width, height)};
             }
         }
-        // Full chroma interpolation: without it the colour of thin coloured lines and text
-        // edges is taken from the neighbouring pixel, which is visible in exported GIFs.
-        scaler_.reset(sws_getCachedContext(
-            scaler_.release(), frame->width, frame->height, AVPixelFormat(frame->format), width,
-            height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
-        if (!scaler_) {
-            PINDLE_LOG_ERROR(kTag, "sws_getCachedContext failed for format %d", frame->format);
-            return Error{"cannot convert the video frame's pixel format"};
+        auto image = converter_.convert(frame, width, height);
+        if (!image) {
+            return image.error();
         }
-        int colorspace =
-            frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(frame->colorspace);
-        const int* coefficients = sws_getCoefficients(colorspace);
-        sws_setColorspaceDetails(scaler_.get(), coefficients,
-                                 frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        auto image = std::make_shared<Image>(width, height);
-        // swscale writes whole SIMD blocks and may run a few bytes past the last row.
-        image->pixels.resize(image->pixels.size() + kScalerPadding);
-        uint8_t* planes[4] = {image->pixels.data(), nullptr, nullptr, nullptr};
-        int strides[4] = {image->stride, 0, 0, 0};
-        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
         media::Frame result;
-        result.image = std::move(image);
+        result.image = std::move(*image);
         result.presentationTime = mediaTime(pts, timeBase_);
         result.duration = duration > 0 ? mediaTime(duration, timeBase_) : MediaTime::invalid();
         return result;
@@ -526,7 +563,7 @@ private:
     bool aheadAtEnd_ = false;
     bool skipping_ = false;  // packet_'s picture is not needed
     FramePtr frame_;
-    ScaleContextPtr scaler_;
+    ImageConverter converter_;
     int streamIndex_ = -1;
     AVRational timeBase_{1, 1};
     int64_t startUnits_ = 0;
@@ -543,6 +580,234 @@ private:
     bool finished_ = false;
 };
 
+// Frames by number. Frames asked for in order are decoded in order; a jump seeks to the key
+// frame at or before the frame and decodes from there. Of the frames decoded on the way the
+// last few are kept, so that playing backward through a group of pictures decodes each group
+// a few times instead of once per frame. In recordings every frame is a key frame, so a jump
+// decodes one frame.
+class FfmpegFrameSource final : public media::FrameSource {
+public:
+    static Result<std::unique_ptr<media::FrameSource>> open(const std::filesystem::path& file) {
+        auto source = std::unique_ptr<FfmpegFrameSource>(new FfmpegFrameSource);
+        if (auto status = source->start(file); !status) {
+            return status.error();
+        }
+        return std::unique_ptr<media::FrameSource>(std::move(source));
+    }
+
+    const std::vector<MediaTime>& frameTimes() const override { return times_; }
+
+    Result<media::Frame> frame(size_t index, Size maximumSize) override {
+        if (index >= units_.size()) {
+            return Error{"no frame " + std::to_string(index) + " in the movie"};
+        }
+        if (maximumSize != size_) {
+            kept_.clear();
+            size_ = maximumSize;
+        }
+        for (const auto& kept : kept_) {
+            if (kept.index == index) {
+                return kept.frame;
+            }
+        }
+        if (!decoderAt_ || index < *decoderAt_ || index > *decoderAt_ + kReadOnLimit) {
+            if (auto status = seekBefore(index); !status) {
+                return status.error();
+            }
+        }
+        return decodeUntil(index);
+    }
+
+private:
+    // Frames kept from the last decoding: as many as a backward step through a long group
+    // of pictures reuses, few enough to stay small at the view's size.
+    static constexpr size_t kKeptFrames = 24;
+    // A frame this far ahead is reached faster by reading on than by seeking.
+    static constexpr size_t kReadOnLimit = 4;
+
+    struct KeptFrame {
+        size_t index;
+        media::Frame frame;
+    };
+
+    Status start(const std::filesystem::path& file) {
+        auto input = openVideoInput(file);
+        if (!input) {
+            return input.error();
+        }
+        video_ = std::move(*input);
+        AVStream* stream = video_.format->streams[video_.streamIndex];
+        timeBase_ = stream->time_base;
+        packet_.reset(av_packet_alloc());
+        decoded_.reset(av_frame_alloc());
+        if (!packet_ || !decoded_) {
+            return Error{"out of memory"};
+        }
+        // The frames and key frames, from the packets; nothing is decoded.
+        int status;
+        while ((status = av_read_frame(video_.format.get(), packet_.get())) >= 0) {
+            if (packet_->stream_index == video_.streamIndex && packet_->pts != AV_NOPTS_VALUE) {
+                units_.push_back(packet_->pts);
+                if ((packet_->flags & AV_PKT_FLAG_KEY) != 0) {
+                    keyUnits_.push_back(packet_->pts);
+                }
+            }
+            av_packet_unref(packet_.get());
+        }
+        if (status != AVERROR_EOF) {
+            return Error{"cannot read " + file.string() + ": " + errorText(status)};
+        }
+        // Packets come in decoding order; with reordered frames that is not display order.
+        std::sort(units_.begin(), units_.end());
+        std::sort(keyUnits_.begin(), keyUnits_.end());
+        if (keyUnits_.empty() && !units_.empty()) {
+            keyUnits_.push_back(units_.front());
+        }
+        times_.reserve(units_.size());
+        for (int64_t value : units_) {
+            times_.push_back(mediaTime(value, timeBase_));
+        }
+        return Ok{};
+    }
+
+    // The number of the frame shown at pts.
+    size_t indexOf(int64_t pts) const {
+        auto after = std::upper_bound(units_.begin(), units_.end(), pts);
+        return after == units_.begin() ? 0 : size_t(after - units_.begin() - 1);
+    }
+
+    // Positions the demuxer on a key frame from which decoding reaches frame index. The
+    // container's seek may land on a later key frame than the one asked for (its index
+    // knows decoding times, not presentation times); then an earlier one is tried.
+    Status seekBefore(size_t index) {
+        auto key = std::upper_bound(keyUnits_.begin(), keyUnits_.end(), units_[index]);
+        key = key == keyUnits_.begin() ? key : key - 1;
+        seekKeyIndex_ = size_t(key - keyUnits_.begin());
+        return seekToKey();
+    }
+
+    Status seekToKey() {
+        int status = av_seek_frame(video_.format.get(), video_.streamIndex,
+                                   keyUnits_[seekKeyIndex_], AVSEEK_FLAG_BACKWARD);
+        if (status < 0) {
+            // Decoding from the beginning reaches the same frame, only later.
+            PINDLE_LOG_DEBUG(kTag, "av_seek_frame failed %d", status);
+            seekKeyIndex_ = 0;
+            status = av_seek_frame(video_.format.get(), video_.streamIndex, keyUnits_[0],
+                                   AVSEEK_FLAG_BACKWARD);
+        }
+        if (status < 0) {
+            return Error{"cannot seek in the movie: " + errorText(status)};
+        }
+        avcodec_flush_buffers(video_.decoder.get());
+        decoderAt_ = std::nullopt;
+        draining_ = false;
+        justSought_ = true;
+        return Ok{};
+    }
+
+    // Decodes on until frame index comes out, keeping the last frames on the way.
+    Result<media::Frame> decodeUntil(size_t index) {
+        while (true) {
+            int status = avcodec_receive_frame(video_.decoder.get(), decoded_.get());
+            if (status >= 0) {
+                int64_t pts = decoded_->best_effort_timestamp;
+                size_t at =
+                    pts == AV_NOPTS_VALUE ? (decoderAt_ ? *decoderAt_ + 1 : 0) : indexOf(pts);
+                if (justSought_ && at > index && seekKeyIndex_ > 0) {
+                    // Landed past the frame: start from the key frame before.
+                    av_frame_unref(decoded_.get());
+                    --seekKeyIndex_;
+                    if (auto sought = seekToKey(); !sought) {
+                        return sought.error();
+                    }
+                    continue;
+                }
+                justSought_ = false;
+                decoderAt_ = at;
+                if (at + kKeptFrames <= index) {
+                    av_frame_unref(decoded_.get());
+                    continue;
+                }
+                auto kept = keep(at);
+                // A frame the decoder left out is stood in for by the one after it.
+                if (!kept || at >= index) {
+                    return kept;
+                }
+                continue;
+            }
+            if (status == AVERROR_EOF) {
+                decoderAt_ = std::nullopt;  // a seek starts the decoder again
+                return Error{"frame " + std::to_string(index) + " did not decode"};
+            }
+            if (status != AVERROR(EAGAIN)) {
+                decoderAt_ = std::nullopt;
+                return Error{"cannot decode a video frame: " + errorText(status)};
+            }
+            if (draining_) {
+                return Error{"frame " + std::to_string(index) + " did not decode"};
+            }
+            status = av_read_frame(video_.format.get(), packet_.get());
+            if (status == AVERROR_EOF) {
+                draining_ = true;
+                avcodec_send_packet(video_.decoder.get(), nullptr);
+                continue;
+            }
+            if (status < 0) {
+                decoderAt_ = std::nullopt;
+                return Error{"cannot read the movie: " + errorText(status)};
+            }
+            if (packet_->stream_index == video_.streamIndex) {
+                status = avcodec_send_packet(video_.decoder.get(), packet_.get());
+                if (status < 0 && status != AVERROR(EAGAIN)) {
+                    PINDLE_LOG_WARNING(kTag, "avcodec_send_packet failed %d", status);
+                }
+            }
+            av_packet_unref(packet_.get());
+        }
+    }
+
+    // Converts the decoded picture, frame index, and keeps it.
+    Result<media::Frame> keep(size_t index) {
+        int width = decoded_->width;
+        int height = decoded_->height;
+        if (!isAllowedPictureSize(width, height)) {
+            return Error{pictureSizeError("a decoded picture", width, height)};
+        }
+        Size fitted = media::fitInside(Size{double(width), double(height)}, size_);
+        auto image = converter_.convert(decoded_.get(), int(fitted.width), int(fitted.height));
+        av_frame_unref(decoded_.get());
+        if (!image) {
+            return image.error();
+        }
+        media::Frame frame;
+        frame.image = std::move(*image);
+        frame.presentationTime = times_[index];
+        frame.duration =
+            index + 1 < times_.size() ? times_[index + 1] - times_[index] : MediaTime::invalid();
+        if (kept_.size() == kKeptFrames) {
+            kept_.pop_front();
+        }
+        kept_.push_back(KeptFrame{index, frame});
+        return frame;
+    }
+
+    VideoInput video_;
+    AVRational timeBase_{1, 1};
+    PacketPtr packet_;
+    FramePtr decoded_;
+    ImageConverter converter_;
+    std::vector<int64_t> units_;     // presentation times of the frames, in order
+    std::vector<int64_t> keyUnits_;  // of the key frames, in order
+    std::vector<MediaTime> times_;
+    std::optional<size_t> decoderAt_;  // the frame the decoder gave last
+    size_t seekKeyIndex_ = 0;
+    bool justSought_ = false;
+    bool draining_ = false;
+    Size size_;
+    std::deque<KeptFrame> kept_;
+};
+
 class FfmpegMovie final : public media::Movie {
 public:
     FfmpegMovie(std::filesystem::path file, media::MovieInfo info)
@@ -554,6 +819,10 @@ public:
     Result<std::unique_ptr<media::FrameReader>> makeFrameReader(
         const media::FrameReaderOptions& options) const override {
         return FfmpegFrameReader::open(path_, options);
+    }
+
+    Result<std::unique_ptr<media::FrameSource>> makeFrameSource() const override {
+        return FfmpegFrameSource::open(path_);
     }
 
     Result<std::vector<MediaTime>> presentationTimes() const override {
