@@ -11,8 +11,9 @@ namespace pindle {
 namespace {
 
 constexpr const char* kTag = "player";
-// Frames decoded ahead while playing: a tenth of a second at 60 per second.
-constexpr size_t kDecodeAhead = 6;
+// Frames decoded ahead while playing: a quarter of a second at 60 per second, more than the
+// backend decodes in one go to step backward.
+constexpr size_t kDecodeAhead = 16;
 // Playhead arithmetic runs at nanosecond precision.
 constexpr int32_t kTimescale = 1'000'000'000;
 // A tick later than this after an end of the window restarts the loop from the tick, not

@@ -214,12 +214,18 @@ Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
 // Converts decoded pictures to RGBA images, keeping its scaler between pictures of one size.
 class ImageConverter {
 public:
+    // Exact: full chroma interpolation, without which the colour of thin coloured lines and
+    // text edges is taken from the neighbouring pixel, which is visible in exported GIFs.
+    // Fast: the scaler's fast path, for pictures shown for a moment on a display.
+    enum class Quality { Exact, Fast };
+
+    explicit ImageConverter(Quality quality = Quality::Exact)
+        : flags_(quality == Quality::Exact ? SWS_BICUBIC | SWS_FULL_CHR_H_INT : SWS_BILINEAR) {}
+
     Result<ImagePtr> convert(const AVFrame* frame, int width, int height) {
-        // Full chroma interpolation: without it the colour of thin coloured lines and text
-        // edges is taken from the neighbouring pixel, which is visible in exported GIFs.
-        scaler_.reset(sws_getCachedContext(
-            scaler_.release(), frame->width, frame->height, AVPixelFormat(frame->format), width,
-            height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+        scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
+                                           AVPixelFormat(frame->format), width, height,
+                                           AV_PIX_FMT_RGBA, flags_, nullptr, nullptr, nullptr));
         if (!scaler_) {
             PINDLE_LOG_ERROR(kTag, "sws_getCachedContext failed for format %d", frame->format);
             return Error{"cannot convert the video frame's pixel format"};
@@ -240,6 +246,7 @@ public:
     }
 
 private:
+    int flags_;
     ScaleContextPtr scaler_;
 };
 
@@ -580,11 +587,13 @@ private:
     bool finished_ = false;
 };
 
-// Frames by number. Frames asked for in order are decoded in order; a jump seeks to the key
-// frame at or before the frame and decodes from there. Of the frames decoded on the way the
-// last few are kept, so that playing backward through a group of pictures decodes each group
-// a few times instead of once per frame. In recordings every frame is a key frame, so a jump
-// decodes one frame.
+// Frames by number, for a player. Frames asked for in order are decoded in order. A jump
+// seeks to the key frame at or before the frame and decodes from there; in recordings every
+// frame is a key frame, so that decodes the one frame. A step backward decodes the block of
+// frames before it in one go and keeps them, so that playing backward seeks once a block
+// (and through a long group of pictures decodes each group a few times instead of once per
+// frame). Pictures are converted with the scaler's fast path: they are shown for a moment on
+// a display, not written to a file.
 class FfmpegFrameSource final : public media::FrameSource {
 public:
     static Result<std::unique_ptr<media::FrameSource>> open(const std::filesystem::path& file) {
@@ -601,6 +610,9 @@ public:
         if (index >= units_.size()) {
             return Error{"no frame " + std::to_string(index) + " in the movie"};
         }
+        bool forwardStep = lastAsked_ && index == *lastAsked_ + 1;
+        bool backwardStep = lastAsked_ && index + 1 == *lastAsked_;
+        lastAsked_ = index;
         if (maximumSize != size_) {
             kept_.clear();
             size_ = maximumSize;
@@ -610,18 +622,24 @@ public:
                 return kept.frame;
             }
         }
-        if (!decoderAt_ || index < *decoderAt_ || index > *decoderAt_ + kReadOnLimit) {
-            if (auto status = seekBefore(index); !status) {
+        bool readOn =
+            decoderAt_ && !drained_ && index > *decoderAt_ && index <= *decoderAt_ + kReadOnLimit;
+        if (!readOn) {
+            size_t from = backwardStep ? index - std::min(index, kBackwardBlock - 1) : index;
+            if (auto status = seekBefore(from); !status) {
                 return status.error();
             }
         }
+        // Unless more frames follow at once, the decoder is drained after the frame's packet
+        // instead of being fed the packets its threads would want first.
+        drainAfter_ = forwardStep || reordered_ ? std::nullopt : std::optional(units_[index]);
         return decodeUntil(index);
     }
 
 private:
-    // Frames kept from the last decoding: as many as a backward step through a long group
-    // of pictures reuses, few enough to stay small at the view's size.
-    static constexpr size_t kKeptFrames = 24;
+    // Frames decoded in one go to step backward, and frames kept of the last decoding.
+    static constexpr size_t kBackwardBlock = 12;
+    static constexpr size_t kKeptFrames = 16;
     // A frame this far ahead is reached faster by reading on than by seeking.
     static constexpr size_t kReadOnLimit = 4;
 
@@ -658,6 +676,7 @@ private:
             return Error{"cannot read " + file.string() + ": " + errorText(status)};
         }
         // Packets come in decoding order; with reordered frames that is not display order.
+        reordered_ = !std::is_sorted(units_.begin(), units_.end());
         std::sort(units_.begin(), units_.end());
         std::sort(keyUnits_.begin(), keyUnits_.end());
         if (keyUnits_.empty() && !units_.empty()) {
@@ -676,23 +695,15 @@ private:
         return after == units_.begin() ? 0 : size_t(after - units_.begin() - 1);
     }
 
-    // Positions the demuxer on a key frame from which decoding reaches frame index. The
-    // container's seek may land on a later key frame than the one asked for (its index
-    // knows decoding times, not presentation times); then an earlier one is tried.
+    // Positions the demuxer on the key frame from which decoding reaches frame index.
     Status seekBefore(size_t index) {
         auto key = std::upper_bound(keyUnits_.begin(), keyUnits_.end(), units_[index]);
         key = key == keyUnits_.begin() ? key : key - 1;
-        seekKeyIndex_ = size_t(key - keyUnits_.begin());
-        return seekToKey();
-    }
-
-    Status seekToKey() {
-        int status = av_seek_frame(video_.format.get(), video_.streamIndex,
-                                   keyUnits_[seekKeyIndex_], AVSEEK_FLAG_BACKWARD);
+        int status =
+            av_seek_frame(video_.format.get(), video_.streamIndex, *key, AVSEEK_FLAG_BACKWARD);
         if (status < 0) {
             // Decoding from the beginning reaches the same frame, only later.
             PINDLE_LOG_DEBUG(kTag, "av_seek_frame failed %d", status);
-            seekKeyIndex_ = 0;
             status = av_seek_frame(video_.format.get(), video_.streamIndex, keyUnits_[0],
                                    AVSEEK_FLAG_BACKWARD);
         }
@@ -701,8 +712,7 @@ private:
         }
         avcodec_flush_buffers(video_.decoder.get());
         decoderAt_ = std::nullopt;
-        draining_ = false;
-        justSought_ = true;
+        drained_ = false;
         return Ok{};
     }
 
@@ -714,16 +724,6 @@ private:
                 int64_t pts = decoded_->best_effort_timestamp;
                 size_t at =
                     pts == AV_NOPTS_VALUE ? (decoderAt_ ? *decoderAt_ + 1 : 0) : indexOf(pts);
-                if (justSought_ && at > index && seekKeyIndex_ > 0) {
-                    // Landed past the frame: start from the key frame before.
-                    av_frame_unref(decoded_.get());
-                    --seekKeyIndex_;
-                    if (auto sought = seekToKey(); !sought) {
-                        return sought.error();
-                    }
-                    continue;
-                }
-                justSought_ = false;
                 decoderAt_ = at;
                 if (at + kKeptFrames <= index) {
                     av_frame_unref(decoded_.get());
@@ -736,34 +736,32 @@ private:
                 }
                 continue;
             }
-            if (status == AVERROR_EOF) {
-                decoderAt_ = std::nullopt;  // a seek starts the decoder again
+            if (status == AVERROR_EOF || (status == AVERROR(EAGAIN) && drained_)) {
                 return Error{"frame " + std::to_string(index) + " did not decode"};
             }
             if (status != AVERROR(EAGAIN)) {
                 decoderAt_ = std::nullopt;
                 return Error{"cannot decode a video frame: " + errorText(status)};
             }
-            if (draining_) {
-                return Error{"frame " + std::to_string(index) + " did not decode"};
-            }
             status = av_read_frame(video_.format.get(), packet_.get());
-            if (status == AVERROR_EOF) {
-                draining_ = true;
-                avcodec_send_packet(video_.decoder.get(), nullptr);
-                continue;
-            }
-            if (status < 0) {
+            if (status < 0 && status != AVERROR_EOF) {
                 decoderAt_ = std::nullopt;
                 return Error{"cannot read the movie: " + errorText(status)};
             }
-            if (packet_->stream_index == video_.streamIndex) {
+            bool last = status == AVERROR_EOF;
+            if (!last && packet_->stream_index == video_.streamIndex) {
+                last = drainAfter_ && packet_->pts == *drainAfter_;
                 status = avcodec_send_packet(video_.decoder.get(), packet_.get());
                 if (status < 0 && status != AVERROR(EAGAIN)) {
                     PINDLE_LOG_WARNING(kTag, "avcodec_send_packet failed %d", status);
                 }
             }
             av_packet_unref(packet_.get());
+            if (last) {
+                // Until the next seek the decoder gives out what it holds, then ends.
+                avcodec_send_packet(video_.decoder.get(), nullptr);
+                drained_ = true;
+            }
         }
     }
 
@@ -796,14 +794,15 @@ private:
     AVRational timeBase_{1, 1};
     PacketPtr packet_;
     FramePtr decoded_;
-    ImageConverter converter_;
+    ImageConverter converter_{ImageConverter::Quality::Fast};
     std::vector<int64_t> units_;     // presentation times of the frames, in order
     std::vector<int64_t> keyUnits_;  // of the key frames, in order
     std::vector<MediaTime> times_;
-    std::optional<size_t> decoderAt_;  // the frame the decoder gave last
-    size_t seekKeyIndex_ = 0;
-    bool justSought_ = false;
-    bool draining_ = false;
+    bool reordered_ = false;             // frames are decoded out of presentation order
+    std::optional<size_t> lastAsked_;    // the frame asked for last
+    std::optional<size_t> decoderAt_;    // the frame the decoder gave last
+    std::optional<int64_t> drainAfter_;  // drain the decoder once this packet is in
+    bool drained_ = false;               // the decoder is being drained or empty
     Size size_;
     std::deque<KeptFrame> kept_;
 };
