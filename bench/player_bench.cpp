@@ -6,16 +6,19 @@
 //
 // S: length of each playback run (default 10). The view size (default 1280x720) is what the
 // frames are decoded to fit inside and then converted to 32-bit RGB, as the player view
-// does; the reference, `ffmpeg -re -i FILE -vf scale=W:H -pix_fmt bgra -f null -`, does the
-// same work forward. FILE: play that movie instead of making one.
+// does. The references play the same movie forward at that size for as long:
+// `ffmpeg -re -i FILE -vf scale=W:H -pix_fmt bgra -f null -`, and ffplay on SDL's dummy
+// display. FILE: play that movie instead of making one.
 //
 // Prints, for forward, backward and ping-pong: frames shown per second, frames late and
-// skipped (in the whole run and after its first second), CPU seconds per second beside the
-// reference's; then the scrubbing latency (a seek to an exact frame until that frame
-// reaches the sink) and the time from opening a recording to its first frame.
+// skipped (in the whole run and after its first second), CPU seconds per second (and the
+// part of it the display conversion took) beside the references'; then the scrubbing latency (a
+// seek to an exact frame until that frame reaches the sink) and the time from opening a recording
+// to its first frame.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,23 +57,33 @@ double processCpuSeconds() {
     return cpuSeconds(usage);
 }
 
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
 // Converts each frame to 32-bit RGB (0xffRRGGBB words), as a view hands it to the screen.
 class DisplaySink : public RCPlayerFrameSink {
 public:
     void showFrame(const ImagePtr& image, MediaTime time) override {
+        double cpuStart = threadCpuSeconds();
         pixels_.resize(size_t(image->width) * size_t(image->height));
-        uint32_t* out = pixels_.data();
         for (int y = 0; y < image->height; ++y) {
-            const uint8_t* in = image->row(y);
-            for (int x = 0; x < image->width; ++x, in += 4) {
-                *out++ = 0xff000000u | uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
+            const uint8_t* __restrict in = image->row(y);
+            uint32_t* __restrict out = pixels_.data() + size_t(y) * size_t(image->width);
+            for (int x = 0; x < image->width; ++x) {
+                out[x] = 0xff000000u | uint32_t(in[4 * x]) << 16 | uint32_t(in[4 * x + 1]) << 8 |
+                         in[4 * x + 2];
             }
         }
         lastTime = time;
         lastAt = Clock::now();
         ++count;
+        cpu += threadCpuSeconds() - cpuStart;
     }
     MediaTime lastTime;
+    double cpu = 0;  // seconds spent converting
     Clock::time_point lastAt;
     uint64_t count = 0;
 
@@ -81,17 +94,24 @@ private:
 struct Reference {
     double cpuPerSecond = 0;
     double wall = 0;
+    bool ran = false;
 };
 
-Reference runFfmpeg(const std::filesystem::path& movie, int seconds, int width, int height) {
-    std::string filter = "scale=" + std::to_string(width) + ":" + std::to_string(height);
-    std::string duration = std::to_string(seconds);
+// Runs a reference player to its end and measures its CPU time per second of wall time.
+Reference runReference(std::vector<std::string> arguments, bool dummyDisplay) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
     auto start = Clock::now();
     pid_t child = fork();
     if (child == 0) {
-        execlp("ffmpeg", "ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-i", movie.c_str(),
-               "-t", duration.c_str(), "-vf", filter.c_str(), "-pix_fmt", "bgra", "-f", "null", "-",
-               nullptr);
+        if (dummyDisplay) {
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+        }
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -100,10 +120,7 @@ Reference runFfmpeg(const std::filesystem::path& movie, int seconds, int width, 
     Reference reference;
     reference.wall = pindle::seconds(Clock::now() - start);
     reference.cpuPerSecond = cpuSeconds(usage) / reference.wall;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "ffmpeg failed\n");
-        std::exit(1);
-    }
+    reference.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return reference;
 }
 
@@ -111,6 +128,7 @@ struct Run {
     double shownPerSecond = 0;
     uint64_t late = 0, skipped = 0, steadyLate = 0, steadySkipped = 0;
     double cpuPerSecond = 0;
+    double sinkCpuPerSecond = 0;
 };
 
 Run play(const std::filesystem::path& movie, int64_t loopType, int runSeconds, Size view) {
@@ -131,6 +149,7 @@ Run play(const std::filesystem::path& movie, int64_t loopType, int runSeconds, S
     double wall = seconds(Clock::now() - start);
     Run run;
     run.cpuPerSecond = (processCpuSeconds() - cpuStart) / wall;
+    run.sinkCpuPerSecond = sink.cpu / wall;
     const auto& statistics = player.statistics();
     run.shownPerSecond = double(statistics.framesShown) / wall;
     run.late = statistics.framesLate;
@@ -227,19 +246,38 @@ int main(int argc, char** argv) {
     std::printf("movie %s (%.0f MB), view %dx%d, %d s per run\n", movie.c_str(),
                 double(std::filesystem::file_size(movie)) / 1e6, width, height, runSeconds);
 
-    Reference reference = runFfmpeg(movie, runSeconds, width, height);
-    std::printf("reference ffmpeg -re forward: %.3f CPU s/s\n", reference.cpuPerSecond);
-    std::printf("%-10s %8s %6s %8s %12s %12s %10s %8s\n", "direction", "shown/s", "late", "skipped",
-                "steady late", "steady skip", "CPU s/s", "vs ref");
+    std::string duration = std::to_string(runSeconds);
+    std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height);
+    Reference ffmpeg =
+        runReference({"ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-i", movie.string(), "-t",
+                      duration, "-vf", scale, "-pix_fmt", "bgra", "-f", "null", "-"},
+                     false);
+    Reference ffplay =
+        runReference({"ffplay", "-loglevel", "error", "-autoexit", "-an", "-t", duration, "-x",
+                      std::to_string(width), "-y", std::to_string(height), movie.string()},
+                     true);
+    if (!ffmpeg.ran) {
+        std::fprintf(stderr, "ffmpeg failed\n");
+        return 1;
+    }
+    std::printf("reference ffmpeg -re, forward: %.3f CPU s/s\n", ffmpeg.cpuPerSecond);
+    if (ffplay.ran) {
+        std::printf("reference ffplay (SDL dummy display), forward: %.3f CPU s/s\n",
+                    ffplay.cpuPerSecond);
+    }
+    std::printf("%-10s %8s %6s %8s %12s %12s %9s %11s %8s %8s\n", "direction", "shown/s", "late",
+                "skipped", "steady late", "steady skip", "CPU s/s", "of it sink", "/ffmpeg",
+                "/ffplay");
     const std::pair<const char*, int64_t> runs[] = {
         {"forward", 0}, {"backward", 1}, {"ping-pong", 2}};
     for (auto [name, loopType] : runs) {
         Run run = play(movie, loopType, runSeconds, view);
-        std::printf("%-10s %8.1f %6llu %8llu %12llu %12llu %10.3f %7.2fx\n", name,
+        std::printf("%-10s %8.1f %6llu %8llu %12llu %12llu %9.3f %11.3f %7.2fx %7.2fx\n", name,
                     run.shownPerSecond, (unsigned long long)run.late,
                     (unsigned long long)run.skipped, (unsigned long long)run.steadyLate,
-                    (unsigned long long)run.steadySkipped, run.cpuPerSecond,
-                    run.cpuPerSecond / reference.cpuPerSecond);
+                    (unsigned long long)run.steadySkipped, run.cpuPerSecond, run.sinkCpuPerSecond,
+                    run.cpuPerSecond / ffmpeg.cpuPerSecond,
+                    ffplay.ran ? run.cpuPerSecond / ffplay.cpuPerSecond : 0.0);
     }
     auto scrubbing = scrub(movie, view, 100);
     std::printf("scrubbing: %zu seeks, median %.1f ms, 90th percentile %.1f ms\n", scrubbing.size(),

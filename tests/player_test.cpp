@@ -297,6 +297,23 @@ TEST_F(PlayerTest, FramesNotReadyInTimeAreSkippedOrShownLate) {
     EXPECT_FALSE(frames->plans.back().playing);
 }
 
+TEST_F(PlayerTest, PlayWaitsForTheFirstFrameBeforeTheClockRuns) {
+    auto player = makePlayer(recording);
+    player->setReversePlaybackEndTime(seconds(1));
+    player->setForwardPlaybackEndTime(seconds(3));
+    player->setLoopType(1);
+    frames->holdBack = true;
+    player->play();
+    runFor(0.35);
+    EXPECT_EQ(player->currentTime(), seconds(3));
+    frames->holdBack = false;
+    player->tick();  // as the supply does when the frame arrives
+    runFor(0.25);
+    EXPECT_EQ(shownIndexes(), range(29, 27));
+    EXPECT_EQ(player->statistics().framesSkipped, 0u);
+    EXPECT_EQ(player->currentTime(), seconds(2.75));
+}
+
 TEST(PlaybackPlanTest, StepsFollowTheLoopRules) {
     PlaybackPlan plan;
     plan.first = 10;

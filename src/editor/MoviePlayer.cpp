@@ -150,7 +150,7 @@ MoviePlayer::Clock::time_point MoviePlayer::now() const {
 }
 
 MediaTime MoviePlayer::timeAt(Clock::time_point when) const {
-    if (rate_ == 0) {
+    if (rate_ == 0 || startWaiting_) {
         return anchorTime_;
     }
     double elapsed = Seconds(when - anchorWall_).count() * rate_;
@@ -257,8 +257,8 @@ void MoviePlayer::tick() {
     updatePlan();
     showDueFrame(at);
     callTimeObservers(at);
-    if (rate_ == 0) {
-        return;
+    if (rate_ == 0 || startWaiting_) {
+        return;  // nothing moves until play starts, or the first frame comes
     }
     // Wake at the next frame boundary, or at the end of the window.
     MediaTime time = timeAt(at);
@@ -324,8 +324,27 @@ void MoviePlayer::showDueFrame(Clock::time_point at) {
     if (!supply_ || frameTimes_.empty()) {
         return;
     }
-    MediaTime time = timeAt(at);
-    PlaybackStep step = stepAt(time);
+    if (!shown_ && rate_ != 0) {
+        // Starting to play after a jump: the playhead waits at the frame it jumped to until
+        // that frame is decoded, so that the frames after it are not due before it is shown.
+        PlaybackStep first = stepAt(anchorTime_);
+        if (stepAt(timeAt(at)) == first || startWaiting_) {
+            auto image = supply_->take(first);
+            if (!image) {
+                moveAnchor(anchorTime_, at);
+                startWaiting_ = true;
+                return;
+            }
+            if (startWaiting_) {
+                moveAnchor(anchorTime_, at);
+                startWaiting_ = false;
+            }
+            show(first, *image, at);
+            return;
+        }
+    }
+    startWaiting_ = false;
+    PlaybackStep step = stepAt(timeAt(at));
     if (shown_ == step) {
         return;
     }
@@ -333,6 +352,10 @@ void MoviePlayer::showDueFrame(Clock::time_point at) {
     if (!image) {
         return;  // the supply wakes the player when it arrives
     }
+    show(step, *image, at);
+}
+
+void MoviePlayer::show(PlaybackStep step, const ImagePtr& image, Clock::time_point at) {
     // When the playhead entered the frame: its start going forward, its end going backward.
     Clock::time_point due = anchorWall_;
     if (rate_ != 0) {
@@ -353,8 +376,8 @@ void MoviePlayer::showDueFrame(Clock::time_point at) {
     if (Seconds(at - due).count() > interval.seconds() / std::max(1.0, std::abs(rate_))) {
         ++statistics_.framesLate;
     }
-    if (*image && sink_) {
-        sink_->showFrame(*image, frameTimes_[step.index]);
+    if (image && sink_) {
+        sink_->showFrame(image, frameTimes_[step.index]);
     }
 }
 

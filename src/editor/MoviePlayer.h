@@ -135,6 +135,7 @@ private:
     void reachEnd(MediaTime edge, Clock::time_point wall);
     void updatePlan();
     void showDueFrame(Clock::time_point at);
+    void show(PlaybackStep step, const ImagePtr& image, Clock::time_point at);
     // Steps passed over from one step to a later one of the plan's course.
     size_t stepsBetween(PlaybackStep from, PlaybackStep to) const;
     void callTimeObservers(Clock::time_point at);
@@ -161,6 +162,7 @@ private:
     RCPlayerFrameSink* sink_ = nullptr;
     Size frameSize_;
     std::optional<PlaybackStep> shown_;  // the step on screen
+    bool startWaiting_ = false;          // playing, held at a jump until its frame comes
     Clock::time_point shownDue_;         // when the step wanted was due
     bool muted_ = false;
 

@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <string>
@@ -163,7 +164,7 @@ struct VideoInput {
     int streamIndex = -1;
 };
 
-Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
+Result<VideoInput> openVideoInput(const std::filesystem::path& file, int threadType = 0) {
     auto input = openInput(file);
     if (!input) {
         return input.error();
@@ -201,6 +202,9 @@ Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
     int status = avcodec_parameters_to_context(video.decoder.get(), stream->codecpar);
     if (status >= 0) {
         video.decoder->thread_count = 0;
+        if (threadType != 0) {
+            video.decoder->thread_type = threadType;
+        }
         video.decoder->pkt_timebase = stream->time_base;
         status = avcodec_open2(video.decoder.get(), codec, nullptr);
     }
@@ -236,18 +240,44 @@ public:
         sws_setColorspaceDetails(scaler_.get(), coefficients,
                                  frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        auto image = std::make_shared<Image>(width, height);
-        // swscale writes whole SIMD blocks and may run a few bytes past the last row.
-        image->pixels.resize(image->pixels.size() + kScalerPadding);
+        std::shared_ptr<Image> image = reusableImage(width, height);
+        if (!image) {
+            image = std::make_shared<Image>();
+            image->width = width;
+            image->height = height;
+            image->stride = width * 4;
+            // swscale writes whole SIMD blocks and may run a few bytes past the last row.
+            image->pixels.resize(size_t(width) * size_t(height) * 4 + kScalerPadding);
+            if (pooled_.size() < poolSize_) {
+                pooled_.push_back(image);
+            }
+        }
         uint8_t* planes[4] = {image->pixels.data(), nullptr, nullptr, nullptr};
         int strides[4] = {image->stride, 0, 0, 0};
         sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
         return ImagePtr(std::move(image));
     }
 
+    // Keeps up to count of the images it makes and writes the next pictures into those no
+    // one else holds any more, instead of setting aside fresh memory for each.
+    void reuseImages(size_t count) { poolSize_ = count; }
+
 private:
+    std::shared_ptr<Image> reusableImage(int width, int height) {
+        for (auto& image : pooled_) {
+            if (image.use_count() == 1 && image->width == width && image->height == height) {
+                // The last holder's release happens before the picture is written over.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                return image;
+            }
+        }
+        return nullptr;
+    }
+
     int flags_;
     ScaleContextPtr scaler_;
+    size_t poolSize_ = 0;
+    std::vector<std::shared_ptr<Image>> pooled_;
 };
 
 class FfmpegFrameReader final : public media::FrameReader {
@@ -624,8 +654,10 @@ public:
         }
         bool readOn =
             decoderAt_ && !drained_ && index > *decoderAt_ && index <= *decoderAt_ + kReadOnLimit;
+        // Backward blocks grow from two frames, so that the first step back comes quickly.
+        block_ = backwardStep ? std::min(kBackwardBlock, block_ * 2) : 1;
         if (!readOn) {
-            size_t from = backwardStep ? index - std::min(index, kBackwardBlock - 1) : index;
+            size_t from = backwardStep ? index - std::min(index, block_ - 1) : index;
             if (auto status = seekBefore(from); !status) {
                 return status.error();
             }
@@ -642,6 +674,9 @@ private:
     static constexpr size_t kKeptFrames = 16;
     // A frame this far ahead is reached faster by reading on than by seeking.
     static constexpr size_t kReadOnLimit = 4;
+    // Images written over once their holders let go: the kept frames, a player's queue of
+    // frames decoded ahead and the frames on screen.
+    static constexpr size_t kReusedImages = 40;
 
     struct KeptFrame {
         size_t index;
@@ -649,13 +684,14 @@ private:
     };
 
     Status start(const std::filesystem::path& file) {
-        auto input = openVideoInput(file);
+        auto input = openVideoInput(file, FF_THREAD_SLICE);
         if (!input) {
             return input.error();
         }
         video_ = std::move(*input);
         AVStream* stream = video_.format->streams[video_.streamIndex];
         timeBase_ = stream->time_base;
+        converter_.reuseImages(kReusedImages);
         packet_.reset(av_packet_alloc());
         decoded_.reset(av_frame_alloc());
         if (!packet_ || !decoded_) {
@@ -803,6 +839,7 @@ private:
     std::optional<size_t> decoderAt_;    // the frame the decoder gave last
     std::optional<int64_t> drainAfter_;  // drain the decoder once this packet is in
     bool drained_ = false;               // the decoder is being drained or empty
+    size_t block_ = 1;                   // frames decoded for the last step backward
     Size size_;
     std::deque<KeptFrame> kept_;
 };
