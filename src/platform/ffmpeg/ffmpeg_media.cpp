@@ -164,7 +164,7 @@ struct VideoInput {
     int streamIndex = -1;
 };
 
-Result<VideoInput> openVideoInput(const std::filesystem::path& file, int threadType = 0) {
+Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
     auto input = openInput(file);
     if (!input) {
         return input.error();
@@ -202,9 +202,6 @@ Result<VideoInput> openVideoInput(const std::filesystem::path& file, int threadT
     int status = avcodec_parameters_to_context(video.decoder.get(), stream->codecpar);
     if (status >= 0) {
         video.decoder->thread_count = 0;
-        if (threadType != 0) {
-            video.decoder->thread_type = threadType;
-        }
         video.decoder->pkt_timebase = stream->time_base;
         status = avcodec_open2(video.decoder.get(), codec, nullptr);
     }
@@ -684,7 +681,7 @@ private:
     };
 
     Status start(const std::filesystem::path& file) {
-        auto input = openVideoInput(file, FF_THREAD_SLICE);
+        auto input = openVideoInput(file);
         if (!input) {
             return input.error();
         }
