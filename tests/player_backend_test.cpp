@@ -104,22 +104,28 @@ TEST_F(PlayerBackendTest, FrameSourceGivesEachFrameInAnyOrder) {
         ASSERT_TRUE(reference.error.empty()) << reference.error;
         auto movie = media::openMovie(file);
         ASSERT_TRUE(movie);
-        auto source = (*movie)->makeFrameSource();
-        ASSERT_TRUE(source) << source.error().message;
-        ASSERT_EQ((*source)->frameTimes().size(), reference.frames.size());
+        // The backend's source, and the one every movie has over its frame readers.
+        auto backend = (*movie)->makeFrameSource();
+        auto readers = (*movie)->media::Movie::makeFrameSource();
+        ASSERT_TRUE(backend) << backend.error().message;
+        ASSERT_TRUE(readers) << readers.error().message;
         // Backward through the whole movie, then jumps back and forth.
         std::vector<size_t> order = range(reference.frames.size() - 1, 0);
         for (size_t index : {size_t(30), size_t(5), size_t(29), size_t(47), size_t(0)}) {
             order.push_back(index % reference.frames.size());
         }
-        for (size_t index : order) {
-            auto frame = (*source)->frame(index, Size{});
-            ASSERT_TRUE(frame) << index << ": " << frame.error().message;
-            EXPECT_NEAR(frame->presentationTime.seconds(), reference.frames[index].seconds, 1e-6);
-            EXPECT_EQ(nearestFrame(*frame->image, reference), index);
-            EXPECT_LT(test::meanAbsoluteDifference(*frame->image, reference.frames[index].image),
-                      3.0)
-                << index;
+        for (auto* source : {&*backend, &*readers}) {
+            ASSERT_EQ((*source)->frameTimes().size(), reference.frames.size());
+            for (size_t index : order) {
+                auto frame = (*source)->frame(index, Size{});
+                ASSERT_TRUE(frame) << index << ": " << frame.error().message;
+                EXPECT_NEAR(frame->presentationTime.seconds(), reference.frames[index].seconds,
+                            1e-6);
+                EXPECT_EQ(nearestFrame(*frame->image, reference), index);
+                EXPECT_LT(
+                    test::meanAbsoluteDifference(*frame->image, reference.frames[index].image), 3.0)
+                    << index;
+            }
         }
     }
 }

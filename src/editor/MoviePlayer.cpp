@@ -59,6 +59,7 @@ MoviePlayer::~MoviePlayer() = default;
 void MoviePlayer::replaceCurrentItem(const media::MoviePtr& movie, MediaTime duration) {
     supply_.reset();
     frameTimes_.clear();
+    movie_ = movie;
     if (movie && environment_.makeFrameSupply) {
         auto wakeAt = environment_.wakeAt;
         std::weak_ptr<MoviePlayer*> weak = self_;

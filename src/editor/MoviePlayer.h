@@ -146,6 +146,7 @@ private:
     std::shared_ptr<MoviePlayer*> self_;  // wake-ups hold it weakly
 
     bool hasItem_ = false;
+    media::MoviePtr movie_;  // outlives the supply that reads it
     std::unique_ptr<FrameSupply> supply_;
     std::vector<MediaTime> frameTimes_;
     MediaTime duration_ = MediaTime::zero();

@@ -101,8 +101,9 @@ public:
     // container's packets only; nothing is decoded.
     virtual Result<std::vector<MediaTime>> presentationTimes() const = 0;
 
-    // Frames by number. This default opens a frame reader at the frame asked for unless the
-    // one open is already there; backends offer faster ones.
+    // Frames by number; the movie must outlive the source. This default opens a frame
+    // reader at the frame asked for unless the one open is already there; backends offer
+    // faster ones.
     virtual Result<std::unique_ptr<FrameSource>> makeFrameSource() const;
 
     // The frame presented at time (the last one starting at or before it; the first frame
