@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "editor/RCLoopingAVPlayer.h"
@@ -312,6 +316,91 @@ TEST_F(PlayerTest, PlayWaitsForTheFirstFrameBeforeTheClockRuns) {
     EXPECT_EQ(shownIndexes(), range(29, 27));
     EXPECT_EQ(player->statistics().framesSkipped, 0u);
     EXPECT_EQ(player->currentTime(), seconds(2.75));
+}
+
+// A movie of 30 frames in memory that counts what it decodes.
+class CountingSource final : public media::FrameSource {
+public:
+    CountingSource() {
+        for (int i = 0; i < 30; ++i) {
+            times_.push_back(MediaTime::make(i * 60, 600));
+        }
+    }
+    const std::vector<MediaTime>& frameTimes() const override { return times_; }
+    Result<media::Frame> frame(size_t index, Size) override {
+        auto image = std::make_shared<Image>(1, 1);
+        image->pixels[0] = uint8_t(index);
+        decoded.fetch_add(1);
+        return media::Frame{image, times_[index], MediaTime::make(60, 600)};
+    }
+    std::atomic<int> decoded{0};
+
+private:
+    std::vector<MediaTime> times_;
+};
+
+TEST(DecodeAheadQueueTest, DecodesThePlanAheadWithinItsDepth) {
+    auto owned = std::make_unique<CountingSource>();
+    CountingSource* source = owned.get();
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int ready = 0;
+    DecodeAheadQueue queue(std::move(owned), [&] {
+        std::lock_guard lock(mutex);
+        ++ready;
+        arrived.notify_all();
+    });
+    // Waits for step, as a player does: take, and when it is not there, the wake-up.
+    auto takeWhenReady = [&](PlaybackStep step) -> int {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            int before;
+            {
+                std::lock_guard lock(mutex);
+                before = ready;
+            }
+            if (auto image = queue.take(step)) {
+                return (*image)->pixels[0];
+            }
+            std::unique_lock lock(mutex);
+            arrived.wait_for(lock, std::chrono::milliseconds(50), [&] { return ready > before; });
+        }
+        return -1;
+    };
+    auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+
+    // Paused: only the frame sought.
+    PlaybackPlan plan;
+    plan.first = 10;
+    plan.last = 12;
+    plan.loopType = 2;
+    plan.depth = 4;
+    plan.head = {11, 1};
+    queue.setPlan(plan);
+    EXPECT_EQ(takeWhenReady({11, 1}), 11);
+    settle();
+    EXPECT_EQ(source->decoded.load(), 1);
+
+    // Playing on from there: four ahead along the ping-pong, no more.
+    plan.playing = true;
+    plan.head = {12, 1};
+    queue.setPlan(plan);
+    EXPECT_EQ(takeWhenReady({12, 1}), 12);
+    settle();
+    EXPECT_EQ(source->decoded.load(), 2 + 4);
+    EXPECT_EQ(takeWhenReady({12, -1}), 12);
+    EXPECT_EQ(takeWhenReady({11, -1}), 11);
+
+    // The same course from a step already decoded keeps the queue; another starts over.
+    plan.head = {10, -1};
+    queue.setPlan(plan);
+    EXPECT_EQ(takeWhenReady({10, -1}), 10);
+    int before = source->decoded.load();
+    plan.loopType = 0;
+    plan.head = {3, 1};
+    queue.setPlan(plan);
+    EXPECT_EQ(takeWhenReady({3, 1}), 3);
+    EXPECT_EQ(takeWhenReady({4, 1}), 4);
+    EXPECT_GE(source->decoded.load(), before + 2);
 }
 
 TEST(PlaybackPlanTest, StepsFollowTheLoopRules) {
