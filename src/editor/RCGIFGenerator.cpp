@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "captions/LayerCompositor.h"
 #include "editor/GIFTiming.h"
 #include "editor/RCMovieOperations.h"
 #include "library/RCFileManager.h"
@@ -163,12 +164,12 @@ bool RCGIFGenerator::isPassthrough(const RCExportOptions& options) {
 }
 
 void drawExportLayers(Image& frame, MediaTime time, const RCExportOptions& options) {
-    // The caption and watermark renderer draws options.captionsLayer and then
-    // options.watermarkLayer into frame here, at time on the output's timeline. Until it
-    // exists, frames are exported as they are.
-    (void)frame;
-    (void)time;
-    (void)options;
+    double seconds = time.seconds();
+    for (const RCExportLayerPtr& layer : {options.captionsLayer, options.watermarkLayer}) {
+        if (layer && layer->sublayerCount() > 0) {
+            drawLayerTree(frame, *layer, seconds);
+        }
+    }
 }
 
 void RCGIFGenerator::runInBackground(std::function<Status(const Progress&)> work, Progress progress,
