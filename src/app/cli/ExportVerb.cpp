@@ -13,6 +13,7 @@
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/RCGIFGenerator.h"
+#include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
@@ -246,6 +247,7 @@ RCExportOptions editorOptions(const RCRecording& recording) {
     options.endTime = recording.editedEndTime();
     options.loopType = recording.editParameters()->loopType();
     options.fps = recording.editedFPS();
+    addExportLayers(options, recording);
     return options;
 }
 
