@@ -358,4 +358,12 @@ int runExportVerb(const std::vector<std::string>& args) {
     return 0;
 }
 
+Result<RCRecordingPtr> openExportSource(const std::string& source) {
+    return openSource(source);
+}
+
+Result<RCRecordingPtr> storedLibraryRecording(const std::string& item) {
+    return libraryRecording(item);
+}
+
 }  // namespace pindle::cli
