@@ -16,6 +16,13 @@ struct Mapping {
 };
 
 inline void blendPixel(uint8_t* d, const uint8_t* s, unsigned opacity) {
+    if (opacity == 256 && s[3] == 255) {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+        d[3] = 255;
+        return;
+    }
     unsigned alpha = s[3] * opacity >> 8;
     if (alpha == 0) {
         return;
