@@ -66,6 +66,12 @@ void installMediaBackends() {
 
 std::shared_ptr<pindle::Defaults> gDefaults;
 
+// Qt's own notices (a headless platform's missing runtime folder, say) would mix with a
+// verb's report on standard error; they go to the log's debug lines instead.
+void qtMessageToLog(QtMsgType, const QMessageLogContext&, const QString& message) {
+    PINDLE_LOG_DEBUG("qt", "%s", message.toLocal8Bit().constData());
+}
+
 // Caption and watermark drawing, with the watermark the user chose in the settings. Once the
 // Qt application object exists.
 void installLayerDrawing() {
@@ -178,6 +184,7 @@ int main(int argc, char** argv) {
             // Caption text is drawn with Qt's fonts, which need an application object; the
             // verbs never show a window.
             qputenv("QT_QPA_PLATFORM", "offscreen");
+            qInstallMessageHandler(qtMessageToLog);
             QGuiApplication gui(argc, argv);
             installLayerDrawing();
             int status = pindle::cli::runVerb(args);
