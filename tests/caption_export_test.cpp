@@ -66,11 +66,51 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // What the program prints on standard output.
+    std::string output(const std::string& args) {
+        std::string command = "PINDLE_CAPTURE_HOME='" + home_.path().string() + "' " +
+                              PINDLE_CAPTURE_BINARY + " " + args + " 2>/dev/null";
+        std::string text;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
+                text.append(buffer, n);
+            }
+            pclose(pipe);
+        }
+        return text;
+    }
+
     std::filesystem::path out(const std::string& name) const { return home_ / name; }
 
     test::TempDir home_;
     std::filesystem::path movie_;
 };
+
+TEST_F(CaptionExport, CaptionVerbsEditTheStoredList) {
+    ASSERT_EQ(run("caption 1 add"), 0);
+    ASSERT_EQ(run("caption 1 add --text second --from 0.5 --to 1.5 --size xl --font italic "
+                  "--color '#FF8000' --animation move --at 100,50"),
+              0);
+    ASSERT_EQ(run("caption 1 add --text third --color blue"), 0);
+    ASSERT_EQ(run("caption 1 move 3 1"), 0);
+    ASSERT_EQ(run("caption 1 remove 2"), 0);
+    std::string listing = output("caption 1 list");
+    // Defaults: the whole trimmed clip, centred, the placeholder text.
+    EXPECT_NE(listing.find("1      0.000    4.000 None   MD   default blue     320,240     third"),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("2      0.500    1.500 Move   XL   italic  #FF8000  100,50      second"),
+              std::string::npos)
+        << listing;
+    EXPECT_EQ(listing.find("Enter caption..."), std::string::npos) << listing;
+    // Mistakes change nothing.
+    EXPECT_EQ(run("caption 1 remove 3"), 2);
+    EXPECT_EQ(run("caption 1 add --from 2 --to 1"), 2);
+    EXPECT_EQ(run("caption 1 add --animation spin"), 2);
+    EXPECT_EQ(run("caption 2 list"), 1);
+    EXPECT_EQ(output("caption 1 list"), listing);
+}
 
 TEST_F(CaptionExport, FadeCaptionShowsInItsRangeAtItsPlaceInEveryLoop) {
     ASSERT_EQ(run("caption 1 add --text IIII --from 1 --to 2 --animation fade --size lg "
