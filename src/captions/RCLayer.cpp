@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace pindle {
 namespace {
@@ -161,34 +162,36 @@ std::shared_ptr<const LayerRaster> RCLayer::raster(double scale) const {
         }
     }
     std::shared_ptr<LayerRenderer> renderer = layerRenderer();
-    std::shared_ptr<const LayerRaster> drawn;
-    if (renderer && frame.size.width > 0 && frame.size.height > 0) {
+    if (!renderer) {
+        // Nothing is kept: a renderer installed later draws the layer.
+        return nullptr;
+    }
+    std::optional<LayerRaster> picture;
+    if (frame.size.width > 0 && frame.size.height > 0) {
         if (kind_ == LayerKind::Text && !string.empty()) {
-            drawn = std::make_shared<LayerRaster>(
-                renderer->drawText(string, textStyle, shadow, frame.size, scale));
+            picture = renderer->drawText(string, textStyle, shadow, frame.size, scale);
         } else if (kind_ == LayerKind::Shape) {
-            drawn = std::make_shared<LayerRaster>(renderer->drawShape(shape, frame.size, scale));
+            picture = renderer->drawShape(shape, frame.size, scale);
         } else if (contents && !contents->isEmpty()) {
-            auto image = std::make_shared<LayerRaster>();
-            image->image = renderer->scaledImage(
+            picture.emplace();
+            picture->image = renderer->scaledImage(
                 *contents, std::max(1, int(std::lround(frame.size.width * scale))),
                 std::max(1, int(std::lround(frame.size.height * scale))));
             // Layer pictures are premultiplied.
-            for (int y = 0; y < image->image.height; ++y) {
-                uint8_t* p = image->image.row(y);
-                for (int x = 0; x < image->image.width; ++x, p += 4) {
+            for (int y = 0; y < picture->image.height; ++y) {
+                uint8_t* p = picture->image.row(y);
+                for (int x = 0; x < picture->image.width; ++x, p += 4) {
                     for (int c = 0; c < 3; ++c) {
                         p[c] = uint8_t((p[c] * p[3] + 127) / 255);
                     }
                 }
             }
-            drawn = std::move(image);
         }
     }
-    if (drawn) {
-        auto cropped = std::make_shared<LayerRaster>(*drawn);
-        cropToVisible(*cropped);
-        drawn = std::move(cropped);
+    std::shared_ptr<const LayerRaster> drawn;
+    if (picture) {
+        cropToVisible(*picture);
+        drawn = std::make_shared<const LayerRaster>(std::move(*picture));
     }
     rasters_.emplace_back(scale, drawn);
     return drawn;
