@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/log.h"
+
 namespace pindle::qt {
 namespace {
 
@@ -264,7 +266,11 @@ public:
 private:
     static QByteArray readResource(const char* name) {
         QFile file(name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (data.isEmpty()) {
+            PINDLE_LOG_ERROR("captions", "the caption face %s is missing from the program", name);
+        }
+        return data;
     }
 
     QRawFont rawFont(const std::string& name, double pixelSize) const {
