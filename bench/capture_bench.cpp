@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
+#include "base/notifications.h"
 #include "capture/RCCaptureEngine.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
@@ -29,8 +31,6 @@
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
-#include "platform/log.h"
-#include "platform/notifications.h"
 #include "platform/x11/x11_capture.h"
 #include "test_support.h"
 #include "xvfb_support.h"

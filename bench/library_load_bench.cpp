@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "library/RCDataStore.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
-#include "platform/log.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "library/RCFileManager.h"
 #include "loopback_server.h"
 #include "platform/curl/curl_transport.h"
-#include "platform/dispatch.h"
-#include "platform/log.h"
 #include "service/RCPINDLEAPIHelper.h"
+#include "settings/RCUserSettings.h"
 #include "test_support.h"
 
 namespace pindle {

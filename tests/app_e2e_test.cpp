@@ -2,12 +2,15 @@
 // manager: first launch, the global shortcut, quit rules and deleting from the strip.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,10 +18,11 @@
 
 #include "app/RCShortcutHelper.h"
 #include "app/ui/RCGIFCollectionWindow.h"
+#include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
+#include "decoded_media.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/qt/qt_defaults.h"
 #include "test_support.h"
@@ -89,10 +93,18 @@ public:
         return output;
     }
 
-    pid_t spawn(const std::vector<std::string>& argv,
-                const std::vector<std::string>& environment) const {
+    // errors, when given, receives the program's standard error (its log).
+    pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                const std::filesystem::path& errors = {}) const {
         pid_t pid = fork();
         if (pid == 0) {
+            if (!errors.empty()) {
+                int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+                if (fd >= 0) {
+                    dup2(fd, STDERR_FILENO);
+                    close(fd);
+                }
+            }
             setenv("DISPLAY", display().c_str(), 1);
             for (const std::string& entry : environment) {
                 putenv(strdup(entry.c_str()));
@@ -119,9 +131,12 @@ struct Geometry {
 
 class Program {
 public:
-    Program(const Desktop& desktop, const std::filesystem::path& home) : desktop_(desktop) {
+    // log: a file for the program's log, outside its home.
+    Program(const Desktop& desktop, const std::filesystem::path& home,
+            const std::filesystem::path& log)
+        : desktop_(desktop), log_(log) {
         pid_ = desktop.spawn({PINDLE_CAPTURE_PROGRAM},
-                             {"PINDLE_CAPTURE_HOME=" + home.string(), "QT_QPA_PLATFORM=xcb"});
+                             {"PINDLE_CAPTURE_HOME=" + home.string(), "QT_QPA_PLATFORM=xcb"}, log_);
     }
     ~Program() {
         if (running()) {
@@ -184,8 +199,24 @@ public:
         return eventually([&] { return !running(); }, wait);
     }
 
+    // Lines of the program's log holding text.
+    int logLines(const std::string& text) const {
+        std::ifstream in(log_);
+        int count = 0;
+        for (std::string line; std::getline(in, line);) {
+            count += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+    // Waits until the log holds count lines with text.
+    bool waitForLog(const std::string& text, int count = 1,
+                    std::chrono::milliseconds timeout = 30s) const {
+        return eventually([&] { return logLines(text) >= count; }, timeout);
+    }
+
 private:
     const Desktop& desktop_;
+    const std::filesystem::path log_;
     pid_t pid_ = -1;
     bool exited_ = false;
     int status_ = 0;
@@ -200,19 +231,69 @@ std::vector<RCRecordingPtr> storedRecordings(const test::TempDir& home) {
     return store.allRecordings();
 }
 
+// The clock a frame of the recording shows, or -1 when it does not show the pattern: every
+// pixel (but those next to an edge between two colours, which compression blurs) must be the
+// pattern's, so neither the capture window's frame nor anything else may appear.
+int64_t clockShownIn(const Image& frame) {
+    const int codeHeight = frame.height / 2;
+    auto colourAt = [&](int x, int y) {
+        const uint8_t* p = frame.row(y) + size_t(x) * 4;
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    auto near = [](std::array<int, 3> colour, uint32_t expected) {
+        const int rgb[3] = {int(expected >> 16) & 0xff, int(expected >> 8) & 0xff,
+                            int(expected) & 0xff};
+        for (int i = 0; i < 3; ++i) {
+            if (std::abs(colour[size_t(i)] - rgb[i]) > 64) {
+                return false;
+            }
+        }
+        return true;
+    };
+    using Pattern = test::ClockPattern;
+    uint32_t value = 0;
+    for (int bit = 0; bit < Pattern::kBits; ++bit) {
+        const int x = (2 * bit + 1) * frame.width / (2 * Pattern::kBits);
+        const bool one = colourAt(x, codeHeight / 2)[0] > 128;
+        value = (value << 1) | (one ? 1u : 0u);
+        const int x0 = bit * frame.width / Pattern::kBits;
+        const int x1 = (bit + 1) * frame.width / Pattern::kBits;
+        for (int y = 0; y < codeHeight - 4; ++y) {
+            for (int px = (bit == 0 ? 0 : x0 + 4); px < (bit == Pattern::kBits - 1 ? x1 : x1 - 4);
+                 ++px) {
+                if (!near(colourAt(px, y), one ? Pattern::kOne : Pattern::kZero)) {
+                    return -1;
+                }
+            }
+        }
+    }
+    for (int y = codeHeight + 4; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width; ++x) {
+            if (!near(colourAt(x, y), Pattern::kBackground)) {
+                return -1;
+            }
+        }
+    }
+    return value;
+}
+
 TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     Desktop desktop;
     ASSERT_TRUE(desktop.isRunning());
     ffmpeg::installMovieOpener();
     test::TempDir home;
+    test::TempDir logs;
 
+    Geometry first;
     {  // First launch: the default region.
-        Program program(desktop, home.path());
+        Program program(desktop, home.path(), logs / "first.txt");
         auto window = program.window();
         ASSERT_TRUE(window) << (program.running() ? "running, no window" : "exited");
         EXPECT_EQ(window->width, 640 + 2 * RCCaptureWindow::kBorder);
         EXPECT_EQ(window->height, 320 + RCCaptureWindow::kTitleBarHeight +
                                       RCCaptureWindow::kControlStripHeight + kLibraryHeight);
+        first = *window;
+        ASSERT_TRUE(program.waitForLog("capture window shown"));
         ASSERT_TRUE(program.terminate(5s));
         EXPECT_TRUE(WIFEXITED(program.exitStatus()) && WEXITSTATUS(program.exitStatus()) == 0);
     }
@@ -223,16 +304,42 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
         ASSERT_TRUE(defaults->synchronize());
     }
 
-    Program program(desktop, home.path());
+    // A clock under the region, below the window: the recording must show the clock, and
+    // nothing of the window around the region.
+    test::ClockPattern clock(
+        desktop.display(),
+        {first.x + RCCaptureWindow::kBorder, first.y + RCCaptureWindow::kTitleBarHeight, 640, 320},
+        24);
+    ASSERT_TRUE(clock.isShowing());
+
+    Program program(desktop, home.path(), logs / "second.txt");
     auto window = program.window();
     ASSERT_TRUE(window);
+    ASSERT_EQ(window->x, first.x) << "the window did not come back where it was";
+    ASSERT_EQ(window->y, first.y);
+    ASSERT_TRUE(program.waitForLog("capture window shown; shortcut bound"));
+    {
+        // The window lies above the clock: its frame around the region covers the clock's
+        // margin, so a capture reaching past the region would show it.
+        const int holeX = first.x + RCCaptureWindow::kBorder;
+        const int holeY = first.y + RCCaptureWindow::kTitleBarHeight;
+        const uint32_t outline = test::rootPixel(desktop.display(), holeX - 1, holeY + 200);
+        const uint32_t region = test::rootPixel(desktop.display(), holeX + 1, holeY + 200);
+        EXPECT_NE(outline, test::ClockPattern::kBackground) << std::hex << outline;
+        EXPECT_EQ(region, test::ClockPattern::kBackground) << std::hex << region;
+    }
     std::filesystem::path temporary = home / ("tmp-" + std::to_string(program.pid()));
+    const int64_t pressedStart = clock.now();
     desktop.run("xdotool key ctrl+alt+g");
-    std::this_thread::sleep_for(2500ms);
+    ASSERT_TRUE(program.waitForLog("capturing 640x320 points"));
     // Quit while capturing is refused.
     kill(program.pid(), SIGTERM);
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(program.waitForLog("quit refused", 1, 10s));
     ASSERT_TRUE(program.running());
+    // About three seconds of recording.
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::max<int64_t>(0, 3000 - (clock.now() - pressedStart))));
+    const int64_t pressedStop = clock.now();
     desktop.run("xdotool key ctrl+alt+g");
 
     std::vector<RCRecordingPtr> recordings;
@@ -245,9 +352,31 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     RCRecordingPtr recording = recordings[0];
     std::filesystem::path movie = recording->url();
     EXPECT_TRUE(std::filesystem::exists(movie));
-    EXPECT_GE(recording->duration().seconds(), 1.5);
     EXPECT_EQ(recording->dimensions(), (Size{640, 320}));
     ASSERT_NE(recording->thumbnail(), nullptr);
+
+    // Every frame shows the clock under the region. The clocks of the first and the last
+    // frame give the time recorded, as the screen showed it; the movie lasts as long, to
+    // within 5 % (the frames carry the times they were grabbed at, and the clock is a few
+    // milliseconds behind at most).
+    const auto decoded = test::decodeMedia(movie);
+    ASSERT_TRUE(decoded.error.empty()) << decoded.error;
+    ASSERT_GE(decoded.frames.size(), 2u);
+    std::vector<int64_t> shown;
+    for (size_t i = 0; i < decoded.frames.size(); ++i) {
+        shown.push_back(clockShownIn(decoded.frames[i].image));
+        ASSERT_GE(shown.back(), 0) << "frame " << i << " does not show the clock alone";
+        if (i > 0) {
+            EXPECT_GT(shown[i], shown[i - 1]) << "frame " << i;
+        }
+    }
+    EXPECT_GE(shown.front(), pressedStart) << "a frame from before the start";
+    EXPECT_LE(shown.back(), pressedStop + 1000) << "a frame from long after the stop";
+    const double frameSeconds = decoded.frames.back().durationSeconds;
+    const double recorded = double(shown.back() - shown.front()) / 1000 + frameSeconds;
+    EXPECT_GE(recorded, 2.5);
+    EXPECT_NEAR(recording->duration().seconds(), recorded, 0.05 * recorded);
+    EXPECT_NEAR(decoded.durationSeconds, recorded, 0.05 * recorded);
 
     // Quit afterwards: the store is saved and the temporary folder removed.
     ASSERT_TRUE(std::filesystem::exists(temporary));
@@ -255,19 +384,19 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     EXPECT_FALSE(std::filesystem::exists(temporary));
     EXPECT_EQ(storedRecordings(home).size(), 1u);
 
-    // Deleting from the strip removes the recording and its movie.
-    Program again(desktop, home.path());
+    // Deleting from the strip removes the recording and its movie. The pointer moves into
+    // the cell and onto its delete button, then clicks: the program takes those events in
+    // order, so nothing needs to settle between them.
+    Program again(desktop, home.path(), logs / "third.txt");
     window = again.window();
     ASSERT_TRUE(window);
+    ASSERT_TRUE(again.waitForLog("capture window shown"));
     int stripTop = window->height - kLibraryHeight;
     int x = window->x + 4 + ui::RCGIFCollectionWindow::kCellSize -
             ui::RCGIFCollectionWindow::kDeleteButtonWidth / 2;
     int y = window->y + stripTop + 4 + 5 + ui::RCGIFCollectionWindow::kDeleteButtonHeight / 2;
-    desktop.run("xdotool mousemove " + std::to_string(x - 30) + " " + std::to_string(y + 20));
-    std::this_thread::sleep_for(300ms);
-    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-    std::this_thread::sleep_for(300ms);
-    desktop.run("xdotool click 1");
+    desktop.run("xdotool mousemove " + std::to_string(x - 30) + " " + std::to_string(y + 20) +
+                " mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
     EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(movie); }, 5s));
     EXPECT_TRUE(eventually([&] { return storedRecordings(home).empty(); }, 5s));
     EXPECT_TRUE(again.terminate(5s));

@@ -5,8 +5,8 @@
 #include "app/RCGearMenuViewController.h"
 #include "app/RCMasterAppController.h"
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
 #include "library/RCFileManager.h"
+#include "settings/RCUserSettings.h"
 #include "test_support.h"
 
 namespace pindle {

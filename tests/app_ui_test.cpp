@@ -16,12 +16,12 @@
 #include <thread>
 
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
 #include "platform/qt/main_queue_driver.h"
-#include "platform/qt/x11_keyboard.h"
+#include "platform/x11/x11_keyboard.h"
+#include "settings/RCUserSettings.h"
 #include "test_support.h"
 
 namespace pindle {

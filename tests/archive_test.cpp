@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#include "base/keyed_archive.h"
 #include "fake_movies.h"
 #include "library/RCRecording.h"
-#include "platform/keyed_archive.h"
 
 namespace pindle {
 namespace {

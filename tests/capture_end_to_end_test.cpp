@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/notifications.h"
 #include "capture/RCCaptureEngine.h"
+#include "decoded_media.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
@@ -8,7 +10,6 @@
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
-#include "platform/notifications.h"
 #include "platform/x11/x11_capture.h"
 #include "test_support.h"
 #include "xvfb_support.h"
@@ -109,8 +110,28 @@ TEST(CaptureEndToEnd, CaptureLastDuringCaptureThenStopGiveTwoKeyFrameMovies) {
     // The stop's movie holds the capture-last movie's frames and the newer ones.
     EXPECT_GE(secondMovie.ptsSeconds.size(), firstMovie.ptsSeconds.size() + 20);
     EXPECT_GT(second->duration().seconds(), first->duration().seconds());
-    EXPECT_NEAR(firstMovie.firstFrameCornerLuma, secondMovie.firstFrameCornerLuma, 1.0)
-        << "both movies start with the same frame";
+
+    // Both movies start with the same frames: the capture-last movie's pictures, decoded,
+    // open the stop's movie one for one. The content moves between captured frames, so a
+    // movie starting a frame early or late shows other pictures.
+    const auto firstFrames = test::decodeMedia(first->url());
+    const auto secondFrames = test::decodeMedia(second->url(), firstFrames.frames.size());
+    ASSERT_TRUE(firstFrames.error.empty()) << firstFrames.error;
+    ASSERT_TRUE(secondFrames.error.empty()) << secondFrames.error;
+    ASSERT_EQ(secondFrames.frames.size(), firstFrames.frames.size());
+    ASSERT_GE(firstFrames.frames.size(), 20u);
+    size_t changes = 0;
+    for (size_t i = 0; i < firstFrames.frames.size(); ++i) {
+        const Image& picture = firstFrames.frames[i].image;
+        EXPECT_EQ(test::meanAbsoluteDifference(picture, secondFrames.frames[i].image), 0.0)
+            << "frame " << i << " differs between the two movies";
+        EXPECT_DOUBLE_EQ(firstFrames.frames[i].seconds, secondFrames.frames[i].seconds) << i;
+        if (i > 0 && test::meanAbsoluteDifference(firstFrames.frames[i - 1].image, picture) > 1) {
+            ++changes;
+        }
+    }
+    EXPECT_DOUBLE_EQ(firstFrames.frames[0].seconds, 0.0);
+    EXPECT_GE(changes, firstFrames.frames.size() / 2) << "the captured content hardly moves";
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
+#include "base/notifications.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture_fakes.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/log.h"
-#include "platform/notifications.h"
 #include "test_support.h"
 
 namespace pindle {
@@ -22,8 +22,13 @@ using namespace std::chrono_literals;
 class Recorder : public RCCaptureEngineDelegate {
 public:
     void captureEngineDidStartCapturing(RCCaptureEngine&) override { calls.push_back("start"); }
-    void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error&) override {
+    void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error& error) override {
         calls.push_back("start failed");
+        lastError = error.message;
+    }
+    void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error& error) override {
+        calls.push_back("capture failed");
+        lastError = error.message;
     }
     void captureEngineDidStopCapturing(RCCaptureEngine&) override { calls.push_back("stop"); }
     void captureEngineDidOutputCapture(RCCaptureEngine&) override { calls.push_back("output"); }
@@ -111,21 +116,24 @@ protected:
         : ConcurrentCaptureEngine(std::chrono::microseconds(0)) {}
 };
 
-TEST_F(ConcurrentCaptureEngineWithoutFrames, StopWithoutFramesTellsTheDelegateAndMakesNoRecording) {
+TEST_F(ConcurrentCaptureEngineWithoutFrames, StopWithoutFramesSaysNothingWasRecorded) {
     makeEngine();
     ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
     ASSERT_TRUE(waitFor([&] { return recorder->count("start") == 1; }));
     engine->stopCapturing();
-    ASSERT_TRUE(waitFor([&] { return recorder->count("stop") == 1; }));
+    engine->stopCapturing();  // a second stop of the same capture does nothing
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output failed") == 1; }));
     waitFor([] { return false; }, 100ms);
-    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "stop", "output failed"}));
+    EXPECT_EQ(recorder->lastError, "no frame was captured");
     EXPECT_EQ(store.recordingsCount(), 0u);
     EXPECT_FALSE(engine->isProcessing());
 }
 
-TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsAtMostThirtySecondsFromItsFirstFrame) {
+TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsTheNewestThirtySecondsOfTheRing) {
     makeEngine();
-    // 1800 frames 1/30 s apart span 60 s; the movie takes the oldest 30 s of them.
+    // 1800 frames 1/30 s apart span 60 s; the movie takes the newest 30 s of them, from a
+    // key frame: frame 900 is not one, so it starts at 901.
     auto format = std::make_shared<FormatDescription>();
     format->mediaType = kMediaTypeVideo;
     format->mediaSubType = kCodecH264;
@@ -133,6 +141,7 @@ TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsAtMostThirtySecondsFromIt
         auto sample = std::make_shared<SampleBuffer>();
         sample->formatDescription = format;
         sample->presentationTimeStamp = MediaTime::make(1000 + i, 30);
+        sample->isKeyFrame = i != 900;
         sample->data.resize(8);
         std::memcpy(sample->data.data(), &i, 8);
         engine->appendToBuffer(sample);
@@ -141,10 +150,14 @@ TEST_F(ConcurrentCaptureEngineWithoutFrames, MovieHoldsAtMostThirtySecondsFromIt
     ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 1; }));
     const auto written = writers.movies();
     ASSERT_EQ(written.size(), 1u);
-    const auto frames = numbers(written.begin()->second);
-    ASSERT_EQ(frames.size(), 900u);
-    EXPECT_EQ(frames.front(), 0);
-    EXPECT_EQ(frames.back(), 899);
+    const auto& samples = written.begin()->second;
+    const auto frames = numbers(samples);
+    ASSERT_EQ(frames.size(), 899u);
+    EXPECT_EQ(frames.front(), 901);
+    EXPECT_EQ(frames.back(), 1799) << "the newest frame is in the movie";
+    EXPECT_TRUE(samples.front()->isKeyFrame);
+    EXPECT_EQ(writers.sessionStart(written.begin()->first), MediaTime::make(1000 + 901, 30))
+        << "the movie's times start at its first frame";
     EXPECT_EQ(engine->bufferedFrameCount(), 1800) << "a capture-last keeps the ring";
 }
 
@@ -152,8 +165,10 @@ TEST_F(ConcurrentCaptureEngine, CaptureLastKeepsCapturingAndTheStopMovieHoldsThe
     makeEngine();
     ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
     ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 20; }));
+    writers.holdFinishing = true;
     engine->outputCaptureResetBuffer(false, nullptr);
     EXPECT_TRUE(engine->isProcessing());
+    writers.holdFinishing = false;
     ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 1; }));
     const auto afterFirst = engine->statistics().framesDelivered;
     ASSERT_TRUE(waitFor([&] { return engine->statistics().framesDelivered >= afterFirst + 20; }))
@@ -227,6 +242,69 @@ TEST_F(ConcurrentCaptureEngine, FailedMovieRemovesItsPlaceholderAndSaysWhy) {
         said = said || line.find("could not be written: the disk is full") != std::string::npos;
     }
     EXPECT_TRUE(said);
+
+    // A movie the writer finished that cannot be read back is no recording either.
+    writers.failAfterAppends.reset();
+    writers.unreadable = true;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 10; }));
+    engine->stopCapturing();
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output failed") == 2; }));
+    EXPECT_EQ(recorder->count("output"), 0u);
+    EXPECT_NE(recorder->lastError.find("cannot be read back"), std::string::npos);
+    EXPECT_EQ(store.recordingsCount(), 0u);
+    for (const auto& [path, samples] : writers.movies()) {
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
+}
+
+TEST_F(ConcurrentCaptureEngine, CaptureThatCannotStartOrEncodeSaysSoAndLeavesTheEngineReady) {
+    // An encoder that refuses the size: the start is refused, nothing runs.
+    compression.failToPrepare = "invalid width x height";
+    makeEngine();
+    auto refused = engine->startCapturingFrame({{100, 100}, {320, 240}}, {});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("cannot be encoded"), std::string::npos);
+    EXPECT_NE(refused.error().message.find("invalid width x height"), std::string::npos);
+    EXPECT_EQ(engine->encoder(), nullptr);
+
+    // A session that does not start.
+    compression.failToPrepare.reset();
+    makeEngine();
+    *screenCapture->failToStart = true;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return recorder->count("start failed") == 1; }));
+    EXPECT_NE(recorder->lastError.find("cannot connect"), std::string::npos);
+    EXPECT_FALSE(engine->isCapturing());
+
+    // An encoder that fails after 10 frames ends the capture on its own; the frames it did
+    // encode are saved. Neither failure left the engine unable to start again.
+    *screenCapture->failToStart = false;
+    compression.failAfterFrames = 10;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 1; }));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start failed", "start", "capture failed",
+                                                         "stop", "output"}));
+    EXPECT_NE(recorder->lastError.find("ran out of memory"), std::string::npos);
+    const auto written = writers.movies();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(numbers(written.begin()->second).size(), 10u);
+    EXPECT_EQ(store.recordingsCount(), 1u);
+
+    // A session that loses its display after 8 frames ends the capture the same way, and a
+    // new start runs it again.
+    compression.failAfterFrames.reset();
+    *screenCapture->loseAfterFrames = 8;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 2; }));
+    EXPECT_EQ(recorder->count("capture failed"), 2u);
+    EXPECT_NE(recorder->lastError.find("X display was lost"), std::string::npos);
+    *screenCapture->loseAfterFrames = -1;
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 20; }));
+    engine->stopCapturing();
+    ASSERT_TRUE(waitFor([&] { return recorder->count("output") == 3; }));
+    EXPECT_EQ(recorder->count("capture failed"), 2u);
 }
 
 TEST_F(ConcurrentCaptureEngine, RegionIsCapturedFromTheDisplayHoldingMostOrRefused) {

@@ -2,17 +2,20 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "base/dispatch.h"
 #include "fake_movies.h"
 #include "platform/capture.h"
 #include "platform/compression.h"
-#include "platform/dispatch.h"
 #include "platform/movie_writer.h"
 
 // Stand-ins for the screen, the encoder and the movie writer, for tests of the capture
@@ -21,9 +24,17 @@
 namespace pindle::test {
 
 // Screens as given; a session that, while running, makes a frame every frameInterval on a
-// thread of its own and drops frames while the delivery queue is busy.
+// thread of its own and drops frames while the delivery queue is busy. With failToStart set,
+// its sessions do not start (as when the X server has gone away); while hangOnStart is set,
+// a start waits (a display that does not answer); with loseAfterFrames at n >= 0, a session
+// loses its display after n frames of a run and reports the failure.
 class FakeScreenCapture : public ScreenCapturePlatform {
 public:
+    std::shared_ptr<std::atomic<bool>> failToStart = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> hangOnStart = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int64_t>> loseAfterFrames =
+        std::make_shared<std::atomic<int64_t>>(-1);
+
     explicit FakeScreenCapture(
         std::vector<Screen> screens,
         std::chrono::microseconds frameInterval = std::chrono::milliseconds(2))
@@ -47,7 +58,7 @@ public:
     }
 
     std::unique_ptr<CaptureSession> makeSession() override {
-        return std::make_unique<Session>(frameInterval_);
+        return std::make_unique<Session>(frameInterval_, failToStart, hangOnStart, loseAfterFrames);
     }
 
     std::shared_ptr<ScreenInput> makeScreenInput(DisplayID displayID) override {
@@ -57,7 +68,13 @@ public:
 private:
     class Session : public CaptureSession {
     public:
-        explicit Session(std::chrono::microseconds interval) : interval_(interval) {}
+        Session(std::chrono::microseconds interval, std::shared_ptr<std::atomic<bool>> failToStart,
+                std::shared_ptr<std::atomic<bool>> hangOnStart,
+                std::shared_ptr<std::atomic<int64_t>> loseAfterFrames)
+            : interval_(interval),
+              failToStart_(std::move(failToStart)),
+              hangOnStart_(std::move(hangOnStart)),
+              loseAfterFrames_(std::move(loseAfterFrames)) {}
         ~Session() override { stopRunning(); }
         void addInput(std::shared_ptr<ScreenInput> input) override {
             std::lock_guard lock(mutex_);
@@ -79,9 +96,19 @@ private:
         void setVideoPixelFormat(uint32_t) override {}
         Status startRunning() override {
             std::lock_guard runLock(runMutex_);
-            if (thread_.joinable()) {
-                return Ok{};
+            while (*hangOnStart_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
+            if (*failToStart_) {
+                return Error{"cannot connect to the X display :99"};
+            }
+            if (thread_.joinable()) {
+                if (!lost_) {
+                    return Ok{};
+                }
+                thread_.join();
+            }
+            lost_ = false;
             stop_ = false;
             thread_ = std::thread([this] { run(); });
             return Ok{};
@@ -99,6 +126,7 @@ private:
     private:
         void run() {
             int64_t frame = 0;
+            const int64_t loseAfter = *loseAfterFrames_;
             while (!stop_ && interval_.count() > 0) {
                 std::this_thread::sleep_for(interval_);
                 std::shared_ptr<ScreenInput> input;
@@ -112,6 +140,16 @@ private:
                 }
                 if (!input || !queue) {
                     continue;
+                }
+                if (loseAfter >= 0 && frame >= loseAfter) {
+                    lost_ = true;
+                    queue->async([delegate] {
+                        if (auto target = delegate.lock()) {
+                            target->captureOutputDidFail(
+                                Error{"the connection to the X display was lost"});
+                        }
+                    });
+                    return;
                 }
                 auto sample = std::make_shared<SampleBuffer>();
                 sample->presentationTimeStamp = MediaTime::make(600 + frame++, 60);
@@ -131,6 +169,10 @@ private:
         }
 
         const std::chrono::microseconds interval_;
+        const std::shared_ptr<std::atomic<bool>> failToStart_;
+        const std::shared_ptr<std::atomic<bool>> hangOnStart_;
+        const std::shared_ptr<std::atomic<int64_t>> loseAfterFrames_;
+        std::atomic<bool> lost_{false};
         std::mutex runMutex_;
         std::mutex mutex_;  // guards input_, delegate_, queue_
         std::shared_ptr<ScreenInput> input_;
@@ -150,13 +192,18 @@ private:
 
 // "Encodes" on a serial queue of its own: each output sample carries the number of the
 // frame in its data (1, 2, 3... in submission order), the frame's time and a shared format.
+// With failToPrepare set, sessions cannot be prepared (as an encoder refusing a size); with
+// failAfterFrames set, every frame after that many fails to encode.
 class FakeCompression {
 public:
+    std::optional<std::string> failToPrepare;
+    std::optional<int64_t> failAfterFrames;
+
     CompressionSessionFactory factory() {
-        return [](int width, int height, uint32_t, CompressionSession::OutputCallback callback)
+        return [this](int width, int height, uint32_t, CompressionSession::OutputCallback callback)
                    -> Result<std::unique_ptr<CompressionSession>> {
-            return std::unique_ptr<CompressionSession>(
-                std::make_unique<Session>(width, height, std::move(callback)));
+            return std::unique_ptr<CompressionSession>(std::make_unique<Session>(
+                width, height, std::move(callback), failToPrepare, failAfterFrames));
         };
     }
 
@@ -169,7 +216,11 @@ public:
 private:
     class Session : public CompressionSession {
     public:
-        Session(int width, int height, OutputCallback callback) : callback_(std::move(callback)) {
+        Session(int width, int height, OutputCallback callback,
+                std::optional<std::string> failToPrepare, std::optional<int64_t> failAfterFrames)
+            : callback_(std::move(callback)),
+              failToPrepare_(std::move(failToPrepare)),
+              failAfterFrames_(failAfterFrames) {
             auto format = std::make_shared<FormatDescription>();
             format->mediaType = kMediaTypeVideo;
             format->mediaSubType = kCodecH264;
@@ -184,9 +235,18 @@ private:
         Status setMaxKeyFrameIntervalDuration(double) override { return Ok{}; }
         Status setPixelBufferPixelFormat(uint32_t) override { return Ok{}; }
         Status setAverageBitRate(int64_t) override { return Ok{}; }
-        Status prepareToEncodeFrames() override { return Ok{}; }
+        Status prepareToEncodeFrames() override {
+            if (failToPrepare_) {
+                return Error{*failToPrepare_};
+            }
+            return Ok{};
+        }
         Status encodeFrame(PixelBufferPtr, MediaTime pts, MediaTime duration, bool) override {
             queue_->async([this, pts, duration] {
+                if (failAfterFrames_ && count_ >= *failAfterFrames_) {
+                    callback_(Error{"the encoder ran out of memory"}, nullptr);
+                    return;
+                }
                 auto sample = std::make_shared<SampleBuffer>();
                 sample->formatDescription = format_;
                 sample->presentationTimeStamp = pts;
@@ -205,6 +265,8 @@ private:
 
     private:
         OutputCallback callback_;
+        const std::optional<std::string> failToPrepare_;
+        const std::optional<int64_t> failAfterFrames_;
         FormatDescriptionPtr format_;
         int64_t count_ = 0;  // on queue_ only
         dispatch::QueuePtr queue_ = dispatch::makeSerialQueue("fake.encoder");
@@ -219,6 +281,11 @@ public:
     explicit FakeMovieWriters(FakeMovies& movies) : movies_(movies) {}
 
     std::optional<int> failAfterAppends;
+    // Finished movies are left unregistered, so they cannot be opened (a file the writer
+    // finished that holds no readable movie).
+    bool unreadable = false;
+    // While set, finishing waits (a slow disk), so a movie job stays under way.
+    std::atomic<bool> holdFinishing{false};
 
     MovieWriterFactory factory() {
         return [this](const std::filesystem::path& url, MovieFileType) {
@@ -231,6 +298,12 @@ public:
     std::map<std::string, std::vector<SampleBufferPtr>> movies() {
         std::lock_guard lock(mutex_);
         return written_;
+    }
+    // The source time a finished movie's session started at (its time zero).
+    MediaTime sessionStart(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        auto it = sessionStarts_.find(path);
+        return it != sessionStarts_.end() ? it->second : MediaTime::invalid();
     }
 
 private:
@@ -254,9 +327,12 @@ private:
             status_ = Status::Writing;
             return true;
         }
-        void startSessionAtSourceTime(MediaTime) override {}
+        void startSessionAtSourceTime(MediaTime time) override { sessionStart_ = time; }
         void finishWriting(std::function<void()> completion) override {
             dispatch::globalQueue()->async([self = shared_from_this(), completion] {
+                while (self->owner_.holdFinishing) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
                 self->finish();
                 completion();
             });
@@ -286,6 +362,8 @@ private:
             std::ofstream(url_) << "movie";
             if (status_ == Status::Writing) {
                 status_ = Status::Completed;
+            }
+            if (status_ == Status::Completed && !owner_.unreadable) {
                 const double seconds = double(samples_.size()) / 60;
                 owner_.movies_.add(url_,
                                    FakeMovies::video(format_ ? format_->width : 0,
@@ -293,6 +371,7 @@ private:
             }
             std::lock_guard lock(owner_.mutex_);
             owner_.written_[url_.string()] = samples_;
+            owner_.sessionStarts_[url_.string()] = sessionStart_;
         }
 
         FakeMovieWriters& owner_;
@@ -301,11 +380,13 @@ private:
         FormatDescriptionPtr format_;
         std::atomic<Status> status_{Status::Unknown};
         std::vector<SampleBufferPtr> samples_;  // the job's thread, then finish()
+        MediaTime sessionStart_ = MediaTime::invalid();
     };
 
     FakeMovies& movies_;
-    std::mutex mutex_;  // guards written_
+    std::mutex mutex_;  // guards written_, sessionStarts_
     std::map<std::string, std::vector<SampleBufferPtr>> written_;
+    std::map<std::string, MediaTime> sessionStarts_;
 };
 
 }  // namespace pindle::test

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
+#include "capture/RCCaptureEngine.h"
+#include "capture/window/RCCaptureEngineBridge.h"
 #include "capture/window/RCCaptureRegion.h"
 #include "capture/window/RCCaptureWindowController.h"
+#include "capture_fakes.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
+#include "settings/RCUserSettings.h"
 #include "test_support.h"
 
 namespace pindle {
@@ -187,6 +190,117 @@ TEST_F(CaptureWindow, RegionOffEveryDisplayDoesNotStart) {
     EXPECT_EQ(view.label, "Off screen");
     EXPECT_FALSE(view.appearance.dimmedGlassFrame.has_value());
     ASSERT_TRUE(dispatch::runUntil([&] { return view.label == "640 x 320"; }, 3s));
+}
+
+// A real engine over the stand-ins of capture_fakes.h, which can be told to fail.
+struct FakeBackedEngine {
+    explicit FakeBackedEngine(RCFileManager& files) : store(files, center), writers(movies) {
+        RCCaptureEngineEnvironment environment;
+        environment.screenCapture = screens;
+        environment.compressionSessionFactory = compression.factory();
+        environment.movieWriterFactory = writers.factory();
+        environment.dataStore = &store;
+        environment.fileManager = &files;
+        engine = RCCaptureEngine::create(environment);
+    }
+    NotificationCenter center;
+    RCDataStore store;
+    test::FakeMovies movies;
+    test::FakeCompression compression;
+    test::FakeMovieWriters writers;
+    std::shared_ptr<test::FakeScreenCapture> screens = std::make_shared<test::FakeScreenCapture>(
+        std::vector<Screen>{{1, {{0, 0}, {1920, 1080}}, 1.0, "primary"}});
+    std::shared_ptr<RCCaptureEngine> engine;
+};
+
+// The window driving a real engine over failing stand-ins: a capture that cannot start or
+// cannot encode ends with a short status, and the window is idle again, free to quit and to
+// start anew.
+TEST_F(CaptureWindow, FailedStartOrEncodingReturnsTheWindowToIdleWithAStatus) {
+    FakeBackedEngine real(files);
+    auto& compression = real.compression;
+    RCCaptureWindowController controller(
+        settings, std::make_unique<RCCaptureEngineBridge>(real.engine, 1.0),
+        NotificationCenter::defaultCenter(), [this] { return now; });
+    controller.windowDidLoad(&view);
+    auto idleWith = [&](const std::string& label) {
+        return dispatch::runUntil(
+            [&] {
+                return controller.captureState() == RCCaptureStateIdle && view.label == label &&
+                       !controller.isBusy();
+            },
+            5s);
+    };
+
+    *real.screens->failToStart = true;
+    controller.toggleCapture();
+    ASSERT_EQ(controller.captureState(), RCCaptureStateStarting);
+    ASSERT_TRUE(idleWith("Cannot record")) << "the session did not start";
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+
+    *real.screens->failToStart = false;
+    compression.failToPrepare = "invalid width x height";
+    controller.toggleCapture();
+    ASSERT_TRUE(idleWith("Cannot record")) << "the encoder refused the size";
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+
+    compression.failToPrepare.reset();
+    compression.failAfterFrames = 5;
+    controller.toggleCapture();
+    ASSERT_TRUE(idleWith("Recording failed")) << "the encoder failed while capturing";
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+    EXPECT_FALSE(view.timerRunning);
+    ASSERT_TRUE(dispatch::runUntil([&] { return real.store.recordingsCount() == 1; }, 5s))
+        << "the frames encoded before the failure are saved";
+
+    compression.failAfterFrames.reset();
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil(
+        [&] {
+            return controller.captureState() == RCCaptureStateCapturing &&
+                   real.engine->bufferedFrameCount() >= 5;
+        },
+        5s));
+    now += 2;
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil([&] { return real.store.recordingsCount() == 2; }, 5s));
+    ASSERT_TRUE(dispatch::runUntil([&] { return !controller.isBusy(); }, 5s));
+}
+
+// A start the display never answers is given up: the window is idle again and may quit;
+// when the display answers after all, the engine is stopped and the window stays idle.
+TEST_F(CaptureWindow, StartThatIsNeverAnsweredIsGivenUp) {
+    FakeBackedEngine real(files);
+    RCCaptureWindowController controller(
+        settings, std::make_unique<RCCaptureEngineBridge>(real.engine, 1.0),
+        NotificationCenter::defaultCenter(), [this] { return now; });
+    controller.windowDidLoad(&view);
+
+    *real.screens->hangOnStart = true;
+    controller.toggleCapture();
+    const auto timeout =
+        RCCaptureWindowController::kStartDelay + RCCaptureWindowController::kStartTimeout + 2s;
+    ASSERT_TRUE(dispatch::runUntil([&] { return controller.captureState() == RCCaptureStateIdle; },
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(timeout)));
+    EXPECT_EQ(view.label, "Cannot record");
+    EXPECT_FALSE(controller.isBusy());
+    EXPECT_EQ(view.appearance, RCCaptureWindowAppearance{});
+
+    // The display answers: the late start is stopped again, and a new one runs.
+    *real.screens->hangOnStart = false;
+    ASSERT_TRUE(dispatch::runUntil(
+        [&] {
+            if (controller.captureState() == RCCaptureStateIdle) {
+                controller.toggleCapture();  // refused while the late start is being stopped
+            }
+            return controller.captureState() == RCCaptureStateCapturing;
+        },
+        5s));
+    now += 2;
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil(
+        [&] { return controller.captureState() == RCCaptureStateIdle && !controller.isBusy(); },
+        5s));
 }
 
 TEST(CaptureRegion, CentreOffDisplaysUsesTheDisplayHoldingMost) {

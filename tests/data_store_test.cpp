@@ -12,10 +12,10 @@
 #include <set>
 #include <thread>
 
+#include "base/atomic_file.h"
+#include "base/dispatch.h"
+#include "base/keyed_archive.h"
 #include "library/RCDataStore.h"
-#include "platform/atomic_file.h"
-#include "platform/dispatch.h"
-#include "platform/keyed_archive.h"
 #include "test_support.h"
 
 namespace pindle {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image.h"
+#include "base/image.h"
 
 namespace pindle::test {
 

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch.h"
-#include "platform/notifications.h"
+#include "base/dispatch.h"
+#include "base/notifications.h"
 
 namespace pindle {
 namespace {

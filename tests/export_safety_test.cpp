@@ -13,12 +13,12 @@
 #include <set>
 #include <string>
 
+#include "base/dispatch.h"
 #include "decoded_media.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/RCGIFGenerator.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_output.h"
 #include "platform/imageio/imageio.h"

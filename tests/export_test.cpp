@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/dispatch.h"
 #include "decoded_media.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
@@ -18,7 +19,6 @@
 #include "editor/RCMovieOperations.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_output.h"
 #include "platform/imageio/imageio.h"

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/dispatch.h"
 #include "capture/RCH264Encoder.h"
 #include "movie_probe.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
 #include "test_support.h"

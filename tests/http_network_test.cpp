@@ -7,9 +7,9 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "base/dispatch.h"
 #include "loopback_server.h"
 #include "platform/curl/curl_transport.h"
-#include "platform/dispatch.h"
 #include "service/AFHTTPClient.h"
 #include "service/AFHTTPRequestOperation.h"
 #include "test_support.h"

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "app/RCGIFCollectionWindowController.h"
+#include "base/dispatch.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
 #include "test_support.h"
 
 namespace pindle {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/media_time.h"
+#include "base/media_time.h"
 
 namespace pindle {
 namespace {

@@ -67,15 +67,6 @@ MovieProbe probeMovie(const std::filesystem::path& file) {
     AVFrame* frame = av_frame_alloc();
     auto takeFrames = [&] {
         while (avcodec_receive_frame(context, frame) >= 0) {
-            if (probe.decodedFrames == 0) {
-                double sum = 0;
-                for (int y = 0; y < 16; ++y) {
-                    for (int x = 0; x < 16; ++x) {
-                        sum += frame->data[0][y * frame->linesize[0] + x];
-                    }
-                }
-                probe.firstFrameCornerLuma = sum / 256;
-            }
             ++probe.decodedFrames;
             av_frame_unref(frame);
         }

@@ -20,8 +20,6 @@ struct MovieProbe {
     std::vector<bool> idrFrames;     // whether the packet holds an IDR slice
     int decodedFrames = 0;           // frames the H.264 decoder gave back
     double durationSeconds = 0;
-    // Mean luma of the first decoded frame's top-left 16x16 block, and of its centre.
-    double firstFrameCornerLuma = -1;
 };
 
 MovieProbe probeMovie(const std::filesystem::path& file);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/dispatch.h"
 #include "loopback_server.h"
 #include "platform/curl/curl_transport.h"
-#include "platform/dispatch.h"
 #include "service/RCPINDLEAPIHelper.h"
 #include "test_support.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
+#include "settings/RCUserSettings.h"
 #include "test_support.h"
 
 namespace pindle {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/x11/frame_overlay.h"
@@ -78,11 +79,23 @@ public:
         arrived_.wait_for(lock, 5s, [&] { return frames_.size() > seen; });
         return frames_.size() > seen ? frames_.back() : nullptr;
     }
+    void captureOutputDidFail(const Error& error) override {
+        std::lock_guard lock(mutex_);
+        failures_.push_back(error.message);
+        arrived_.notify_all();
+    }
+    // The session's failure reports, once there is one or after timeout.
+    std::vector<std::string> failures(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, timeout, [&] { return !failures_.empty(); });
+        return failures_;
+    }
 
 private:
-    std::mutex mutex_;  // guards frames_
+    std::mutex mutex_;  // guards frames_, failures_
     std::condition_variable arrived_;
     std::vector<SampleBufferPtr> frames_;
+    std::vector<std::string> failures_;
 };
 
 double meanLuma(const PixelBuffer& frame, int x0, int y0, int width, int height) {
@@ -135,7 +148,10 @@ TEST_F(X11Capture, DeliversCroppedMovingFramesWithRisingTimes) {
     session->setSampleBufferDelegate(sink, queue);
     session->addInput(input);
     ASSERT_TRUE(session->startRunning().ok());
-    std::this_thread::sleep_for(1s);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (sink->frames().size() < 30 && std::chrono::steady_clock::now() < deadline) {
+        sink->nextFrame();
+    }
     session->stopRunning();
     queue->sync([] {});
     const auto afterStop = sink->frames().size();
@@ -188,8 +204,8 @@ TEST_F(X11Capture, DrawsTheCursorAndMarksClicks) {
     xcb_connection_t* c = xcb_connect(xvfb_.display().c_str(), nullptr);
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_warp_pointer(c, XCB_NONE, screen->root, 0, 0, 0, 0, 500, 402);
-    xcb_flush(c);
-    std::this_thread::sleep_for(100ms);
+    // The reply comes once the server has moved the pointer.
+    free(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
 
     const auto plain = sink->nextFrame();
     input->setCapturesCursor(true);
@@ -211,14 +227,66 @@ TEST_F(X11Capture, DrawsTheCursorAndMarksClicks) {
     const auto beforeClick = sink->nextFrame();
     const std::string click = "DISPLAY=" + xvfb_.display() + " xdotool click 1";
     ASSERT_EQ(std::system(click.c_str()), 0);
-    std::this_thread::sleep_for(60ms);
-    const auto afterClick = sink->nextFrame();
-    ASSERT_TRUE(beforeClick && afterClick);
+    // The session hears of the click on its own thread: the mark shows in a frame soon after.
     // Yellow over red is brighter than the band.
+    SampleBufferPtr afterClick;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (!afterClick || countLumaAbove(*afterClick->imageBuffer, band, 110) <= 20)) {
+        afterClick = sink->nextFrame();
+    }
+    ASSERT_TRUE(beforeClick && afterClick);
     EXPECT_EQ(countLumaAbove(*beforeClick->imageBuffer, band, 110), 0);
     EXPECT_GT(countLumaAbove(*afterClick->imageBuffer, band, 110), 20);
     session->stopRunning();
     xcb_disconnect(c);
+}
+
+// The X server going away mid-capture ends the session with a failure report, once, and a
+// later start says the display cannot be reached instead of pretending to run.
+TEST(X11CaptureSession, LosingTheXServerIsReportedAndEndsTheSession) {
+    test::Xvfb xvfb("640x480x24");
+    ASSERT_TRUE(xvfb.isRunning());
+    auto platform = x11::makeScreenCapturePlatform(xvfb.display());
+    const auto screens = platform->screens();
+    ASSERT_FALSE(screens.empty());
+    auto input = platform->makeScreenInput(screens[0].displayID);
+    input->setCropRect({{0, 0}, {64, 64}});
+    auto session = platform->makeSession();
+    auto sink = std::make_shared<FrameSink>();
+    auto queue = dispatch::makeSerialQueue("test.capture.loss");
+    session->setSampleBufferDelegate(sink, queue);
+    session->addInput(input);
+    ASSERT_TRUE(session->startRunning().ok());
+    ASSERT_TRUE(sink->nextFrame());
+
+    xvfb.stop();
+    const auto failures = sink->failures(5s);
+    ASSERT_EQ(failures.size(), 1u) << "no report of the lost connection";
+    EXPECT_NE(failures[0].find("connection to the X display was lost"), std::string::npos);
+    EXPECT_FALSE(session->startRunning().ok());
+    session->stopRunning();
+    queue->sync([] {});
+    EXPECT_EQ(sink->failures(0ms).size(), 1u);
+}
+
+// An input for a display that is not attached gets no frames: the session says so.
+TEST(X11CaptureSession, InputOnADetachedDisplayIsReported) {
+    test::Xvfb xvfb("640x480x24");
+    ASSERT_TRUE(xvfb.isRunning());
+    auto platform = x11::makeScreenCapturePlatform(xvfb.display());
+    auto input = platform->makeScreenInput(4242);
+    input->setCropRect({{0, 0}, {64, 64}});
+    auto session = platform->makeSession();
+    auto sink = std::make_shared<FrameSink>();
+    session->setSampleBufferDelegate(sink, dispatch::makeSerialQueue("test.capture.detached"));
+    session->addInput(input);
+    ASSERT_TRUE(session->startRunning().ok());
+    const auto failures = sink->failures(5s);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("display 4242 is not attached"), std::string::npos);
+    session->stopRunning();
+    EXPECT_TRUE(sink->frames().empty());
 }
 
 TEST(FrameOverlay, CursorIsCompositedAndClippedAtTheEdges) {

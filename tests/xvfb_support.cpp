@@ -38,10 +38,15 @@ Xvfb::Xvfb(const std::string& screen) {
 }
 
 Xvfb::~Xvfb() {
+    stop();
+}
+
+void Xvfb::stop() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         int status = 0;
         waitpid(pid_, &status, 0);
+        pid_ = -1;
     }
 }
 
@@ -121,6 +126,94 @@ void MovingContent::run(const std::string& display, PixelArea area, bool detaile
         ++frame;
         repaints_ = frame;
         std::this_thread::sleep_for(std::chrono::microseconds(8000));
+    }
+    xcb_disconnect(c);
+}
+
+uint32_t rootPixel(const std::string& display, int x, int y) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    uint32_t pixel = 0xffffffffu;
+    if (xcb_connection_has_error(c) == 0) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        xcb_get_image_reply_t* reply =
+            xcb_get_image_reply(c,
+                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
+                                              int16_t(x), int16_t(y), 1, 1, ~0u),
+                                nullptr);
+        if (reply != nullptr && xcb_get_image_data_length(reply) >= 4) {
+            const uint8_t* data = xcb_get_image_data(reply);
+            pixel = uint32_t(data[2]) << 16 | uint32_t(data[1]) << 8 | data[0];  // BGRX
+        }
+        free(reply);
+    }
+    xcb_disconnect(c);
+    return pixel;
+}
+
+ClockPattern::ClockPattern(const std::string& display, MovingContent::PixelArea area, int margin) {
+    thread_ = std::thread([this, display, area, margin] { run(display, area, margin); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!showing_ && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+ClockPattern::~ClockPattern() {
+    stop_ = true;
+    thread_.join();
+}
+
+int64_t ClockPattern::now() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start_)
+        .count();
+}
+
+void ClockPattern::run(const std::string& display, MovingContent::PixelArea area, int margin) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(c) != 0) {
+        xcb_disconnect(c);
+        return;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    const uint32_t values[] = {kBackground, 1};  // background, override-redirect
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, int16_t(area.x - margin),
+                      int16_t(area.y - margin), uint16_t(area.width + 2 * margin),
+                      uint16_t(area.height + 2 * margin), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, window);
+    // Below every other window, as a desktop background: windows over it hide it.
+    const uint32_t below = XCB_STACK_MODE_BELOW;
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &below);
+    // The bars are drawn off screen and copied onto the window in one request.
+    const int codeHeight = area.height / 2;
+    const xcb_pixmap_t code = xcb_generate_id(c);
+    xcb_create_pixmap(c, screen->root_depth, code, window, uint16_t(area.width),
+                      uint16_t(codeHeight));
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // round trip
+    showing_ = true;
+
+    while (!stop_) {
+        const auto value = uint32_t(now()) & ((1u << kBits) - 1);
+        std::vector<xcb_rectangle_t> bars[2];
+        for (int bit = 0; bit < kBits; ++bit) {
+            const int x0 = bit * area.width / kBits;
+            const int x1 = (bit + 1) * area.width / kBits;
+            bars[(value >> (kBits - 1 - bit)) & 1u].push_back(
+                {int16_t(x0), 0, uint16_t(x1 - x0), uint16_t(codeHeight)});
+        }
+        for (uint32_t one = 0; one < 2; ++one) {
+            const uint32_t colour = one != 0 ? kOne : kZero;
+            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
+            xcb_poly_fill_rectangle(c, code, gc, uint32_t(bars[one].size()), bars[one].data());
+        }
+        xcb_copy_area(c, code, window, gc, 0, 0, int16_t(margin), int16_t(margin),
+                      uint16_t(area.width), uint16_t(codeHeight));
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // round trip
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     xcb_disconnect(c);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 namespace pindle::test {
 
@@ -18,6 +20,8 @@ public:
     Xvfb& operator=(const Xvfb&) = delete;
 
     bool isRunning() const { return !display_.empty(); }
+    // Ends the server now, as when an X session goes away; display() keeps its name.
+    void stop();
     // ":N"
     const std::string& display() const { return display_; }
 
@@ -51,6 +55,40 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> showing_{false};
     std::atomic<long> repaints_{0};
+    std::thread thread_;
+};
+
+// The colour (0xRRGGBB) of one pixel of the root window as the screen shows it; 0xffffffff
+// when it cannot be read.
+uint32_t rootPixel(const std::string& display, int x, int y);
+
+// A clock a recording can be read by: a window over area, and margin pixels around it, whose
+// top half of area holds kBits bars, kOne for a 1 and kZero for a 0, giving the milliseconds
+// since the pattern appeared (most significant bit leftmost); everything else is
+// kBackground. It lies below every other window, and is repainted every few milliseconds,
+// each time in one request, so a grab never sees half a number.
+class ClockPattern {
+public:
+    static constexpr int kBits = 16;
+    static constexpr uint32_t kZero = 0x0000ffu;        // blue
+    static constexpr uint32_t kOne = 0xffff00u;         // yellow
+    static constexpr uint32_t kBackground = 0x00c000u;  // green
+
+    ClockPattern(const std::string& display, MovingContent::PixelArea area, int margin);
+    ~ClockPattern();
+    ClockPattern(const ClockPattern&) = delete;
+    ClockPattern& operator=(const ClockPattern&) = delete;
+
+    bool isShowing() const { return showing_; }
+    // The pattern's clock now, in milliseconds.
+    int64_t now() const;
+
+private:
+    void run(const std::string& display, MovingContent::PixelArea area, int margin);
+
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> showing_{false};
     std::thread thread_;
 };
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/dispatch.h"
 #include "library/RCDataStore.h"
-#include "platform/dispatch.h"
 
 namespace pindle {
 

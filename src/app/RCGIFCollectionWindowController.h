@@ -5,28 +5,14 @@
 #include <optional>
 #include <vector>
 
+#include "base/notifications.h"
+#include "editor/RCEditorWindowControl.h"
 #include "library/RCRecording.h"
-#include "platform/geometry.h"
-#include "platform/notifications.h"
 
 namespace pindle {
 
 class RCDataStore;
 class RCGIFCollectionWindowController;
-
-// The editor window controller as the library drives it. close() tells the delegate
-// editorWindowControllerWillClose() before the window goes.
-class RCEditorWindowControl {
-public:
-    virtual ~RCEditorWindowControl() = default;
-    virtual RCRecordingPtr recording() const = 0;
-    // Global screen coordinates.
-    virtual Rect windowFrame() const = 0;
-    virtual void setWindowFrame(const Rect& frame) = 0;
-    virtual void showWindow() = 0;
-    virtual void bringToFront() = 0;
-    virtual void close() = 0;
-};
 
 // The strip as its controller sees it.
 class RCGIFCollectionView {
@@ -37,7 +23,7 @@ public:
 
 // The library strip's rules: the store's recordings newest first, opening one recording at
 // a time in the editor, deleting, and following the store's changes. Main thread only.
-class RCGIFCollectionWindowController {
+class RCGIFCollectionWindowController : public RCEditorWindowDelegate {
 public:
     using EditorFactory = std::function<std::unique_ptr<RCEditorWindowControl>(
         RCRecordingPtr recording, RCGIFCollectionWindowController& delegate)>;
@@ -62,7 +48,7 @@ public:
     void didSelectItem(size_t item);
     void deleteButtonClicked(const RCRecordingPtr& recording);
     void dataStoreDidUpdate();
-    void editorWindowControllerWillClose(RCEditorWindowControl* editor);
+    void editorWindowControllerWillClose(RCEditorWindowControl* editor) override;
 
     RCEditorWindowControl* editorWindowController() const { return editor_.get(); }
 

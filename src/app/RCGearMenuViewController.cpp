@@ -6,8 +6,8 @@
 
 #include "app/RCMasterAppController.h"
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
 #include "platform/keyboard.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
+#include "settings/RCUserSettings.h"
 
 #ifndef PINDLE_CAPTURE_VERSION
 #define PINDLE_CAPTURE_VERSION "0.0.0"

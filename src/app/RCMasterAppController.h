@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "capture/window/RCCaptureWindowControl.h"
+
 namespace pindle {
 
 class RCUserSettings;
@@ -14,18 +16,7 @@ class RCUserSettings;
 class RCMasterAppController {
 public:
     // The capture window controller as the application drives it.
-    class CaptureWindow {
-    public:
-        virtual ~CaptureWindow() = default;
-        virtual void showWindow() = 0;
-        virtual bool isMiniaturized() const = 0;
-        virtual void miniaturize() = 0;
-        virtual void deminiaturize() = 0;
-        virtual void toggleCapture() = 0;
-        // Capturing, or a movie still being written.
-        virtual bool isBusy() const = 0;
-        virtual void openGearMenu() = 0;
-    };
+    using CaptureWindow = RCCaptureWindowControl;
 
     // What the controller needs of the rest of the program; the composition root fills it.
     struct Environment {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/keyed_archive.h"
-#include "platform/log.h"
+#include "base/keyed_archive.h"
+#include "base/log.h"
 
 namespace pindle {
 namespace {

@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
-#include "app/ui/Theme.h"
+#include "base/log.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture/window/RCCaptureEngineBridge.h"
 #include "editor/RCRecordingLayers.h"
@@ -31,14 +30,15 @@
 #include "platform/http.h"
 #include "platform/image_output.h"
 #include "platform/imageio/imageio.h"
-#include "platform/log.h"
 #include "platform/movie_output.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/qt/qt_layers.h"
-#include "platform/qt/x11_keyboard.h"
 #include "platform/x11/x11_capture.h"
+#include "platform/x11/x11_keyboard.h"
+#include "settings/RCUserSettings.h"
+#include "ui/Theme.h"
 
 namespace {
 
@@ -177,20 +177,23 @@ int main(int argc, char** argv) {
             pindle::cli::printUsage(stdout);
             return 0;
         }
-        if (args[0][0] != '-') {
-            if (!prepareDirectoriesAndSettings()) {
-                return 1;
-            }
-            // Caption text is drawn with Qt's fonts, which need an application object; the
-            // verbs never show a window.
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            qInstallMessageHandler(qtMessageToLog);
-            QGuiApplication gui(argc, argv);
-            installLayerDrawing();
-            int status = pindle::cli::runVerb(args);
-            pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
-            return status;
+        if (args[0][0] == '-') {
+            std::fprintf(stderr, "pindle-capture: unknown option '%s'\n", args[0].c_str());
+            pindle::cli::printUsage(stderr);
+            return 2;
         }
+        if (!prepareDirectoriesAndSettings()) {
+            return 1;
+        }
+        // Caption text is drawn with Qt's fonts, which need an application object; the verbs
+        // never show a window.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(qtMessageToLog);
+        QGuiApplication gui(argc, argv);
+        installLayerDrawing();
+        int status = pindle::cli::runVerb(args);
+        pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
+        return status;
     }
     return runApplication(argc, argv);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/image.h"
 #include "captions/RCLayer.h"
-#include "platform/image.h"
 
 namespace pindle {
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "base/log.h"
 #include "platform/layers.h"
-#include "platform/log.h"
 
 namespace pindle {
 namespace {

@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/media_time.h"
 #include "captions/RCLayer.h"
 #include "captions/RCTimedCaption.h"
-#include "platform/geometry.h"
-#include "platform/media_time.h"
 
 namespace pindle {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/image.h"
 #include "captions/RCTimedCaptionAnimation.h"
-#include "platform/geometry.h"
-#include "platform/image.h"
 #include "platform/layers.h"
 
 namespace pindle {

@@ -1,6 +1,6 @@
 #include "captions/RCTimedCaption.h"
 
-#include "platform/keyed_archive.h"
+#include "base/keyed_archive.h"
 
 namespace pindle {
 

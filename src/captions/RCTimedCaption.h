@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "base/color.h"
+#include "base/geometry.h"
+#include "base/media_time.h"
 #include "captions/RCTimedCaptionAnimation.h"
-#include "platform/color.h"
-#include "platform/geometry.h"
-#include "platform/media_time.h"
 
 namespace pindle {
 

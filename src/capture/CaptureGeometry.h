@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/result.h"
 #include "platform/capture.h"
-#include "platform/geometry.h"
-#include "platform/result.h"
 
 // The capture engine's arithmetic, as pure functions: which display a region is captured
 // from, the crop rectangle on that display and the encoder's bit rate.

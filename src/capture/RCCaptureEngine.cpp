@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
 #include "capture/CaptureGeometry.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
 #include "library/RCUtilities.h"
-#include "platform/log.h"
 
 namespace pindle {
 namespace {
@@ -181,6 +181,22 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
         return Error{"a capture is already under way"};
     }
 
+    RCH264EncoderOptions encoderOptions;
+    encoderOptions.maxKeyFrameInterval = 1;
+    encoderOptions.pixelBufferAttributes = kPixelFormat420v;
+    encoderOptions.averageBitRate =
+        capture_geometry::bitRateForCropSize(crop.width(), crop.height());
+    auto encoder = std::make_shared<RCH264Encoder>(crop.width(), crop.height(), encoderOptions,
+                                                   environment_.compressionSessionFactory);
+    if (!encoder->isValid()) {
+        sessionInUse_ = false;
+        Error error{"the capture cannot be encoded: " + encoder->failureReason()};
+        PINDLE_LOG_ERROR(kTag, "not capturing: %s", error.message.c_str());
+        return error;
+    }
+    encoder->setDelegate(weak_from_this());
+
+    stopRequested_ = false;
     isCapturing_ = true;
     const std::string audioSource =
         environment_.audioSource ? environment_.audioSource() : std::string("None");
@@ -201,14 +217,6 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
     input->setCropRect(crop);
     screenCaptureSession_->addInput(input);
 
-    RCH264EncoderOptions encoderOptions;
-    encoderOptions.maxKeyFrameInterval = 1;
-    encoderOptions.pixelBufferAttributes = kPixelFormat420v;
-    encoderOptions.averageBitRate =
-        capture_geometry::bitRateForCropSize(crop.width(), crop.height());
-    auto encoder = std::make_shared<RCH264Encoder>(crop.width(), crop.height(), encoderOptions,
-                                                   environment_.compressionSessionFactory);
-    encoder->setDelegate(weak_from_this());
     std::shared_ptr<RCH264Encoder> previous;
     {
         std::lock_guard lock(mutex_);
@@ -233,6 +241,8 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
             return;
         }
         self->screenCaptureSession_->removeInput(input);
+        self->isCapturing_ = false;
+        self->stopRequested_ = true;
         self->sessionInUse_ = false;
         self->tellDelegate(
             [error = started.error()](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
@@ -243,6 +253,13 @@ Status RCCaptureEngine::startCapturingFrame(const Rect& frame, const RCCaptureOp
 }
 
 void RCCaptureEngine::stopCapturing() {
+    if (stopRequested_.exchange(true)) {
+        return;
+    }
+    stopSession();
+}
+
+void RCCaptureEngine::stopSession() {
     auto self = shared_from_this();
     dispatch::globalQueue(dispatch::Priority::High)->async([self] {
         self->screenCaptureSession_->stopRunning();
@@ -259,10 +276,20 @@ void RCCaptureEngine::stopCapturing() {
         // The ring is taken before a new start may replace it.
         auto ring = self->circularBuffer();
         self->sessionInUse_ = false;
-        self->outputRing(std::move(ring), true, [self] {
+        int64_t frames = 0;
+        self->bufferQueue_->sync([&] { frames = ring->count(); });
+        self->outputRing(std::move(ring), true, [self, frames] {
             self->tellDelegate([](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
                 d.captureEngineDidStopCapturing(e);
             });
+            if (frames == 0) {
+                // A capture that ends without one frame (the screen could not be grabbed,
+                // say) saves nothing: that is a failure, not a quiet stop.
+                PINDLE_LOG_ERROR(kTag, "the capture stopped without a frame; nothing is saved");
+                self->tellDelegate([](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
+                    d.captureEngineDidFailToOutputCapture(e, Error{"no frame was captured"});
+                });
+            }
         });
     });
 }
@@ -291,6 +318,28 @@ void RCCaptureEngine::encoder(RCH264Encoder&, const SampleBufferPtr& sampleBuffe
         }
     }
     appendToBuffer(sampleBuffer);
+}
+
+void RCCaptureEngine::encoderDidFail(RCH264Encoder& failed, const Error& error) {
+    if (&failed != encoder().get()) {
+        return;  // a late frame of an earlier capture
+    }
+    endCaptureAfterFailure(Error{"the capture could not be encoded: " + error.message});
+}
+
+void RCCaptureEngine::captureOutputDidFail(const Error& error) {
+    endCaptureAfterFailure(Error{"the screen could not be captured: " + error.message});
+}
+
+void RCCaptureEngine::endCaptureAfterFailure(const Error& error) {
+    if (!isCapturing_ || stopRequested_.exchange(true)) {
+        return;  // no capture, or one already stopping
+    }
+    PINDLE_LOG_ERROR(kTag, "the capture ends: %s", error.message.c_str());
+    tellDelegate([error](RCCaptureEngineDelegate& d, RCCaptureEngine& e) {
+        d.captureEngineDidFailWhileCapturing(e, error);
+    });
+    stopSession();
 }
 
 void RCCaptureEngine::appendToBuffer(SampleBufferPtr sampleBuffer) {
@@ -342,16 +391,29 @@ void RCCaptureEngine::writeMovie(std::shared_ptr<Ring> ring, bool reset,
 
     FormatDescriptionPtr hint = videoFormatDescription();
     const SampleBufferPtr* firstAudio = nullptr;
-    MediaTime start = MediaTime::invalid();
+    // The movie holds the newest 30 s: a ring of slow frames spans more than that, and its
+    // oldest frames are the ones to leave out. It starts at a key frame.
+    MediaTime newest = MediaTime::invalid();
     for (const auto& sample : samples) {
-        if (sample->mediaType() == kMediaTypeVideo && !start.isValid()) {
-            start = sample->presentationTimeStamp;
-            if (!hint) {
-                hint = sample->formatDescription;
+        if (sample->mediaType() == kMediaTypeVideo &&
+            (!newest.isValid() || newest < sample->presentationTimeStamp)) {
+            newest = sample->presentationTimeStamp;
+        }
+    }
+    const SampleBuffer* first = nullptr;
+    for (const auto& sample : samples) {
+        if (sample->mediaType() == kMediaTypeVideo) {
+            const bool inMovie = newest - sample->presentationTimeStamp < kMaxMovieDuration;
+            if (inMovie && (first == nullptr || (!first->isKeyFrame && sample->isKeyFrame))) {
+                first = sample.get();
             }
         } else if (sample->mediaType() == kMediaTypeAudio && firstAudio == nullptr) {
             firstAudio = &sample;
         }
+    }
+    const MediaTime start = first != nullptr ? first->presentationTimeStamp : MediaTime::invalid();
+    if (!hint && first != nullptr) {
+        hint = first->formatDescription;
     }
     std::shared_ptr<MovieWriterInput> videoInput;
     if (auto added = writer->addInput(kMediaTypeVideo, std::nullopt, hint); added) {
@@ -380,13 +442,8 @@ void RCCaptureEngine::writeMovie(std::shared_ptr<Ring> ring, bool reset,
     if (writer->startWriting() && videoInput) {
         writer->startSessionAtSourceTime(start);
         for (const auto& sample : samples) {
-            const MediaTime pts = sample->presentationTimeStamp;
-            if (pts < start) {
+            if (sample->presentationTimeStamp < start) {
                 continue;
-            }
-            const MediaTime elapsed = start.isValid() ? pts - start : MediaTime::zero();
-            if (elapsed >= kMaxMovieDuration) {
-                break;  // at most 30 s from the first video frame
             }
             const bool isAudio = sample->mediaType() == kMediaTypeAudio;
             const auto& input = isAudio ? audioInput : videoInput;
@@ -420,16 +477,24 @@ void RCCaptureEngine::finishMovie(const std::shared_ptr<RCRecording>& recording,
                                   const std::shared_ptr<MovieWriter>& writer,
                                   std::shared_ptr<Ring> ring, bool reset,
                                   const std::function<void()>& completion) {
-    const bool written = writer->status() == MovieWriter::Status::Completed;
+    bool written = writer->status() == MovieWriter::Status::Completed;
     Error failure;
     if (written) {
         recording->setupWithURL(writer->outputURL());
-        dataStore().updateRecording(recording);
-        PINDLE_LOG_INFO(kTag, "movie written: %s", writer->outputURL().c_str());
+        // A finished file that cannot be read back as a movie is no recording.
+        written = recording->hasVideoTrack();
+        if (written) {
+            dataStore().updateRecording(recording);
+            PINDLE_LOG_INFO(kTag, "movie written: %s", writer->outputURL().c_str());
+        } else {
+            failure.message = "the movie was written but cannot be read back";
+        }
     } else {
         failure.message = "the movie could not be written: " + (writer->errorDescription().empty()
                                                                     ? std::string("unknown error")
                                                                     : writer->errorDescription());
+    }
+    if (!written) {
         PINDLE_LOG_ERROR(kTag, "%s; its recording is removed again", failure.message.c_str());
         dataStore().removeRecording(recording);
         fileManager().deleteFile(writer->outputURL());

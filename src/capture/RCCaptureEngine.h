@@ -9,16 +9,16 @@
 #include <optional>
 #include <string>
 
+#include "base/dispatch.h"
+#include "base/geometry.h"
+#include "base/media_time.h"
+#include "base/result.h"
+#include "base/sample_buffer.h"
 #include "capture/RCCircularBuffer.h"
 #include "capture/RCH264Encoder.h"
 #include "platform/capture.h"
 #include "platform/compression.h"
-#include "platform/dispatch.h"
-#include "platform/geometry.h"
-#include "platform/media_time.h"
 #include "platform/movie_writer.h"
-#include "platform/result.h"
-#include "platform/sample_buffer.h"
 
 namespace pindle {
 
@@ -32,7 +32,8 @@ class RCFileManager;
 //
 // Order on a stop that had frames: captureEngineDidStopCapturing, then
 // captureEngineDidOutputCapture (or captureEngineDidFailToOutputCapture) for the stop's
-// movie. A stop without frames gives captureEngineDidStopCapturing alone.
+// movie. A stop without frames gives captureEngineDidStopCapturing, then
+// captureEngineDidFailToOutputCapture: nothing was recorded.
 class RCCaptureEngineDelegate {
 public:
     virtual ~RCCaptureEngineDelegate() = default;
@@ -40,6 +41,10 @@ public:
     virtual void captureEngineDidStartCapturing(RCCaptureEngine&) {}
     // The session could not start (the X server went away, say). Nothing is captured.
     virtual void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error&) {}
+    // Frames could not be captured or encoded (the display connection was lost, the encoder
+    // failed): the capture ends on its own. A stop follows, as after stopCapturing, and
+    // writes what was buffered until then.
+    virtual void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error&) {}
     // A stop has finished: the session is stopped and the stop's movie job, if any, queued.
     virtual void captureEngineDidStopCapturing(RCCaptureEngine&) {}
     // A movie was written and its recording set up and updated in the data store (after a
@@ -69,8 +74,8 @@ struct RCCaptureEngineEnvironment {
 };
 
 // Turns the live picture of one display into a rolling store of H.264 key frames (the
-// newest 1800, 30 s at 60 frames per second) and writes that store, at most 30 s of it,
-// into a movie file that becomes a new recording in the data store.
+// newest 1800, 30 s at 60 frames per second) and writes that store, its newest 30 s at
+// most, into a movie file that becomes a new recording in the data store.
 //
 // Threads and queues:
 // - main: start, stop, capture-last requests, every delegate call;
@@ -109,12 +114,14 @@ public:
     // centre, or, when the centre lies on no display, the display holding most of it.
     // Returns at once; the delegate hears captureEngineDidStartCapturing when the session
     // runs. An error, and nothing started, when the region touches no display, is smaller
-    // than 2 x 2 points on its display, or a capture is already under way.
+    // than 2 x 2 points on its display, cannot be encoded at its size (the encoder refuses
+    // it), or a capture is already under way.
     Status startCapturingFrame(const Rect& frame, const RCCaptureOptions& options);
     // Returns at once; the delegate hears captureEngineDidStopCapturing when done, then of
-    // the stop's movie.
+    // the stop's movie. A capture already stopping (or stopped) ignores it.
     void stopCapturing();
-    // Writes the ring (at most 30 s from its first video frame) to a new recording. reset
+    // Writes the ring's newest 30 s (the frames less than 30 s older than its newest video
+    // frame, from the first key frame among them) to a new recording. reset
     // replaces the ring once the movie is written (a stop does this). completion, when
     // given, runs on the movie job's thread once the recording is set up, or at once when
     // the ring is empty.
@@ -138,8 +145,12 @@ public:
 
     // The session's delivery of one captured frame, on "screenCaptureOutputQueue".
     void captureOutput(const SampleBufferPtr& sampleBuffer) override;
+    // The session can capture no more: the capture ends.
+    void captureOutputDidFail(const Error& error) override;
     // The encoder's delivery of one encoded frame, on the encoder's thread.
     void encoder(RCH264Encoder& encoder, const SampleBufferPtr& sampleBuffer) override;
+    // A frame the current capture's encoder could not encode ends the capture.
+    void encoderDidFail(RCH264Encoder& encoder, const Error& error) override;
 
     std::shared_ptr<Ring> circularBuffer() const;
     // Frames in the current ring, read on the buffer queue.
@@ -162,6 +173,10 @@ private:
                      const std::shared_ptr<MovieWriter>& writer, std::shared_ptr<Ring> ring,
                      bool reset, const std::function<void()>& completion);
     void tellDelegate(std::function<void(RCCaptureEngineDelegate&, RCCaptureEngine&)> call);
+    // Ends the running capture after a failure: the delegate hears why, then of the stop.
+    void endCaptureAfterFailure(const Error& error);
+    // The stop itself, once per capture (stopRequested_ guards it).
+    void stopSession();
 
     const RCCaptureEngineEnvironment environment_;
 
@@ -170,6 +185,8 @@ private:
     std::atomic<uint64_t> inProcessingCount_{0};
     // Between a start and the end of its stop; a second start is refused meanwhile.
     std::atomic<bool> sessionInUse_{false};
+    // From a capture's stop (asked for or on a failure) to the next start: one stop each.
+    std::atomic<bool> stopRequested_{false};
 
     std::unique_ptr<CaptureSession> screenCaptureSession_;
     dispatch::QueuePtr outputQueue_;  // "screenCaptureOutputQueue"

@@ -1,6 +1,6 @@
 #include "capture/RCH264Encoder.h"
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle {
 namespace {
@@ -23,8 +23,9 @@ RCH264Encoder::RCH264Encoder(double width, double height, const RCH264EncoderOpt
                                       didEncode(status, std::move(sample));
                                   });
     if (!session) {
-        PINDLE_LOG_ERROR(kTag, "cannot make a %dx%d H.264 session: %s", width_, height_,
-                         session.error().message.c_str());
+        failureReason_ = "cannot make a " + std::to_string(width_) + "x" + std::to_string(height_) +
+                         " H.264 session: " + session.error().message;
+        PINDLE_LOG_ERROR(kTag, "%s", failureReason_.c_str());
         return;
     }
     auto& s = *session.value();
@@ -44,7 +45,9 @@ RCH264Encoder::RCH264Encoder(double width, double height, const RCH264EncoderOpt
         logFailure("setting the bit rate", s.setAverageBitRate(*options.averageBitRate));
     }
     if (auto prepared = s.prepareToEncodeFrames(); !prepared) {
-        logFailure("preparing the H.264 session", prepared);
+        failureReason_ = "cannot encode " + std::to_string(width_) + "x" + std::to_string(height_) +
+                         " frames: " + prepared.error().message;
+        PINDLE_LOG_ERROR(kTag, "%s", failureReason_.c_str());
         return;
     }
     session_ = std::move(session.value());
@@ -66,6 +69,7 @@ void RCH264Encoder::encodeFrameWithPixelBuffer(PixelBufferPtr pixelBuffer,
         PINDLE_LOG_WARNING(kTag, "frame at %s not encoded: %s",
                            presentationTime.description().c_str(),
                            submitted.error().message.c_str());
+        didFail(submitted.error());
     }
 }
 
@@ -87,10 +91,19 @@ std::weak_ptr<RCH264EncoderDelegate> RCH264Encoder::delegate() const {
 
 void RCH264Encoder::didEncode(const Status& status, SampleBufferPtr sample) {
     if (!status || !sample) {
-        return;  // a failed frame goes to nobody
+        const Error error = status ? Error{"the encoder gave no frame"} : status.error();
+        PINDLE_LOG_ERROR(kTag, "a frame was not encoded: %s", error.message.c_str());
+        didFail(error);
+        return;
     }
     if (auto target = delegate().lock()) {
         target->encoder(*this, sample);
+    }
+}
+
+void RCH264Encoder::didFail(const Error& error) {
+    if (auto target = delegate().lock()) {
+        target->encoderDidFail(*this, error);
     }
 }
 

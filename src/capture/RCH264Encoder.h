@@ -4,9 +4,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
+#include "base/sample_buffer.h"
 #include "platform/compression.h"
-#include "platform/sample_buffer.h"
 
 namespace pindle {
 
@@ -18,6 +19,8 @@ class RCH264EncoderDelegate {
 public:
     virtual ~RCH264EncoderDelegate() = default;
     virtual void encoder(RCH264Encoder& encoder, const SampleBufferPtr& sampleBuffer) = 0;
+    // A frame could not be submitted or encoded; on the submitting or the encoder's thread.
+    virtual void encoderDidFail(RCH264Encoder&, const Error&) {}
 };
 
 // Encoder settings; only those present are applied, the others keep the encoder's default.
@@ -29,11 +32,12 @@ struct RCH264EncoderOptions {
 };
 
 // One H.264 compression session of fixed frame size; every frame is encoded as a key frame
-// with its presentation time and a duration of 1/60 s. Failed frames reach no delegate.
+// with its presentation time and a duration of 1/60 s. A failed frame is reported to the
+// delegate as a failure.
 class RCH264Encoder {
 public:
     // width and height are truncated to whole pixels. An encoder whose session could not be
-    // made logs why and encodes nothing (isValid() false).
+    // made logs why, encodes nothing (isValid() false) and keeps the reason (failureReason()).
     RCH264Encoder(double width, double height, const RCH264EncoderOptions& options,
                   const CompressionSessionFactory& sessionFactory);
     ~RCH264Encoder();
@@ -48,17 +52,20 @@ public:
     std::weak_ptr<RCH264EncoderDelegate> delegate() const;
 
     bool isValid() const { return session_ != nullptr; }
+    const std::string& failureReason() const { return failureReason_; }
     int width() const { return width_; }
     int height() const { return height_; }
 
 private:
     void didEncode(const Status& status, SampleBufferPtr sample);
+    void didFail(const Error& error);
 
     const int width_;
     const int height_;
     mutable std::mutex delegateMutex_;  // guards delegate_
     std::weak_ptr<RCH264EncoderDelegate> delegate_;
     std::unique_ptr<CompressionSession> session_;
+    std::string failureReason_;
 };
 
 }  // namespace pindle

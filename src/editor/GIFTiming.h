@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/media_time.h"
+#include "base/media_time.h"
 
 // When each frame of an exported GIF is taken from the movie and how long it is shown.
 namespace pindle::gif_timing {

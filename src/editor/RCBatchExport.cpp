@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
 
 namespace pindle {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <optional>
 
+#include "base/media_time.h"
 #include "captions/RCLayer.h"
-#include "platform/media_time.h"
 
 namespace pindle {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "base/dispatch.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 
 namespace pindle {
 

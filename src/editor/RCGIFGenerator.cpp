@@ -2,13 +2,13 @@
 
 #include <cmath>
 
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "captions/LayerCompositor.h"
 #include "editor/GIFTiming.h"
 #include "editor/RCMovieOperations.h"
 #include "library/RCFileManager.h"
-#include "platform/dispatch.h"
 #include "platform/image_output.h"
-#include "platform/log.h"
 
 namespace pindle {
 namespace {

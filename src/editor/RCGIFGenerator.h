@@ -6,12 +6,12 @@
 #include <optional>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/result.h"
 #include "editor/RCExportOptions.h"
 #include "library/RCRecording.h"
-#include "platform/geometry.h"
 #include "platform/media.h"
 #include "platform/movie_output.h"
-#include "platform/result.h"
 
 namespace pindle {
 

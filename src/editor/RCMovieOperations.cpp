@@ -5,7 +5,7 @@
 #include <deque>
 #include <optional>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle::movie_operations {
 namespace {

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
+#include "base/result.h"
 #include "platform/media.h"
 #include "platform/movie_output.h"
-#include "platform/result.h"
 
 // Copies of a movie's first video track for the export pipeline: time-reversed, and at
 // another pixel size. Both keep the source's presentation times, so a copy has the

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/result.h"
+#include "base/result.h"
 
 namespace pindle {
 

@@ -13,10 +13,10 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/atomic_file.h"
-#include "platform/dispatch.h"
-#include "platform/keyed_archive.h"
-#include "platform/log.h"
+#include "base/atomic_file.h"
+#include "base/dispatch.h"
+#include "base/keyed_archive.h"
+#include "base/log.h"
 
 namespace pindle {
 

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/notifications.h"
+#include "base/result.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/notifications.h"
-#include "platform/result.h"
 
 namespace pindle {
 

@@ -1,7 +1,7 @@
 #include "library/RCEditParameters.h"
 
-#include "platform/keyed_archive.h"
-#include "platform/log.h"
+#include "base/keyed_archive.h"
+#include "base/log.h"
 
 namespace pindle {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/media_time.h"
 #include "captions/RCTimedCaption.h"
-#include "platform/media_time.h"
 
 namespace pindle {
 

@@ -6,8 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/log.h"
 #include "library/RCUtilities.h"
-#include "platform/log.h"
 
 namespace pindle {
 namespace fs = std::filesystem;

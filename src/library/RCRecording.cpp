@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "base/keyed_archive.h"
+#include "base/log.h"
 #include "library/RCUtilities.h"
-#include "platform/keyed_archive.h"
-#include "platform/log.h"
 
 namespace pindle {
 

@@ -7,12 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "base/geometry.h"
+#include "base/image.h"
+#include "base/media_time.h"
+#include "base/result.h"
 #include "library/RCEditParameters.h"
-#include "platform/geometry.h"
-#include "platform/image.h"
 #include "platform/media.h"
-#include "platform/media_time.h"
-#include "platform/result.h"
 
 namespace pindle {
 

@@ -9,8 +9,8 @@
 #include <random>
 #include <sstream>
 
+#include "base/log.h"
 #include "platform/desktop.h"
-#include "platform/log.h"
 
 namespace pindle {
 

@@ -3,8 +3,8 @@
 #include <map>
 #include <string>
 
-#include "platform/file_url.h"
-#include "platform/geometry.h"
+#include "base/file_url.h"
+#include "base/geometry.h"
 
 namespace pindle {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/dispatch.h"
-#include "platform/geometry.h"
-#include "platform/media_time.h"
-#include "platform/result.h"
-#include "platform/sample_buffer.h"
+#include "base/dispatch.h"
+#include "base/geometry.h"
+#include "base/media_time.h"
+#include "base/result.h"
+#include "base/sample_buffer.h"
 
 // Screen capture: the display list, screen inputs and a capture session whose video data
 // output delivers frames of one display's crop rectangle.
@@ -74,6 +74,10 @@ class VideoDataOutputDelegate {
 public:
     virtual ~VideoDataOutputDelegate() = default;
     virtual void captureOutput(const SampleBufferPtr& sampleBuffer) = 0;
+    // The session can deliver no more frames (its display connection was lost, or its
+    // input's display is not attached); on the delivery queue. Only a stop and a new start
+    // may bring frames again.
+    virtual void captureOutputDidFail(const Error&) {}
 };
 
 struct CaptureStatistics {

@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 
-#include "platform/media_time.h"
-#include "platform/result.h"
-#include "platform/sample_buffer.h"
+#include "base/media_time.h"
+#include "base/result.h"
+#include "base/sample_buffer.h"
 
 // A video compression session of fixed frame size.
 //

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/image.h"
-#include "platform/result.h"
+#include "base/image.h"
+#include "base/result.h"
 
 namespace pindle {
 

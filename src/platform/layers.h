@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/color.h"
-#include "platform/geometry.h"
-#include "platform/image.h"
-#include "platform/result.h"
+#include "base/color.h"
+#include "base/geometry.h"
+#include "base/image.h"
+#include "base/result.h"
 
 namespace pindle {
 

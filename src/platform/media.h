@@ -6,10 +6,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/geometry.h"
-#include "platform/image.h"
-#include "platform/media_time.h"
-#include "platform/result.h"
+#include "base/geometry.h"
+#include "base/image.h"
+#include "base/media_time.h"
+#include "base/result.h"
 
 // Movie files: their facts, read from the headers, and their video frames, decoded on demand.
 //

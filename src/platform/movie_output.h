@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/image.h"
-#include "platform/media_time.h"
-#include "platform/result.h"
+#include "base/image.h"
+#include "base/media_time.h"
+#include "base/result.h"
 
 // Writing MPEG-4 movies with H.264 video: frame by frame from pictures, or by copying
 // ranges of an existing movie's encoded frames unchanged.

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/media_time.h"
-#include "platform/result.h"
-#include "platform/sample_buffer.h"
+#include "base/media_time.h"
+#include "base/result.h"
+#include "base/sample_buffer.h"
 
 // Writes sample buffers into a movie file.
 //

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "platform/log.h"
+#include "base/log.h"
 #include "service/AFHTTPRequestOperation.h"
 #include "service/URL.h"
 

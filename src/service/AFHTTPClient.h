@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
 #include "platform/http.h"
 #include "service/AFMultipartFormData.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
 
 namespace pindle {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle {
 namespace {

@@ -1,7 +1,7 @@
 #include "service/ServiceResponse.h"
 
-#include "platform/dispatch.h"
-#include "platform/log.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "service/URL.h"
 
 namespace pindle {

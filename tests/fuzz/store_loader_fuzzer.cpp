@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/keyed_archive.h"
+#include "base/log.h"
 #include "library/RCDataStore.h"
-#include "platform/keyed_archive.h"
-#include "platform/log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = [] {

@@ -10,14 +10,14 @@
 #include <optional>
 #include <string>
 
-#include "app/RCUserSettings.h"
 #include "app/cli/ExportVerb.h"
+#include "base/atomic_file.h"
+#include "base/dispatch.h"
 #include "editor/RCGIFGenerator.h"
 #include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
-#include "platform/atomic_file.h"
-#include "platform/dispatch.h"
 #include "platform/layers.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle::cli {
 namespace {

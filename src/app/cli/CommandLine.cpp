@@ -3,6 +3,8 @@
 #include "app/cli/ExportVerb.h"
 
 #include <cstdio>
+#include <exception>
+#include <string>
 
 #include "app/cli/CaptionVerbs.h"
 #include "app/cli/LibraryVerbs.h"
@@ -10,6 +12,19 @@
 #include "app/cli/ServiceVerbs.h"
 
 namespace pindle::cli {
+namespace {
+
+// A message on one line: line breaks and other control characters become spaces.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+}  // namespace
 
 const std::vector<Verb>& verbs() {
     static const std::vector<Verb> all = {
@@ -48,9 +63,18 @@ void printUsage(std::FILE* out) {
 
 int runVerb(const std::vector<std::string>& args) {
     for (const Verb& verb : verbs()) {
-        if (verb.name == args.at(0)) {
-            return verb.run(std::vector<std::string>(args.begin() + 1, args.end()));
+        if (verb.name != args.at(0)) {
+            continue;
         }
+        // A failure a verb did not foresee (a std::filesystem::filesystem_error for a path
+        // that cannot be examined, memory) ends it with a one-line report, not an abort.
+        try {
+            return verb.run(std::vector<std::string>(args.begin() + 1, args.end()));
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "pindle-capture %s: %s\n", verb.name.c_str(),
+                         oneLine(error.what()).c_str());
+        }
+        return 1;
     }
     std::fprintf(stderr, "pindle-capture: unknown verb '%s'\n", args.at(0).c_str());
     printUsage(stderr);

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "base/dispatch.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/RCGIFGenerator.h"
@@ -17,7 +18,6 @@
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 #include "platform/media.h"
 
 namespace pindle::cli {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "library/RCRecording.h"
-#include "platform/result.h"
 
 namespace pindle::cli {
 

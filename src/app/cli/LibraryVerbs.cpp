@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "base/dispatch.h"
 #include "library/RCDataStore.h"
-#include "platform/dispatch.h"
 
 namespace pindle::cli {
 

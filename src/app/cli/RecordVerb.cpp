@@ -1,22 +1,25 @@
 #include "app/cli/RecordVerb.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <set>
 #include <sstream>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
 #include "capture/RCCaptureEngine.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
-#include "platform/dispatch.h"
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
 #include "platform/x11/x11_capture.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle::cli {
 namespace {
@@ -29,10 +32,19 @@ struct RecordArguments {
     bool clicks = false;
 };
 
+// The longest recording, and the furthest a capture-last may lie from the start.
+constexpr double kMaxSeconds = 24 * 60 * 60;
+// Region numbers lie within this many points of the origin: far beyond any screen, and
+// well inside what the capture arithmetic can hold.
+constexpr double kMaxRegionPoints = 1'000'000;
+
+// A finite number, the whole text; nothing for "inf", "nan" or a value out of range.
 std::optional<double> parseNumber(const std::string& text) {
     char* end = nullptr;
+    errno = 0;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end == nullptr || *end != '\0' || !(value == value)) {
+    if (text.empty() || end == nullptr || *end != '\0' || errno == ERANGE ||
+        !std::isfinite(value)) {
         return std::nullopt;
     }
     return value;
@@ -69,22 +81,27 @@ Result<RecordArguments> parse(const std::vector<std::string>& args) {
                     }
                 }
             }
-            if (numbers.size() != 4 || numbers[2] <= 0 || numbers[3] <= 0) {
-                return Error{"--region takes X,Y,W,H with a positive width and height"};
+            const bool inRange = std::all_of(numbers.begin(), numbers.end(), [](double n) {
+                return std::fabs(n) <= kMaxRegionPoints;
+            });
+            if (numbers.size() != 4 || numbers[2] <= 0 || numbers[3] <= 0 || !inRange) {
+                return Error{
+                    "--region takes X,Y,W,H with a positive width and height, each number "
+                    "within 1000000 points"};
             }
             parsed.region = Rect{{numbers[0], numbers[1]}, {numbers[2], numbers[3]}};
             haveRegion = true;
         } else if (arg == "--seconds") {
             auto seconds = number();
-            if (!seconds || *seconds <= 0) {
-                return Error{"--seconds takes a positive number"};
+            if (!seconds || *seconds <= 0 || *seconds > kMaxSeconds) {
+                return Error{"--seconds takes a positive number of seconds, at most a day (86400)"};
             }
             parsed.seconds = *seconds;
             haveSeconds = true;
         } else if (arg == "--capture-last-at") {
             auto at = number();
-            if (!at || *at < 0) {
-                return Error{"--capture-last-at takes a number of seconds"};
+            if (!at || *at < 0 || *at > kMaxSeconds) {
+                return Error{"--capture-last-at takes a number of seconds, at most a day (86400)"};
             }
             parsed.captureLastAt.push_back(*at);
         } else if (arg == "--cursor") {
@@ -97,6 +114,11 @@ Result<RecordArguments> parse(const std::vector<std::string>& args) {
     }
     if (!haveRegion || !haveSeconds) {
         return Error{"--region and --seconds are required"};
+    }
+    for (double at : parsed.captureLastAt) {
+        if (at >= parsed.seconds) {
+            return Error{"--capture-last-at must come before the end of the recording (--seconds)"};
+        }
     }
     return parsed;
 }
@@ -114,6 +136,10 @@ public:
     void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error& error) override {
         std::fprintf(stderr, "pindle-capture record: %s\n", error.message.c_str());
         failed = true;
+    }
+    void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error& error) override {
+        std::fprintf(stderr, "pindle-capture record: %s\n", error.message.c_str());
+        captureFailed = true;
     }
     void captureEngineDidStopCapturing(RCCaptureEngine&) override { stopped = true; }
     void captureEngineDidOutputCapture(RCCaptureEngine&) override { printNewRecordings(); }
@@ -139,6 +165,7 @@ public:
 
     bool started = false;
     bool failed = false;
+    bool captureFailed = false;  // the engine ended the capture on its own
     bool stopped = false;
     int recordings = 0;
     int movieFailures = 0;
@@ -200,10 +227,8 @@ int runRecord(const std::vector<std::string>& args) {
         return 1;
     }
     for (double at : arguments.captureLastAt) {
-        if (at < arguments.seconds) {
-            dispatch::after(duration_cast<nanoseconds>(duration<double>(at)), dispatch::mainQueue(),
-                            [engine] { engine->outputCaptureResetBuffer(false, nullptr); });
-        }
+        dispatch::after(duration_cast<nanoseconds>(duration<double>(at)), dispatch::mainQueue(),
+                        [engine] { engine->outputCaptureResetBuffer(false, nullptr); });
     }
     bool stopRequested = false;
     dispatch::after(duration_cast<nanoseconds>(duration<double>(arguments.seconds)),
@@ -213,7 +238,11 @@ int runRecord(const std::vector<std::string>& args) {
                     });
     const auto limit = duration_cast<milliseconds>(duration<double>(arguments.seconds)) + 120s;
     const bool finished = dispatch::runUntil(
-        [&] { return stopRequested && reporter->stopped && !engine->isProcessing(); }, limit);
+        [&] {
+            return (stopRequested || reporter->captureFailed) && reporter->stopped &&
+                   !engine->isProcessing();
+        },
+        limit);
     dispatch::drainMainQueue();
     reporter->printNewRecordings();
     const CaptureStatistics statistics = engine->statistics();
@@ -228,7 +257,7 @@ int runRecord(const std::vector<std::string>& args) {
                      saved.error().message.c_str());
         return 1;
     }
-    if (reporter->movieFailures > 0) {
+    if (reporter->movieFailures > 0 || reporter->captureFailed) {
         return 1;
     }
     if (reporter->recordings == 0) {

@@ -12,12 +12,12 @@
 #include <iostream>
 #include <optional>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "library/RCUtilities.h"
-#include "platform/dispatch.h"
-#include "platform/log.h"
 #include "service/RCPINDLEAPIHelper.h"
 #include "service/RCShareLinks.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle::cli {
 namespace {

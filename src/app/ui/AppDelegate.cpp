@@ -13,16 +13,17 @@
 #include <csignal>
 
 #include "app/RCShortcutHelper.h"
-#include "app/RCUserSettings.h"
 #include "app/ui/RCAcknowledgementsWindow.h"
+#include "app/ui/RCGIFCollectionWindow.h"
 #include "app/ui/RCGearMenuView.h"
+#include "base/log.h"
 #include "capture/ui/RCCaptureSizeWindow.h"
 #include "capture/ui/RCCaptureWindow.h"
 #include "editor/ui/RCEditorWindowController.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "platform/desktop.h"
-#include "platform/log.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle::ui {
 namespace {
@@ -87,11 +88,19 @@ std::unique_ptr<RCMasterAppController::CaptureWindow> AppDelegate::makeCaptureWi
         std::make_unique<RCCaptureWindow>(settings, makeEngine_ ? makeEngine_() : nullptr);
     captureWindow_ = window.get();
 
-    window->setCollectionWindowController(std::make_unique<RCGIFCollectionWindowController>(
+    window->setQuitAction([] {
+        if (auto* master = RCMasterAppController::getCurrentInstance()) {
+            master->terminateApp();
+        }
+    });
+    auto strip = std::make_shared<RCGIFCollectionWindowController>(
         RCDataStore::getCurrentInstance(),
         [](RCRecordingPtr recording, RCGIFCollectionWindowController& delegate) {
             return std::make_unique<RCEditorWindowController>(std::move(recording), delegate);
-        }));
+        });
+    auto* stripView = new RCGIFCollectionWindow(*strip, window.get());
+    strip->initCollectionView(stripView);
+    window->setLibraryView(stripView, std::move(strip));
 
     RCGearMenuViewController::Actions actions;
     actions.removeAllRecordings = [] { RCDataStore::getCurrentInstance().removeAllRecordings(); };

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle::ui {
 

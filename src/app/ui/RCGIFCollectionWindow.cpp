@@ -5,7 +5,7 @@
 #include <QPainterPath>
 #include <QWheelEvent>
 
-#include "app/ui/Theme.h"
+#include "ui/Theme.h"
 
 namespace pindle::ui {
 namespace {

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/ui/Theme.h"
+#include "ui/Theme.h"
 
 namespace pindle::ui {
 

@@ -5,7 +5,7 @@
 #include <QPainterPath>
 #include <QRegion>
 
-#include "platform/qt/x11_keyboard.h"
+#include "platform/x11/x11_keyboard.h"
 
 namespace pindle::ui {
 

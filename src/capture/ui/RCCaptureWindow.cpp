@@ -10,13 +10,12 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "app/ui/PaintedButton.h"
-#include "app/ui/RCGIFCollectionWindow.h"
-#include "app/ui/ScreenGeometry.h"
-#include "app/ui/Theme.h"
 #include "capture/ui/RCCaptureButtons.h"
 #include "capture/ui/RCCaptureGlassWindow.h"
 #include "capture/ui/RCCaptureSizeWindow.h"
+#include "ui/PaintedButton.h"
+#include "ui/ScreenGeometry.h"
+#include "ui/Theme.h"
 
 namespace pindle::ui {
 
@@ -158,20 +157,17 @@ RCCaptureWindow::RCCaptureWindow(RCUserSettings& settings,
 
 RCCaptureWindow::~RCCaptureWindow() {
     // The strip's controller goes first: it closes an open editor.
-    collectionWindowController_.reset();
+    libraryOwner_.reset();
     if (glassWindow_) {
         glassWindow_->close();
     }
 }
 
-void RCCaptureWindow::setCollectionWindowController(
-    std::unique_ptr<RCGIFCollectionWindowController> controller) {
-    collectionWindowController_ = std::move(controller);
-    auto* view = new RCGIFCollectionWindow(*collectionWindowController_, this);
+void RCCaptureWindow::setLibraryView(QWidget* view, std::shared_ptr<void> owner) {
+    libraryOwner_ = std::move(owner);
     QRect old = geometry();
     int oldLibrary = libraryHeight();
     libraryView_ = view;
-    collectionWindowController_->initCollectionView(view);
     view->setParent(this);
     view->show();
     setGeometry(old.x(), old.y(), old.width(), old.height() - oldLibrary + libraryHeight());
@@ -272,8 +268,8 @@ void RCCaptureWindow::closeEvent(QCloseEvent* event) {
 }
 
 void RCCaptureWindow::requestQuit() {
-    if (auto* master = RCMasterAppController::getCurrentInstance()) {
-        master->terminateApp();
+    if (quit_) {
+        quit_();
     }
 }
 

@@ -7,10 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/RCGIFCollectionWindowController.h"
-#include "app/RCMasterAppController.h"
 #include "capture/ui/RCCaptureGlassWindow.h"
 #include "capture/ui/RCCaptureSizeWindow.h"
+#include "capture/window/RCCaptureWindowControl.h"
 #include "capture/window/RCCaptureWindowController.h"
 
 class QLabel;
@@ -30,9 +29,7 @@ class RCCaptureLastButton;
 // clicks, and is what gets recorded; the window itself never appears in a capture, with or
 // without a compositing manager. The rules live in RCCaptureWindowController; this class
 // shows them and reports the user's actions.
-class RCCaptureWindow : public QWidget,
-                        public RCCaptureWindowView,
-                        public RCMasterAppController::CaptureWindow {
+class RCCaptureWindow : public QWidget, public RCCaptureWindowView, public RCCaptureWindowControl {
     Q_OBJECT
 
 public:
@@ -45,13 +42,12 @@ public:
 
     RCCaptureWindowController& controller() { return *controller_; }
 
-    // The library, its strip attached below the control strip at the window's own width.
-    // The window owns both.
-    void setCollectionWindowController(std::unique_ptr<RCGIFCollectionWindowController> controller);
-    RCGIFCollectionWindowController* collectionWindowController() const {
-        return collectionWindowController_.get();
-    }
+    // The library strip, attached below the control strip at the window's own width. The
+    // window owns the view, and `owner` (what the view shows) until it goes.
+    void setLibraryView(QWidget* view, std::shared_ptr<void> owner);
     QWidget* libraryView() const { return libraryView_; }
+    // What the close button and closing the window ask for: quitting the application.
+    void setQuitAction(std::function<void()> quit) { quit_ = std::move(quit); }
     // The gear menu popover to show from the gear button.
     void setGearMenu(std::function<void(QWidget* anchor)> open) { openGearMenu_ = std::move(open); }
     // The application menu behind the logo.
@@ -59,7 +55,7 @@ public:
     void openCaptureSizeSheet();
     RCCaptureSizeWindow* captureSizeWindow() const { return sizeWindow_; }
 
-    // RCMasterAppController::CaptureWindow
+    // RCCaptureWindowControl
     void showWindow() override;
     bool isMiniaturized() const override;
     void miniaturize() override;
@@ -99,7 +95,7 @@ private:
     QRect regionRect() const;
 
     std::unique_ptr<RCCaptureWindowController> controller_;
-    std::unique_ptr<RCGIFCollectionWindowController> collectionWindowController_;
+    std::shared_ptr<void> libraryOwner_;
     RCCaptureWindowAppearance appearance_;
     QWidget* titleBar_;
     QAbstractButton* logoButton_;
@@ -117,6 +113,7 @@ private:
     QPointer<RCCaptureGlassWindow> glassWindow_;
     QPointer<RCCaptureSizeWindow> sizeWindow_;
     std::function<void(QWidget*)> openGearMenu_;
+    std::function<void()> quit_;
     bool dragging_ = false;
     QPoint dragOffset_;
     bool loaded_ = false;

@@ -1,7 +1,7 @@
 #include "capture/window/RCCaptureEngineBridge.h"
 
+#include "base/dispatch.h"
 #include "capture/RCCaptureEngine.h"
-#include "platform/dispatch.h"
 
 namespace pindle {
 
@@ -18,6 +18,11 @@ public:
     void captureEngineDidFailToStartCapturing(RCCaptureEngine&, const Error& error) override {
         if (controller) {
             controller->captureEngineDidFailToStartCapturing(error.message);
+        }
+    }
+    void captureEngineDidFailWhileCapturing(RCCaptureEngine&, const Error& error) override {
+        if (controller) {
+            controller->captureEngineDidFailWhileCapturing(error.message);
         }
     }
     void captureEngineDidStopCapturing(RCCaptureEngine&) override {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 // Pure geometry of the capture window: which part of the screen a capture covers.
 namespace pindle::capture_region {

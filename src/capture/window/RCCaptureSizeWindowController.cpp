@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/RCUserSettings.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 namespace pindle {
 

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/RCUserSettings.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "capture/window/RCCaptureRegion.h"
 #include "library/RCDataStore.h"
-#include "platform/dispatch.h"
-#include "platform/log.h"
+#include "settings/RCUserSettings.h"
 
 namespace pindle {
 namespace {
@@ -217,10 +217,25 @@ void RCCaptureWindowController::startCapture() {
             engine_->startCapturingFrame(target, options);
         }
     });
+    const unsigned generation = ++startGeneration_;
+    dispatch::after(kStartDelay + kStartTimeout, dispatch::mainQueue(), [this, alive, generation] {
+        auto living = alive.lock();
+        if (!living || !*living || generation != startGeneration_ ||
+            captureState_ != RCCaptureStateStarting) {
+            return;
+        }
+        if (engine_) {
+            engine_->stopCapturing();  // in case it starts after all
+        }
+        captureEngineDidFailToStartCapturing("the capture did not start in time");
+    });
     center_.post(kStartCaptureNotification, this);
 }
 
 void RCCaptureWindowController::captureEngineDidStartCapturing() {
+    if (captureState_ != RCCaptureStateStarting) {
+        return;
+    }
     captureState_ = RCCaptureStateCapturing;
     captureStartTime_ = clock_();
     appearance_.recordButtonCapturing = true;
@@ -245,12 +260,16 @@ void RCCaptureWindowController::stopCapture() {
         clock_() - captureStartTime_ < kShortestCaptureSeconds) {
         return;
     }
+    if (engine_) {
+        engine_->stopCapturing();
+    }
+    showStopping();
+}
+
+void RCCaptureWindowController::showStopping() {
     captureState_ = RCCaptureStateStopping;
     if (view_) {
         view_->setCountdownTimerRunning(false);
-    }
-    if (engine_) {
-        engine_->stopCapturing();
     }
     appearance_.dimmedGlassFrame.reset();
     appearance_.recordButtonCapturing = false;
@@ -266,11 +285,20 @@ void RCCaptureWindowController::stopCapture() {
 }
 
 void RCCaptureWindowController::captureEngineDidStopCapturing() {
+    // Whatever state the window is in (the engine may stop on its own), a stopped engine
+    // leaves it idle.
+    if (view_) {
+        view_->setCountdownTimerRunning(false);
+    }
     captureState_ = RCCaptureStateIdle;
-    appearance_.captureViewVisible = true;
-    appearance_.movable = true;
-    appearance_.titleBarVisible = true;
+    appearance_ = RCCaptureWindowAppearance{};
     apply();
+    if (captureLastButton_.elapsedTime() != 0) {
+        captureLastButton_.reset();
+        if (view_) {
+            view_->captureLastButtonChanged(captureLastButton_);
+        }
+    }
 }
 
 void RCCaptureWindowController::captureEngineDidFailToStartCapturing(const std::string& message) {
@@ -287,6 +315,14 @@ void RCCaptureWindowController::captureEngineDidFailToStartCapturing(const std::
     }
     center_.post(kStopCaptureNotification, this);
     showStatusText("Cannot record");
+}
+
+void RCCaptureWindowController::captureEngineDidFailWhileCapturing(const std::string& message) {
+    PINDLE_LOG_WARNING("capture", "recording ended: %s", message.c_str());
+    if (captureState_ == RCCaptureStateCapturing || captureState_ == RCCaptureStateStarting) {
+        showStopping();
+    }
+    showStatusText("Recording failed");
 }
 
 void RCCaptureWindowController::captureEngineDidFailToOutputCapture(const std::string& message) {

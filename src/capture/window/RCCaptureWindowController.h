@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/notifications.h"
 #include "capture/window/RCCaptureLastButtonModel.h"
 #include "capture/window/RCCaptureSizeWindowController.h"
-#include "platform/geometry.h"
-#include "platform/notifications.h"
 
 namespace pindle {
 
@@ -79,7 +79,9 @@ public:
 // capture-last action and the size sheet. Main thread only.
 //
 // States: 1 idle -> 2 starting (startCapture) -> 3 capturing (the engine's start report)
-// -> 0 stopping (an accepted stopCapture) -> 1 (the engine's stop report).
+// -> 0 stopping (an accepted stopCapture, or the engine failing while capturing) -> 1 (the
+// engine's stop report, in whatever state it finds the window). A start the engine cannot
+// make goes from 2 back to 1. Each failure shows a short status on the size label.
 class RCCaptureWindowController {
 public:
     static constexpr const char* kStartCaptureNotification =
@@ -90,6 +92,9 @@ public:
     static constexpr const char* kFrameDefaultsKey = "RCCaptureWindowFrame";
     static constexpr Size kFirstLaunchRegionSize{640, 320};
     static constexpr std::chrono::milliseconds kStartDelay{100};
+    // A start the engine has not reported on by then is given up (a display that does not
+    // answer): the window goes back to idle.
+    static constexpr std::chrono::seconds kStartTimeout{5};
     static constexpr std::chrono::milliseconds kTickInterval{100};
     static constexpr double kShortestCaptureSeconds = 1.0;
     static constexpr std::chrono::seconds kStatusTextDuration{2};
@@ -121,13 +126,18 @@ public:
     bool isBusy() const;
     RCCaptureState captureState() const { return captureState_; }
 
+    // Ignored unless the window is starting (a start given up on stops the engine again).
     void captureEngineDidStartCapturing();
     void captureEngineDidStopCapturing();
     void captureEngineDidOutputCapture() {}
     // The engine could not start (no display under the region, the X server gone): back to
     // idle, with a short status on the size label.
     void captureEngineDidFailToStartCapturing(const std::string& message);
-    // A movie could not be written; the engine has removed its placeholder again.
+    // Frames could not be encoded: the engine stops on its own (its stop report follows);
+    // the window shows the capture as stopping, with a short status on the size label.
+    void captureEngineDidFailWhileCapturing(const std::string& message);
+    // A movie could not be written (or nothing was recorded); the engine has removed its
+    // placeholder again.
     void captureEngineDidFailToOutputCapture(const std::string& message);
 
     // The repeating 0.1 s timer while capturing.
@@ -145,6 +155,8 @@ public:
 
 private:
     void apply();
+    // Capturing (or starting) -> stopping: the window shows the stop at once.
+    void showStopping();
     void showStatusText(const std::string& text);
     void saveFrame();
     std::optional<Rect> savedFrame() const;
@@ -163,6 +175,7 @@ private:
     unsigned statusGeneration_ = 0;
     // A library save that failed shows as a short status.
     NotificationCenter::Token librarySaveFailed_;
+    unsigned startGeneration_ = 0;
 };
 
 }  // namespace pindle

@@ -6,12 +6,12 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/ui/ScreenGeometry.h"
+#include "ui/ScreenGeometry.h"
 
 namespace pindle::ui {
 
 RCEditorWindowController::RCEditorWindowController(RCRecordingPtr recording,
-                                                   RCGIFCollectionWindowController& delegate)
+                                                   RCEditorWindowDelegate& delegate)
     : QWidget(nullptr, Qt::Window), recording_(std::move(recording)), delegate_(delegate) {
     setObjectName("darkPanel");
     setAttribute(Qt::WA_StyledBackground);

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/RCGIFCollectionWindowController.h"
+#include "editor/RCEditorWindowControl.h"
 
 class QLabel;
 
@@ -14,7 +14,7 @@ class RCEditorWindowController : public QWidget, public RCEditorWindowControl {
     Q_OBJECT
 
 public:
-    RCEditorWindowController(RCRecordingPtr recording, RCGIFCollectionWindowController& delegate);
+    RCEditorWindowController(RCRecordingPtr recording, RCEditorWindowDelegate& delegate);
 
     RCRecordingPtr recording() const override { return recording_; }
     Rect windowFrame() const override;
@@ -31,7 +31,7 @@ protected:
 
 private:
     RCRecordingPtr recording_;
-    RCGIFCollectionWindowController& delegate_;
+    RCEditorWindowDelegate& delegate_;
     bool closing_ = false;
 };
 

@@ -13,9 +13,9 @@ extern "C" {
 #include <optional>
 #include <thread>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "platform/ffmpeg/ffmpeg_error.h"
-#include "platform/log.h"
 
 namespace pindle::ffmpeg {
 namespace {

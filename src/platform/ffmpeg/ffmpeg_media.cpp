@@ -12,7 +12,7 @@ extern "C" {
 #include <memory>
 #include <string>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle::ffmpeg {
 

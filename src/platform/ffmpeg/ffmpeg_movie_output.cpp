@@ -19,8 +19,8 @@ extern "C" {
 #include <optional>
 #include <string>
 
-#include "platform/atomic_file.h"
-#include "platform/log.h"
+#include "base/atomic_file.h"
+#include "base/log.h"
 
 namespace pindle::ffmpeg {
 namespace {

@@ -7,9 +7,9 @@ extern "C" {
 #include <atomic>
 #include <mutex>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 #include "platform/ffmpeg/ffmpeg_error.h"
-#include "platform/log.h"
 
 namespace pindle::ffmpeg {
 namespace {

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
+#include "base/log.h"
 #include "platform/imageio/imageio_internal.h"
-#include "platform/log.h"
 
 namespace pindle::imageio {
 namespace {

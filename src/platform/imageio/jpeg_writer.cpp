@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/atomic_file.h"
+#include "base/atomic_file.h"
 #include "platform/imageio/imageio.h"
 #include "platform/imageio/imageio_internal.h"
 

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 extern char** environ;
 

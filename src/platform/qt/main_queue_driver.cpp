@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
 
 namespace pindle::qt {
 

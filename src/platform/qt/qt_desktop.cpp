@@ -4,8 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "base/dispatch.h"
 #include "platform/desktop.h"
-#include "platform/dispatch.h"
 
 namespace pindle::qt {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace pindle::qt {
 namespace {

@@ -20,9 +20,10 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/x11/frame_overlay.h"
 #include "platform/x11/x11_geometry.h"
 
@@ -298,6 +299,8 @@ public:
         return nullptr;
     }
     double scale() const { return scale_; }
+    // The X server closed the connection or it broke: nothing more can be grabbed.
+    bool connectionLost() const { return xcb_connection_has_error(connection_.get()) != 0; }
 
     // Collects button presses for the click marks.
     void pollEvents(bool keepClicks) {
@@ -535,16 +538,20 @@ public:
     Status startRunning() override {
         std::lock_guard runLock(runMutex_);
         if (thread_.joinable()) {
-            return Ok{};
+            if (!ended_) {
+                return Ok{};
+            }
+            thread_.join();  // it ended on a failure: start afresh
         }
+        ended_ = false;
         auto grabber = std::make_unique<Grabber>();
         if (auto opened = grabber->open(displayName_); !opened) {
             PINDLE_LOG_ERROR(kTag, "%s", opened.error().message.c_str());
             return opened.error();
         }
         stopRequested_ = false;
-        thread_ = std::thread([this, g = std::move(grabber)]() mutable { run(*g); });
         running_ = true;
+        thread_ = std::thread([this, g = std::move(grabber)]() mutable { run(*g); });
         return Ok{};
     }
 
@@ -580,7 +587,6 @@ private:
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now();
         FormatDescriptionPtr format;
-        DisplayID missingDisplay = 0;
         for (;;) {
             std::shared_ptr<ScreenInput> input;
             std::weak_ptr<VideoDataOutputDelegate> delegate;
@@ -614,17 +620,18 @@ private:
             }
             next = slot + period;
             grabber.pollEvents(input && input->capturesMouseClicks());
+            if (grabber.connectionLost()) {
+                fail(Error{"the connection to the X display was lost"}, delegate, queue);
+                return;
+            }
             if (!input || !queue) {
                 continue;
             }
             const Monitor* monitor = grabber.monitor(input->displayID());
             if (monitor == nullptr) {
-                if (missingDisplay != input->displayID()) {
-                    missingDisplay = input->displayID();
-                    PINDLE_LOG_ERROR(kTag, "display %u is not attached; no frames",
-                                     input->displayID());
-                }
-                continue;
+                fail(Error{"display " + std::to_string(input->displayID()) + " is not attached"},
+                     delegate, queue);
+                return;
             }
             const Rect crop = input->cropRect();
             const PixelRect rect = grabRectForCrop(monitor->pixels, crop, grabber.scale());
@@ -657,6 +664,21 @@ private:
             sample->duration = frameDuration;
             sample->imageBuffer = std::move(picture);
             deliver(std::move(sample), std::move(delegate), queue);
+        }
+    }
+
+    // Ends the run: no more frames can come. The delegate hears why on its queue.
+    void fail(const Error& error, const std::weak_ptr<VideoDataOutputDelegate>& delegate,
+              const dispatch::QueuePtr& queue) {
+        PINDLE_LOG_ERROR(kTag, "%s; no more frames", error.message.c_str());
+        ended_ = true;
+        running_ = false;
+        if (queue) {
+            queue->async([delegate, error] {
+                if (auto target = delegate.lock()) {
+                    target->captureOutputDidFail(error);
+                }
+            });
         }
     }
 
@@ -693,6 +715,7 @@ private:
     bool stopRequested_ = false;
     std::atomic<bool> discardsLate_{true};
     std::atomic<bool> running_{false};
+    std::atomic<bool> ended_{false};  // the thread ended on a failure
     std::thread thread_;
     std::shared_ptr<Delivery> delivery_ = std::make_shared<Delivery>();
 };

@@ -1,4 +1,4 @@
-#include "platform/media_time.h"
+#include "base/media_time.h"
 
 #include <cmath>
 #include <cstdio>

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/color.h"
-#include "platform/geometry.h"
-#include "platform/media_time.h"
-#include "platform/result.h"
+#include "base/color.h"
+#include "base/geometry.h"
+#include "base/media_time.h"
+#include "base/result.h"
 
 // The keyed archive: a JSON document that records, for every archived object, its class
 // name and its values by key.

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 // Conversions between Qt's desktop coordinates (logical pixels, origin at the top-left of
 // the virtual desktop, y down) and the program's global screen coordinates (points, origin

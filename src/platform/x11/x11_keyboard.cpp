@@ -1,4 +1,4 @@
-#include "platform/qt/x11_keyboard.h"
+#include "platform/x11/x11_keyboard.h"
 
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/dispatch.h"
-#include "platform/log.h"
+#include "base/dispatch.h"
+#include "base/log.h"
 
 namespace pindle::qt {
 namespace {

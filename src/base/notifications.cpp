@@ -1,11 +1,11 @@
-#include "platform/notifications.h"
+#include "base/notifications.h"
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
 
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
 
 namespace pindle {
 

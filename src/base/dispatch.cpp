@@ -1,4 +1,4 @@
-#include "platform/dispatch.h"
+#include "base/dispatch.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "platform/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace pindle {
 

@@ -1,4 +1,4 @@
-#include "platform/log.h"
+#include "base/log.h"
 
 #include <atomic>
 #include <cstdarg>

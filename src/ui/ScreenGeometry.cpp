@@ -1,4 +1,4 @@
-#include "app/ui/ScreenGeometry.h"
+#include "ui/ScreenGeometry.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,13 +1,13 @@
-#include "app/RCUserSettings.h"
+#include "settings/RCUserSettings.h"
 
 #include <algorithm>
 #include <mutex>
 
+#include "base/atomic_file.h"
+#include "base/keyed_archive.h"
+#include "base/log.h"
 #include "library/RCFileManager.h"
 #include "library/RCUtilities.h"
-#include "platform/atomic_file.h"
-#include "platform/keyed_archive.h"
-#include "platform/log.h"
 #include "service/AFHTTPRequestOperation.h"
 #include "service/RCPINDLEAPIHelper.h"
 #include "service/RCShareLinks.h"

@@ -1,11 +1,11 @@
-#include "platform/keyed_archive.h"
+#include "base/keyed_archive.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "platform/file_url.h"
+#include "base/file_url.h"
 
 namespace pindle {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media_time.h"
+#include "base/media_time.h"
 
 // Media samples handed between the capture session, the encoder, the frame ring and the
 // movie writer. Everything here is immutable once made and travels between threads as

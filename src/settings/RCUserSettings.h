@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/geometry.h"
+#include "base/notifications.h"
 #include "platform/defaults.h"
-#include "platform/geometry.h"
-#include "platform/notifications.h"
 
 namespace pindle {
 

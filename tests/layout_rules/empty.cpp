@@ -1,0 +1,1 @@
+// A source for the rule check targets; it is never compiled.
