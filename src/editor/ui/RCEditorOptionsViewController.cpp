@@ -68,6 +68,19 @@ private:
 
 namespace {
 
+// Dialogs attached to the editor are dark like it, so that the program's light label text
+// stays readable on them.
+const char* const kSheetStyle =
+    "QFileDialog, QMessageBox { background: #262628; }"
+    "QTreeView, QListView { background: #1c1c1e; color: #ececee; "
+    "alternate-background-color: #222224; selection-background-color: #5b34a0; }"
+    "QHeaderView::section { background: #2c2c2f; color: #a0a0a8; border: none; "
+    "padding: 3px 6px; }"
+    "QPushButton { color: #ececee; background: #3a3a3e; border: 1px solid #4a4a4f; "
+    "border-radius: 4px; padding: 5px 14px; }"
+    "QPushButton:hover { background: #46464b; }"
+    "QPushButton:default { background: #5b34a0; border-color: #8e4df0; }";
+
 QComboBox* makeMenu(const RCOptionMenu& menu, int selected, QWidget* parent) {
     auto* box = new QComboBox(parent);
     box->setObjectName(menu.key);
@@ -284,9 +297,13 @@ bool RCEditorOptionsViewController::sheetIsShown() const {
 
 void RCEditorOptionsViewController::showSheet(QMessageBox* box) {
     sheet_ = box;
+    box->setStyleSheet(kSheetStyle);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    connect(box, &QObject::destroyed, this, [this] { emit sheetShown(sheetIsShown()); });
+    connect(box, &QDialog::finished, this, [this] {
+        sheet_ = nullptr;
+        emit sheetShown(sheetIsShown());
+    });
     emit sheetShown(true);
     box->open();
 }
@@ -318,6 +335,7 @@ void RCEditorOptionsViewController::openSavePanel() {
     panel->setFileMode(QFileDialog::AnyFile);
     // Qt's own dialog, so that the format chooser is always the dialog's file type list.
     panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setStyleSheet(kSheetStyle);
     QStringList filters;
     for (const std::string& item : RCSavePanelFileTypeView::menuItems()) {
         filters << QString::fromStdString(item);
@@ -337,13 +355,14 @@ void RCEditorOptionsViewController::openSavePanel() {
     panel->selectFile(QString::fromStdString(proposedSaveName(std::chrono::system_clock::now())));
     panel->setWindowModality(Qt::WindowModal);
     savePanel_ = panel;
-    connect(panel, &QObject::destroyed, this, [this] { emit sheetShown(sheetIsShown()); });
-    connect(panel, &QFileDialog::accepted, this, [this, panel] {
+    connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+        savePanel_ = nullptr;
         QStringList files = panel->selectedFiles();
-        SaveFormat format = saveFormatForMenuItem(panel->selectedNameFilter().toStdString());
-        if (!files.isEmpty()) {
-            savePanelFinished(files.front(), format);
+        if (result == QDialog::Accepted && !files.isEmpty()) {
+            savePanelFinished(files.front(),
+                              saveFormatForMenuItem(panel->selectedNameFilter().toStdString()));
         }
+        emit sheetShown(sheetIsShown());
     });
     emit sheetShown(true);
     panel->open();
