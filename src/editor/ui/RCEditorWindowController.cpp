@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <limits>
+
 #include "editor/ui/RCEditorOptionsViewController.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "ui/PaintedButton.h"
@@ -46,8 +48,7 @@ RCEditorWindowController::RCEditorWindowController(RCRecordingPtr recording,
     setObjectName("darkPanel");
     setAttribute(Qt::WA_StyledBackground);
     setFocusPolicy(Qt::StrongFocus);
-    setWindowTitle(QString("%1 — Pindle Capture")
-                       .arg(QString::fromStdString(recording_->url().filename().string())));
+    setWindowTitle("Editor — Pindle Capture");
 
     playerView_ = makeEditorPlayerView(recording_, this);
     playerView_->setObjectName("playerView");
@@ -252,7 +253,7 @@ void RCEditorWindowController::placeInFrontOfAnchor() {
         return;
     }
     // Beside the capture window where there is room (below, above, right, left), so that
-    // neither hides the other; else centred on it. Always wholly on its screen.
+    // neither hides the other. Always wholly on its screen.
     QRect anchor = anchor_->frameGeometry();
     int centredX = anchor.center().x() - size.width() / 2;
     int centredY = anchor.center().y() - size.height() / 2;
@@ -268,14 +269,19 @@ void RCEditorWindowController::placeInFrontOfAnchor() {
             std::clamp(origin.y(), available.top(), available.bottom() + 1 - size.height()));
         return origin;
     };
+    // Where no place is free, the one that hides least of the capture window.
+    QPoint best = clampedInto({centredX, centredY});
+    qint64 leastHidden = std::numeric_limits<qint64>::max();
     for (QPoint candidate : candidates) {
         QPoint inside = clampedInto(candidate);
-        if (!QRect(inside, size).intersects(anchor)) {
-            move(inside);
-            return;
+        QRect hidden = QRect(inside, size).intersected(anchor);
+        qint64 area = hidden.isEmpty() ? 0 : qint64(hidden.width()) * hidden.height();
+        if (area < leastHidden) {
+            leastHidden = area;
+            best = inside;
         }
     }
-    move(clampedInto({centredX, centredY}));
+    move(best);
 }
 
 Rect RCEditorWindowController::windowFrame() const {
