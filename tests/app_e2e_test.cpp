@@ -439,7 +439,7 @@ std::string at(int x, int y) {
     return " mousemove " + std::to_string(x) + " " + std::to_string(y);
 }
 
-TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesAGIF) {
+TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesGIFMovieAndBatch) {
     Desktop desktop;
     ASSERT_TRUE(desktop.isRunning());
     ffmpeg::installMovieOpener();
@@ -556,12 +556,46 @@ TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesAGIF) {
         shown.push_back(clockShownIn(frame.image));
         ASSERT_GE(shown.back(), 0) << "frame " << shown.size() - 1 << " does not show the clock";
     }
+    const size_t turn = size_t(std::max_element(shown.begin(), shown.end()) - shown.begin());
+    EXPECT_NEAR(double(turn), double(frames) / 2, 1.0);
     for (size_t i = 1; i < frames; ++i) {
-        if (i < frames / 2) {
+        if (i <= turn) {
             EXPECT_GT(shown[i], shown[i - 1]) << "frame " << i;
-        } else if (i > frames / 2) {
+        } else {
             EXPECT_LT(shown[i], shown[i - 1]) << "frame " << i;
         }
+    }
+
+    // The same as MP4, then as a batch folder: the dialog's file type list picks the format
+    // (Home and End on the list, which Tab reaches from the file name).
+    const double seconds = stored->editedDuration().seconds();
+    auto saveAs = [&](const std::string& chooseType, const std::filesystem::path& path) {
+        std::this_thread::sleep_for(2500ms);  // "SAVED" goes back to "SAVE AS..."
+        desktop.run("xdotool" + at(editor->x + editor->width / 3, bottom - 52) + " click 1");
+        ASSERT_TRUE(windowNamed(desktop, "Save")) << "no save dialog";
+        std::this_thread::sleep_for(300ms);
+        desktop.run("xdotool key Tab " + chooseType + " shift+Tab ctrl+a type '" + path.string() +
+                    "'");
+        desktop.run("xdotool key Return");
+    };
+    saveAs("Home Down", outputs / "edited");
+    std::filesystem::path mp4 = outputs / "edited.mp4";
+    ASSERT_TRUE(eventually(
+        [&] {
+            decoded = test::decodeMedia(mp4);
+            return decoded.error.empty() && !decoded.frames.empty();
+        },
+        30s));
+    EXPECT_EQ(decoded.width, 320);
+    EXPECT_EQ(decoded.height, 160);
+    EXPECT_NEAR(decoded.durationSeconds, seconds, 0.1);
+
+    saveAs("End", outputs / "batch");
+    std::filesystem::path batch = outputs / "batch";
+    const char* const files[] = {"Still JPG (320x160).jpg", "Video MP4 (320x160).mp4",
+                                 "Small GIF (400x200).gif", "Large GIF (320x160).gif"};
+    for (const char* file : files) {
+        EXPECT_TRUE(eventually([&] { return std::filesystem::exists(batch / file); }, 30s)) << file;
     }
     EXPECT_TRUE(program.terminate(10s));
 }
