@@ -139,6 +139,15 @@ TEST_F(EditorOptions, SizeAndSaveButtonsGoThroughTheirStates) {
     size.finishEstimate(1'234'567);
     size.invalidate();
     EXPECT_EQ(size.title(), "Calculate size");
+    // An answer for an edit changed meanwhile is not shown.
+    ASSERT_TRUE(size.beginEstimate(false));
+    uint64_t asked = size.edit();
+    size.invalidate();
+    size.finishEstimate(2'000'000, asked);
+    EXPECT_EQ(size.title(), "Calculate size");
+    ASSERT_TRUE(size.beginEstimate(false));
+    size.finishEstimate(2'000'000, size.edit());
+    EXPECT_EQ(size.title(), "2.0 MB");
 
     const std::pair<int64_t, const char*> sizes[] = {{1, "1 byte"},
                                                      {999, "999 bytes"},
@@ -189,6 +198,10 @@ TEST_F(EditorOptions, SaveDialogFormatsAndTheLargeGIFBoundary) {
     EXPECT_EQ(savePathForFormat("/out/a.GIF", SaveFormat::gif), "/out/a.GIF");
     EXPECT_EQ(savePathForFormat("/out/a.gif", SaveFormat::mp4), "/out/a.gif.mp4");
     EXPECT_EQ(savePathForFormat("/out/Dec-07", SaveFormat::batch), "/out/Dec-07");
+    // A name typed with the other format's extension makes that format.
+    EXPECT_EQ(saveFormatForChosenPath("/out/a.MP4", SaveFormat::gif), SaveFormat::mp4);
+    EXPECT_EQ(saveFormatForChosenPath("/out/a.gif", SaveFormat::batch), SaveFormat::gif);
+    EXPECT_EQ(saveFormatForChosenPath("/out/a.v2", SaveFormat::batch), SaveFormat::batch);
 
     std::tm local{};
     local.tm_year = 2026 - 1900;

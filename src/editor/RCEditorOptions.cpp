@@ -165,8 +165,19 @@ bool RCSizeButton::beginEstimate(bool estimatorIsCalculating) {
     return true;
 }
 
+void RCSizeButton::invalidate() {
+    title_ = kCalculateTitle;
+    ++edit_;
+}
+
 void RCSizeButton::finishEstimate(int64_t bytes) {
     title_ = bytes >= 1 ? formatFileSize(bytes) : kCalculateTitle;
+}
+
+void RCSizeButton::finishEstimate(int64_t bytes, uint64_t edit) {
+    if (edit == edit_) {
+        finishEstimate(bytes);
+    }
 }
 
 std::string RCSaveButton::title() const {
@@ -263,15 +274,28 @@ std::string proposedSaveName(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+namespace {
+
+std::string lowercaseExtension(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return extension;
+}
+
+}  // namespace
+
+SaveFormat saveFormatForChosenPath(const std::filesystem::path& chosen, SaveFormat listed) {
+    std::string extension = lowercaseExtension(chosen);
+    return extension == ".gif" ? SaveFormat::gif : extension == ".mp4" ? SaveFormat::mp4 : listed;
+}
+
 std::filesystem::path savePathForFormat(const std::filesystem::path& chosen, SaveFormat format) {
     if (format == SaveFormat::batch) {
         return chosen;
     }
     std::string extension = format == SaveFormat::gif ? ".gif" : ".mp4";
-    std::string current = chosen.extension().string();
-    std::transform(current.begin(), current.end(), current.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    if (current == extension) {
+    if (lowercaseExtension(chosen) == extension) {
         return chosen;
     }
     std::filesystem::path path = chosen;

@@ -98,15 +98,20 @@ public:
     static constexpr const char* kProcessingTitle = "Processing...";
 
     const std::string& title() const { return title_; }
-    // A change to the edit: a shown size no longer holds.
-    void invalidate() { title_ = kCalculateTitle; }
+    // A change to the edit: a shown size no longer holds, nor does one still being made.
+    void invalidate();
     // Whether an estimate should be started: not while the estimator is busy.
     bool beginEstimate(bool estimatorIsCalculating);
-    // The estimator's answer; below one byte means no answer.
+    // The estimator's answer; below one byte means no answer. An answer for an edit that
+    // has changed since it was asked for is dropped.
     void finishEstimate(int64_t bytes);
+    // The edit an answer belongs to: taken when the estimate starts, given back with it.
+    uint64_t edit() const { return edit_; }
+    void finishEstimate(int64_t bytes, uint64_t edit);
 
 private:
     std::string title_ = kCalculateTitle;
+    uint64_t edit_ = 0;
 };
 
 // The save button's states and its progress bar.
@@ -159,6 +164,9 @@ std::string saveFormatMenuItem(SaveFormat format);
 SaveFormat saveFormatForMenuItem(const std::string& label);
 // The dialog's proposed name at time, "Dec-07-2026 09-05-12", in local time.
 std::string proposedSaveName(std::chrono::system_clock::time_point time);
+// The format of a chosen name: one ending in ".gif" or ".mp4" is that format whatever the
+// dialog's file type list showed; any other name keeps the listed format.
+SaveFormat saveFormatForChosenPath(const std::filesystem::path& chosen, SaveFormat listed);
 // The chosen path with the format's extension: added when missing; for a batch, the name
 // the user typed, which becomes a folder.
 std::filesystem::path savePathForFormat(const std::filesystem::path& chosen, SaveFormat format);

@@ -281,10 +281,11 @@ void RCEditorOptionsViewController::updateFileSize() {
     }
     sizeButton_->setText(QString::fromStdString(sizeButtonModel_.title()));
     QPointer<RCEditorOptionsViewController> self(this);
-    estimator.estimateFileSize(recording_, [self](int64_t bytes) {
-        dispatch::mainQueue()->async([self, bytes] {
+    uint64_t edit = sizeButtonModel_.edit();
+    estimator.estimateFileSize(recording_, [self, edit](int64_t bytes) {
+        dispatch::mainQueue()->async([self, bytes, edit] {
             if (self) {
-                self->sizeButtonModel_.finishEstimate(bytes);
+                self->sizeButtonModel_.finishEstimate(bytes, edit);
                 self->sizeButton_->setText(QString::fromStdString(self->sizeButtonModel_.title()));
             }
         });
@@ -368,8 +369,10 @@ void RCEditorOptionsViewController::openSavePanel() {
     panel->open();
 }
 
-void RCEditorOptionsViewController::savePanelFinished(const QString& file, SaveFormat format) {
-    std::filesystem::path path = savePathForFormat(file.toStdString(), format);
+void RCEditorOptionsViewController::savePanelFinished(const QString& file, SaveFormat listed) {
+    std::filesystem::path chosen = file.toStdString();
+    SaveFormat format = saveFormatForChosenPath(chosen, listed);
+    std::filesystem::path path = savePathForFormat(chosen, format);
     saveButtonModel_.beginSaving();
     saveButtonChanged();
     if (environment_.setPreferredSaveFormat) {
