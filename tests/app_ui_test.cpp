@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
@@ -176,6 +177,24 @@ TEST(EditorWindowOnX11, OpensBesideTheCaptureWindowFollowsCapturesAndSavesOnClos
         [&] { return !(editor.windowFlags() & Qt::WindowStaysOnTopHint) && editor.isVisible(); }));
     NotificationCenter::defaultCenter().post("test.captureStarted", nullptr);
     EXPECT_TRUE(waitFor([&] { return bool(editor.windowFlags() & Qt::WindowStaysOnTopHint); }));
+
+    // The space bar plays and pauses the captions preview, and only in the Captions tab.
+    int toggles = 0;
+    editor.setCaptionsView(new QWidget, [&] { ++toggles; });
+    editor.activateWindow();
+    auto pressSpace = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+        QApplication::sendEvent(&editor, &press);
+    };
+    pressSpace();
+    EXPECT_EQ(toggles, 0);
+    editor.findChild<QAbstractButton*>("captionsTab")->click();
+    EXPECT_TRUE(editor.captionsViewIsShowing());
+    pressSpace();
+    EXPECT_EQ(toggles, 1);
+    editor.findChild<QAbstractButton*>("optionsTab")->click();
+    pressSpace();
+    EXPECT_EQ(toggles, 1);
 
     // The title bar's close button: the library hears of it and the edit is saved.
     auto* close = editor.findChild<QAbstractButton*>("closeButton");

@@ -69,11 +69,11 @@ RCEditorWindowController::RCEditorWindowController(RCRecordingPtr recording,
     connect(captionsTab_, &QPushButton::clicked, this, &RCEditorWindowController::showCaptionsView);
 
     options_ = new RCEditorOptionsViewController(recording_, playerView_, environment_, this);
-    auto* captions = new QWidget;
-    captions->setObjectName("captionsView");
+    captionsView_ = new QWidget;
+    captionsView_->setObjectName("captionsView");
     tabs_ = new QStackedWidget;
     tabs_->addWidget(options_);
-    tabs_->addWidget(captions);
+    tabs_->addWidget(captionsView_);
     connect(options_, &RCEditorOptionsViewController::sheetShown, this,
             &RCEditorWindowController::setDimmed);
 
@@ -214,9 +214,23 @@ bool RCEditorWindowController::captionsViewIsShowing() const {
     return tabs_->currentIndex() == 1;
 }
 
+void RCEditorWindowController::setCaptionsView(QWidget* view,
+                                               std::function<void()> togglePlayPause) {
+    bool showing = captionsViewIsShowing();
+    tabs_->removeWidget(captionsView_);
+    captionsView_->deleteLater();
+    captionsView_ = view;
+    tabs_->addWidget(view);
+    togglePlayPause_ = std::move(togglePlayPause);
+    showTab(showing ? 1 : 0);
+}
+
 void RCEditorWindowController::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space) {
         // The space bar plays and pauses the captions editor's preview, and only there.
+        if (captionsViewIsShowing() && togglePlayPause_) {
+            togglePlayPause_();
+        }
         event->accept();
         return;
     }

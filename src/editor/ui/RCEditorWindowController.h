@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 #include "base/notifications.h"
 #include "editor/RCEditorEnvironment.h"
 #include "editor/RCEditorWindowControl.h"
@@ -40,6 +42,10 @@ public:
     bool optionsViewIsShowing() const;
     bool captionsViewIsShowing() const;
 
+    // The Captions tab's content, and what the space bar does while it shows (play and
+    // pause its preview). Until set, the tab is empty and the space bar does nothing.
+    void setCaptionsView(QWidget* view, std::function<void()> togglePlayPause);
+
     // Capture start raises the editor above ordinary windows; capture stop lowers it again.
     void setCaptureRunning(bool running);
     bool isAboveOtherWindows() const { return aboveOthers_; }
@@ -70,6 +76,8 @@ private:
     QPushButton* captionsTab_ = nullptr;
     QWidget* titleBar_ = nullptr;
     QWidget* dimmer_ = nullptr;
+    QWidget* captionsView_ = nullptr;
+    std::function<void()> togglePlayPause_;
     std::vector<NotificationCenter::Token> observers_;
     bool aboveOthers_ = false;
     bool placed_ = false;
