@@ -1,5 +1,6 @@
 // The desktop program as a user drives it, on a private X server with a plain window
-// manager: first launch, the global shortcut, quit rules and deleting from the strip.
+// manager: first launch, the global shortcut, quit rules, deleting from the strip, and the
+// editor's trim, loop, size and save.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -400,6 +401,203 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(movie); }, 5s));
     EXPECT_TRUE(eventually([&] { return storedRecordings(home).empty(); }, 5s));
     EXPECT_TRUE(again.terminate(5s));
+}
+
+// The window's geometry, once a visible window with exactly that name is mapped.
+std::optional<Geometry> windowNamed(const Desktop& desktop, const std::string& name) {
+    std::string id;
+    eventually(
+        [&] {
+            std::istringstream found(
+                desktop.run("xdotool search --onlyvisible --name '^" + name + "$'"));
+            return static_cast<bool>(found >> id);
+        },
+        15s);
+    if (id.empty()) {
+        return std::nullopt;
+    }
+    std::istringstream shell(desktop.run("xdotool getwindowgeometry --shell " + id));
+    Geometry g;
+    for (std::string line; std::getline(shell, line);) {
+        auto eq = line.find('=');
+        if (eq == std::string::npos) {
+            continue;
+        }
+        int value = std::atoi(line.c_str() + eq + 1);
+        std::string key = line.substr(0, eq);
+        for (auto [label, field] : {std::pair{"X", &g.x}, std::pair{"Y", &g.y},
+                                    std::pair{"WIDTH", &g.width}, std::pair{"HEIGHT", &g.height}}) {
+            if (key == label) {
+                *field = value;
+            }
+        }
+    }
+    return g;
+}
+
+std::string at(int x, int y) {
+    return " mousemove " + std::to_string(x) + " " + std::to_string(y);
+}
+
+TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesGIFMovieAndBatch) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.isRunning());
+    ffmpeg::installMovieOpener();
+    test::TempDir home;
+    test::TempDir logs;
+    test::TempDir outputs;
+
+    Program program(desktop, home.path(), logs / "log.txt");
+    auto window = program.window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(program.waitForLog("capture window shown"));
+    // Moving content under the region, so that the frames differ over time.
+    test::ClockPattern clock(desktop.display(),
+                             {window->x + RCCaptureWindow::kBorder,
+                              window->y + RCCaptureWindow::kTitleBarHeight, 640, 320},
+                             24);
+    ASSERT_TRUE(clock.isShowing());
+
+    // Record about three seconds with the red button.
+    const int buttonX = window->x + 24;
+    const int buttonY = window->y + RCCaptureWindow::kTitleBarHeight + 320 +
+                        RCCaptureWindow::kControlStripHeight / 2;
+    desktop.run("xdotool" + at(buttonX, buttonY) + " click 1");
+    ASSERT_TRUE(program.waitForLog("capturing 640x320 points"));
+    std::this_thread::sleep_for(3s);
+    desktop.run("xdotool" + at(buttonX, buttonY) + " click 1");
+    ASSERT_TRUE(program.waitForLog("movie written"));
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto recordings = storedRecordings(home);
+            return recordings.size() == 1 && recordings[0]->isReady();
+        },
+        30s));
+
+    // Open it from the strip: the editor comes up in front, wholly on the screen.
+    const int cell = ui::RCGIFCollectionWindow::kCellSize;
+    desktop.run("xdotool" +
+                at(window->x + 4 + cell / 3,
+                   window->y + window->height - kLibraryHeight + 4 + cell * 2 / 3) +
+                " click 1");
+    auto editor = windowNamed(desktop, "Editor — Pindle Capture");
+    ASSERT_TRUE(editor) << "no editor window";
+    EXPECT_GE(editor->x, 0);
+    EXPECT_GE(editor->y, 0);
+    EXPECT_LE(editor->x + editor->width, 1280);
+    EXPECT_LE(editor->y + editor->height, 900);
+
+    // The Options tab lies at the bottom of the window, under the preview, which takes
+    // the rest: its controls are found from the window's bottom edge.
+    const int bottom = editor->y + editor->height;
+    const int trackStart = editor->x + 16 + 12;
+    const int trackEnd = editor->x + editor->width - 16 - 12;
+    const int quarter = (trackEnd - trackStart) / 4;
+    const int sliderY = bottom - 179;
+    const int menusY = bottom - 122;
+    std::this_thread::sleep_for(500ms);
+    // Drag each knob a quarter of the track inwards.
+    desktop.run("xdotool" + at(trackStart - 6, sliderY) + " mousedown 1" +
+                at(trackStart + quarter / 2, sliderY) + at(trackStart - 6 + quarter, sliderY) +
+                " mouseup 1");
+    desktop.run("xdotool" + at(trackEnd + 6, sliderY) + " mousedown 1" +
+                at(trackEnd - quarter / 2, sliderY) + at(trackEnd + 6 - quarter, sliderY) +
+                " mouseup 1");
+    // Loop: "Ping-Pong", two below "Normal"; size: "320px", three below "Original".
+    desktop.run("xdotool" + at(editor->x + 60, menusY) + " click 1");
+    std::this_thread::sleep_for(400ms);
+    desktop.run("xdotool key Down Down Return");
+    std::this_thread::sleep_for(300ms);
+    desktop.run("xdotool" + at(editor->x + editor->width / 2, menusY) + " click 1");
+    std::this_thread::sleep_for(400ms);
+    desktop.run("xdotool key Down Down Down Return");
+
+    // The choices are in the library at once.
+    RCRecordingPtr stored;
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto recordings = storedRecordings(home);
+            stored = recordings.empty() ? nullptr : recordings[0];
+            return stored && stored->editParameters()->resizeValue() == kResize320;
+        },
+        10s));
+    auto parameters = stored->editParameters();
+    EXPECT_EQ(parameters->loopType(), kLoopTypePingPong);
+    const double duration = stored->duration().seconds();
+    EXPECT_NEAR(parameters->trimmedStartTime().seconds(), duration / 4, duration / 20);
+    EXPECT_NEAR(parameters->trimmedEndTime().seconds(), duration * 3 / 4, duration / 20);
+
+    // Save as GIF through the dialog (GIF is the first format the dialog offers).
+    desktop.run("xdotool" + at(editor->x + editor->width / 3, bottom - 52) + " click 1");
+    ASSERT_TRUE(windowNamed(desktop, "Save")) << "no save dialog";
+    std::this_thread::sleep_for(300ms);
+    std::filesystem::path gif = outputs / "edited.gif";
+    desktop.run("xdotool key ctrl+a type '" + (outputs / "edited").string() + "'");
+    desktop.run("xdotool key Return");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(gif); }, 30s));
+    test::DecodedMovie decoded;
+    ASSERT_TRUE(eventually(
+        [&] {
+            decoded = test::decodeMedia(gif);
+            return decoded.error.empty() && !decoded.frames.empty();
+        },
+        10s));
+    EXPECT_EQ(decoded.width, 320);
+    EXPECT_EQ(decoded.height, 160);
+    const size_t frames = decoded.frames.size();
+    EXPECT_NEAR(double(frames), double(stored->editedFrameCount()), 1.0);
+    for (const auto& frame : decoded.frames) {
+        EXPECT_NEAR(frame.durationSeconds, 1.0 / 15, 0.011);
+    }
+    // Ping-pong: the clock under the region runs forwards through the first half of the
+    // frames and backwards through the second.
+    std::vector<int64_t> shown;
+    for (const auto& frame : decoded.frames) {
+        shown.push_back(clockShownIn(frame.image));
+        ASSERT_GE(shown.back(), 0) << "frame " << shown.size() - 1 << " does not show the clock";
+    }
+    const size_t turn = size_t(std::max_element(shown.begin(), shown.end()) - shown.begin());
+    EXPECT_NEAR(double(turn), double(frames) / 2, 1.0);
+    for (size_t i = 1; i < frames; ++i) {
+        if (i <= turn) {
+            EXPECT_GT(shown[i], shown[i - 1]) << "frame " << i;
+        } else {
+            EXPECT_LT(shown[i], shown[i - 1]) << "frame " << i;
+        }
+    }
+
+    // The same as MP4, then as a batch folder: the dialog's file type list picks the format
+    // (Home and End on the list, which Tab reaches from the file name).
+    const double seconds = stored->editedDuration().seconds();
+    auto saveAs = [&](const std::string& chooseType, const std::filesystem::path& path) {
+        std::this_thread::sleep_for(2500ms);  // "SAVED" goes back to "SAVE AS..."
+        desktop.run("xdotool" + at(editor->x + editor->width / 3, bottom - 52) + " click 1");
+        ASSERT_TRUE(windowNamed(desktop, "Save")) << "no save dialog";
+        std::this_thread::sleep_for(300ms);
+        desktop.run("xdotool key Tab " + chooseType + " shift+Tab ctrl+a type '" + path.string() +
+                    "'");
+        desktop.run("xdotool key Return");
+    };
+    saveAs("Home Down", outputs / "edited");
+    std::filesystem::path mp4 = outputs / "edited.mp4";
+    ASSERT_TRUE(eventually(
+        [&] {
+            decoded = test::decodeMedia(mp4);
+            return decoded.error.empty() && !decoded.frames.empty();
+        },
+        30s));
+    EXPECT_EQ(decoded.width, 320);
+    EXPECT_EQ(decoded.height, 160);
+    EXPECT_NEAR(decoded.durationSeconds, seconds, 0.1);
+
+    saveAs("End", outputs / "batch");
+    std::filesystem::path batch = outputs / "batch";
+    const char* const files[] = {"Still JPG (320x160).jpg", "Video MP4 (320x160).mp4",
+                                 "Small GIF (400x200).gif", "Large GIF (320x160).gif"};
+    for (const char* file : files) {
+        EXPECT_TRUE(eventually([&] { return std::filesystem::exists(batch / file); }, 30s)) << file;
+    }
+    EXPECT_TRUE(program.terminate(10s));
 }
 
 }  // namespace

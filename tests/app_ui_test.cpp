@@ -1,9 +1,12 @@
 // The application's windows and its global shortcut on a private X server.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,6 +21,7 @@
 #include "app/RCShortcutHelper.h"
 #include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
+#include "editor/ui/RCEditorWindowController.h"
 #include "library/RCFileManager.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/x11/x11_keyboard.h"
@@ -133,6 +137,72 @@ TEST(CaptureWindowOnX11, RegionIsAHoleThatPassesClicksThrough) {
     Rect frame = view->captureViewFrame();
     EXPECT_DOUBLE_EQ(frame.minX(), hole.x());
     EXPECT_DOUBLE_EQ(frame.maxY(), 900 - hole.y());
+}
+
+struct CountingDelegate : RCEditorWindowDelegate {
+    int closes = 0;
+    void editorWindowControllerWillClose(RCEditorWindowControl*) override { ++closes; }
+};
+
+TEST(EditorWindowOnX11, OpensBesideTheCaptureWindowFollowsCapturesAndSavesOnClose) {
+    test::TempDir home;
+    RCRecordingPtr recording = RCRecording::recordingWithURL(home / "missing.mp4");
+    QWidget anchor;
+    anchor.setGeometry(20, 200, 480, 400);
+    anchor.show();
+    CountingDelegate delegate;
+    int saves = 0;
+    RCEditorEnvironment environment;
+    environment.isCapturing = [] { return true; };
+    environment.saveEdits = [&](const RCRecordingPtr&) { ++saves; };
+    environment.captureStartNotification = "test.captureStarted";
+    environment.captureStopNotification = "test.captureStopped";
+    ui::RCEditorWindowController editor(recording, delegate, environment, &anchor);
+    editor.showWindow();
+    ASSERT_TRUE(waitFor([&] { return editor.isVisible(); }));
+
+    // Beside the capture window, not over it, wholly on the screen, and kept in front of
+    // it by the window manager.
+    QRect frame = editor.frameGeometry();
+    ASSERT_NE(editor.windowHandle(), nullptr);
+    EXPECT_EQ(editor.windowHandle()->transientParent(), anchor.windowHandle());
+    EXPECT_FALSE(frame.intersects(anchor.frameGeometry())) << frame.x() << "," << frame.y();
+    EXPECT_TRUE(QRect(0, 0, 1200, 900).contains(frame)) << frame.x() << "," << frame.y();
+    EXPECT_TRUE(editor.optionsViewIsShowing());
+
+    // Opened during a capture: above other windows until the capture stops.
+    EXPECT_TRUE(editor.windowFlags() & Qt::WindowStaysOnTopHint);
+    NotificationCenter::defaultCenter().post("test.captureStopped", nullptr);
+    EXPECT_TRUE(waitFor(
+        [&] { return !(editor.windowFlags() & Qt::WindowStaysOnTopHint) && editor.isVisible(); }));
+    NotificationCenter::defaultCenter().post("test.captureStarted", nullptr);
+    EXPECT_TRUE(waitFor([&] { return bool(editor.windowFlags() & Qt::WindowStaysOnTopHint); }));
+
+    // The space bar plays and pauses the captions preview, and only in the Captions tab.
+    int toggles = 0;
+    editor.setCaptionsView(new QWidget, [&] { ++toggles; });
+    editor.activateWindow();
+    auto pressSpace = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+        QApplication::sendEvent(&editor, &press);
+    };
+    pressSpace();
+    EXPECT_EQ(toggles, 0);
+    editor.findChild<QAbstractButton*>("captionsTab")->click();
+    EXPECT_TRUE(editor.captionsViewIsShowing());
+    pressSpace();
+    EXPECT_EQ(toggles, 1);
+    editor.findChild<QAbstractButton*>("optionsTab")->click();
+    pressSpace();
+    EXPECT_EQ(toggles, 1);
+
+    // The title bar's close button: the library hears of it and the edit is saved.
+    auto* close = editor.findChild<QAbstractButton*>("closeButton");
+    ASSERT_NE(close, nullptr);
+    close->click();
+    EXPECT_EQ(delegate.closes, 1);
+    EXPECT_GE(saves, 1);
+    EXPECT_TRUE(waitFor([&] { return !editor.isVisible(); }));
 }
 
 }  // namespace

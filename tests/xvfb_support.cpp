@@ -12,6 +12,18 @@
 
 namespace pindle::test {
 
+namespace {
+
+// Waits, five seconds at most, for a drawing thread to have shown its first picture.
+void waitUntilShowing(const std::atomic<bool>& showing) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!showing && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
 Xvfb::Xvfb(const std::string& screen) {
     int fds[2];
     if (pipe(fds) != 0) {
@@ -52,10 +64,7 @@ void Xvfb::stop() {
 
 MovingContent::MovingContent(const std::string& display, PixelArea area, bool detailed) {
     thread_ = std::thread([this, display, area, detailed] { run(display, area, detailed); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!showing_ && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntilShowing(showing_);
 }
 
 MovingContent::~MovingContent() {
@@ -152,10 +161,7 @@ uint32_t rootPixel(const std::string& display, int x, int y) {
 
 ClockPattern::ClockPattern(const std::string& display, MovingContent::PixelArea area, int margin) {
     thread_ = std::thread([this, display, area, margin] { run(display, area, margin); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!showing_ && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntilShowing(showing_);
 }
 
 ClockPattern::~ClockPattern() {

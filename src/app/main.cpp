@@ -19,6 +19,7 @@
 #include "base/log.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture/window/RCCaptureEngineBridge.h"
+#include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "platform/curl/curl_transport.h"
@@ -33,6 +34,7 @@
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
+#include "platform/qt/qt_layers.h"
 #include "platform/x11/x11_capture.h"
 #include "platform/x11/x11_keyboard.h"
 #include "settings/RCUserSettings.h"
@@ -63,6 +65,20 @@ void installMediaBackends() {
 }
 
 std::shared_ptr<pindle::Defaults> gDefaults;
+
+// Qt's own notices (a headless platform's missing runtime folder, say) would mix with a
+// verb's report on standard error; they go to the log's debug lines instead.
+void qtMessageToLog(QtMsgType, const QMessageLogContext&, const QString& message) {
+    PINDLE_LOG_DEBUG("qt", "%s", message.toLocal8Bit().constData());
+}
+
+// Caption and watermark drawing, with the watermark the user chose in the settings. Once the
+// Qt application object exists.
+void installLayerDrawing() {
+    pindle::qt::installLayerRenderer();
+    pindle::setWatermarkLocation(
+        [] { return pindle::RCUserSettings::getCurrentInstance().watermarkURL(); });
+}
 
 // Creates the program's folders and installs its settings store.
 bool prepareDirectoriesAndSettings() {
@@ -132,6 +148,7 @@ int runApplication(int argc, char** argv) {
     if (!prepareDirectoriesAndSettings()) {
         return 1;
     }
+    installLayerDrawing();
     pindle::RCShortcutHelper::install(gDefaults, pindle::qt::makeX11KeyboardLayout(),
                                       pindle::qt::makeX11GlobalHotKey());
 
@@ -168,6 +185,12 @@ int main(int argc, char** argv) {
         if (!prepareDirectoriesAndSettings()) {
             return 1;
         }
+        // Caption text is drawn with Qt's fonts, which need an application object; the verbs
+        // never show a window.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(qtMessageToLog);
+        QGuiApplication gui(argc, argv);
+        installLayerDrawing();
         int status = pindle::cli::runVerb(args);
         pindle::RCFileManager::getCurrentInstance().cleanUpTempFiles();
         return status;

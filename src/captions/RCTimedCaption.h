@@ -12,6 +12,18 @@
 
 namespace pindle {
 
+class RCLayer;
+
+// Options of the caption layer builders.
+struct CaptionLayerOptions {
+    // The trimmed range on the recording's timeline: zero and the caption's videoDuration
+    // when absent.
+    std::optional<MediaTime> trimmedStartTime;
+    std::optional<MediaTime> trimmedEndTime;
+    // Wraps the selected caption in its dashed selection outline.
+    bool highlightSelected = false;
+};
+
 // Caption text sizes; each selects a fraction of the video height as the font size.
 enum class CaptionSize : int64_t { XL = 0, LG = 1, MD = 2, SM = 3, XS = 4 };
 
@@ -82,6 +94,12 @@ public:
     TextAttributes textAttributes() const;
 
     bool isEqualToCaption(const RCTimedCaption& other) const;
+
+    // The caption's layer at frame origin (0, 0) and the size of its text, with its entrance
+    // and exit under "inAnimation" and "outAnimation" on the recording's timeline: a text
+    // layer, or the selection outline holding the text layer.
+    std::shared_ptr<RCLayer> generateLayerWithOptions(
+        const CaptionLayerOptions& options = {}) const;
 
     const char* className() const { return "PINDLE_CAPTURE.RCTimedCaption"; }
     void encodeWithCoder(KeyedArchiver& coder) const;

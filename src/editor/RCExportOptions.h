@@ -5,21 +5,14 @@
 #include <optional>
 
 #include "base/media_time.h"
+#include "captions/RCLayer.h"
 
 namespace pindle {
 
 // A layer tree drawn over exported video: the captions of a recording, or the user's
-// watermark. The captions code supplies the trees; the export needs to know whether a
-// tree has anything to draw, and hands it to the drawing step.
-class RCExportLayer {
-public:
-    virtual ~RCExportLayer() = default;
-    virtual size_t sublayerCount() const = 0;
-    // Asks every direct sublayer to prepare its contents for drawing.
-    virtual void display() {}
-};
-
-using RCExportLayerPtr = std::shared_ptr<RCExportLayer>;
+// watermark. A tree with no sublayers draws nothing.
+using RCExportLayer = RCLayer;
+using RCExportLayerPtr = RCLayerPtr;
 
 // The options of an export, one field per option key. An absent value falls back to the
 // default noted beside it.

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "editor/RCGIFGenerator.h"
+#include "editor/RCRecordingLayers.h"
 #include "library/RCFileManager.h"
 #include "library/RCUtilities.h"
 
@@ -35,12 +36,15 @@ uint64_t RCGIFFileSizeEstimator::quickEstimateFileSize(const RCRecording& record
 void RCGIFFileSizeEstimator::estimateFileSize(RCRecordingPtr recording, Completion completion) {
     isCalculating_ = true;
     std::string jobID = RCUtilities::makeGUID();
+    // Built here, on the caller's thread, where the user's settings may be read.
+    RCExportOptions layers;
+    addExportLayers(layers, *recording);
     {
         std::lock_guard lock(mutex_);
         mostRecentJobID_ = jobID;
     }
     auto semaphore = serialQueueSemaphore_;
-    serialQueue_->async([this, semaphore, jobID, recording, completion] {
+    serialQueue_->async([this, semaphore, jobID, recording, completion, layers] {
         bool holdsUnit = semaphore->waitFor(waitLimit_);
         {
             std::lock_guard lock(mutex_);
@@ -54,7 +58,7 @@ void RCGIFFileSizeEstimator::estimateFileSize(RCRecordingPtr recording, Completi
         }
         std::filesystem::path gif = files_.makeTempFileWithExtension("gif");
         auto generator = std::make_shared<RCGIFGenerator>(recording, files_);
-        RCExportOptions options;
+        RCExportOptions options = layers;
         options.width = std::trunc(recording->editedWidth());
         options.height = std::trunc(recording->editedHeight());
         options.loopType =

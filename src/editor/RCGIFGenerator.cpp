@@ -4,6 +4,7 @@
 
 #include "base/dispatch.h"
 #include "base/log.h"
+#include "captions/LayerCompositor.h"
 #include "editor/GIFTiming.h"
 #include "editor/RCMovieOperations.h"
 #include "library/RCFileManager.h"
@@ -163,12 +164,12 @@ bool RCGIFGenerator::isPassthrough(const RCExportOptions& options) {
 }
 
 void drawExportLayers(Image& frame, MediaTime time, const RCExportOptions& options) {
-    // The caption and watermark renderer draws options.captionsLayer and then
-    // options.watermarkLayer into frame here, at time on the output's timeline. Until it
-    // exists, frames are exported as they are.
-    (void)frame;
-    (void)time;
-    (void)options;
+    double seconds = time.seconds();
+    for (const RCExportLayerPtr& layer : {options.captionsLayer, options.watermarkLayer}) {
+        if (layer && layer->sublayerCount() > 0) {
+            drawLayerTree(frame, *layer, seconds);
+        }
+    }
 }
 
 void RCGIFGenerator::runInBackground(std::function<Status(const Progress&)> work, Progress progress,
@@ -480,13 +481,14 @@ Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& opt
         return checked;
     }
     // The composed movie keeps the recording's size and the GIF stage scales the frames it
-    // reads: a resized copy would cost one more encoding and decoding of every frame.
+    // reads: a resized copy would cost one more encoding and decoding of every frame. The
+    // caption and watermark layers are drawn by the GIF stage too, onto each GIF frame at
+    // its time, which is the same time on the composed movie's timeline: the movie then
+    // stays a copy of the recording's pictures where the source allows.
     RCExportOptions videoOptions;
     videoOptions.startTime = options.startTime;
     videoOptions.endTime = options.endTime;
     videoOptions.loopType = options.loopType;
-    videoOptions.captionsLayer = options.captionsLayer;
-    videoOptions.watermarkLayer = options.watermarkLayer;
     TempFile movie(files_, "mp4");
     Progress firstHalf, secondHalf;
     if (progress) {
@@ -502,6 +504,8 @@ Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& opt
     gifOptions.fps = options.fps;
     gifOptions.width = options.width;
     gifOptions.height = options.height;
+    gifOptions.captionsLayer = options.captionsLayer;
+    gifOptions.watermarkLayer = options.watermarkLayer;
     return convertVideoNow(movie.path(), output, gifOptions, secondHalf);
 }
 
@@ -560,12 +564,20 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     if (!gif) {
         return logged(gif.error());
     }
+    bool draws = !isPassthrough(options);
     for (int64_t i = 0; i < count; ++i) {
         auto frame = frames.at(gif_timing::sampleTime(i, fps));
         if (!frame) {
             return logged(frame.error());
         }
-        Status added = (*gif)->addFrame(*(*frame)->image, gif_timing::delayCentiseconds(i, fps));
+        const Image* picture = (*frame)->image.get();
+        Image drawn;
+        if (draws) {
+            drawn = *picture;
+            drawExportLayers(drawn, gif_timing::sampleTime(i, fps), options);
+            picture = &drawn;
+        }
+        Status added = (*gif)->addFrame(*picture, gif_timing::delayCentiseconds(i, fps));
         if (!added) {
             return logged(added.error());
         }

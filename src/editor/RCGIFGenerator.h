@@ -75,7 +75,8 @@ public:
                                 Completion completion);
     // The movie sampled at the "fps" option (else its own rate), at most 30 per second,
     // into a GIF of the movie's size, or scaled to the "width" and "height" options when
-    // both are given.
+    // both are given. The caption and watermark layers are drawn over each GIF frame at
+    // its time on the movie's timeline.
     void convertVideo(const Path& movie, const Path& gif, RCExportOptions options,
                       Progress progress, Completion completion);
 

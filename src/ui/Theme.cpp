@@ -33,6 +33,13 @@ QComboBox, QLineEdit {
     padding: 3px 6px; selection-background-color: #2f7d4f;
 }
 QComboBox QAbstractItemView { color: #ececee; background: #2c2c2f; selection-background-color: #2f7d4f; }
+QPushButton#uploadButton {
+    color: #ececee; background: #3a3a3e; border: 1px solid #4a4a4f; border-radius: 5px;
+    font-weight: bold; padding: 4px 12px;
+}
+QPushButton#uploadButton:hover { background: #46464b; }
+QPushButton#sizeButton { color: #b48cff; background: transparent; border: none; padding: 2px 4px; }
+QPushButton#sizeButton:hover { color: #cdb0ff; text-decoration: underline; }
 QFrame#separator { background: #3a3a3e; max-height: 1px; min-height: 1px; }
 )";
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "app/cli/CaptionVerbs.h"
 #include "app/cli/LibraryVerbs.h"
 #include "app/cli/RecordVerb.h"
 #include "app/cli/ServiceVerbs.h"
@@ -39,6 +40,9 @@ const std::vector<Verb>& verbs() {
         {"export", kExportUsage,
          "Export a library recording or a movie as a GIF, MP4, JPEG or a batch of four files.",
          runExportVerb},
+        frameVerb(),
+        captionVerb(),
+        watermarkVerb(),
     };
     return all;
 }

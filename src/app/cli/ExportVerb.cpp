@@ -14,6 +14,7 @@
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/RCGIFGenerator.h"
+#include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
@@ -246,6 +247,7 @@ RCExportOptions editorOptions(const RCRecording& recording) {
     options.endTime = recording.editedEndTime();
     options.loopType = recording.editParameters()->loopType();
     options.fps = recording.editedFPS();
+    addExportLayers(options, recording);
     return options;
 }
 
@@ -354,6 +356,14 @@ int runExportVerb(const std::vector<std::string>& args) {
                     static_cast<unsigned long long>(std::filesystem::file_size(request.to, error)));
     }
     return 0;
+}
+
+Result<RCRecordingPtr> openExportSource(const std::string& source) {
+    return openSource(source);
+}
+
+Result<RCRecordingPtr> storedLibraryRecording(const std::string& item) {
+    return libraryRecording(item);
 }
 
 }  // namespace pindle::cli

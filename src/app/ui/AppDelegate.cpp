@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileSystemWatcher>
 #include <QMenu>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -34,6 +35,30 @@ void onTerminationSignal(int) {
     char byte = 1;
     ssize_t written = ::write(gSignalPipe[1], &byte, 1);
     (void)written;
+}
+
+// What the editor needs of the application: the capture state, the account, the preferred
+// save format and the library, which saves the edits.
+RCEditorEnvironment editorEnvironment(RCCaptureWindow& captureWindow) {
+    RCEditorEnvironment environment;
+    QPointer<RCCaptureWindow> capture(&captureWindow);
+    environment.isCapturing = [capture] { return capture && capture->controller().isCapturing(); };
+    environment.isSignedIn = [] {
+        return RCUserSettings::getCurrentInstance().isLoggedIntoPINDLE();
+    };
+    environment.preferredSaveFormat = [] {
+        return RCUserSettings::getCurrentInstance().preferredSaveFormat();
+    };
+    environment.setPreferredSaveFormat = [](int64_t format) {
+        RCUserSettings::getCurrentInstance().setPreferredSaveFormat(format);
+    };
+    environment.saveEdits = [](const RCRecordingPtr&) {
+        RCDataStore::getCurrentInstance().saveData();
+    };
+    environment.captureStartNotification = RCCaptureWindowController::kStartCaptureNotification;
+    environment.captureStopNotification = RCCaptureWindowController::kStopCaptureNotification;
+    environment.watermarkUpdateNotification = RCUserSettings::kWatermarkUpdateNotification;
+    return environment;
 }
 
 }  // namespace
@@ -95,8 +120,10 @@ std::unique_ptr<RCMasterAppController::CaptureWindow> AppDelegate::makeCaptureWi
     });
     auto strip = std::make_shared<RCGIFCollectionWindowController>(
         RCDataStore::getCurrentInstance(),
-        [](RCRecordingPtr recording, RCGIFCollectionWindowController& delegate) {
-            return std::make_unique<RCEditorWindowController>(std::move(recording), delegate);
+        [captureWindow = window.get()](RCRecordingPtr recording,
+                                       RCGIFCollectionWindowController& delegate) {
+            return std::make_unique<RCEditorWindowController>(
+                std::move(recording), delegate, editorEnvironment(*captureWindow), captureWindow);
         });
     auto* stripView = new RCGIFCollectionWindow(*strip, window.get());
     strip->initCollectionView(stripView);

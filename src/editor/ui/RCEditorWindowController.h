@@ -1,20 +1,34 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
+#include "base/notifications.h"
+#include "editor/RCEditorEnvironment.h"
 #include "editor/RCEditorWindowControl.h"
 
 class QLabel;
+class QPushButton;
+class QStackedWidget;
 
 namespace pindle::ui {
 
-// The editor window of one recording. For now it shows the recording's first frame and its
-// facts; the library opens, raises and closes it through RCEditorWindowControl.
+class RCEditorOptionsViewController;
+class RCEditorPlayerView;
+
+// The editor window of one recording: its own title bar, the preview, and the "Options" and
+// "Captions" tabs. The library opens, raises and closes it through RCEditorWindowControl.
+//
+// anchor is the capture window: the editor opens on its screen, in front of it.
 class RCEditorWindowController : public QWidget, public RCEditorWindowControl {
     Q_OBJECT
 
 public:
-    RCEditorWindowController(RCRecordingPtr recording, RCEditorWindowDelegate& delegate);
+    RCEditorWindowController(RCRecordingPtr recording, RCEditorWindowDelegate& delegate,
+                             RCEditorEnvironment environment = {}, QWidget* anchor = nullptr);
+    ~RCEditorWindowController() override;
 
     RCRecordingPtr recording() const override { return recording_; }
     Rect windowFrame() const override;
@@ -23,15 +37,50 @@ public:
     void bringToFront() override;
     void close() override;
 
-    // "3.2 s · 640 × 320 · 60 fps · 192 frames"
-    static QString factsText(const RCRecording& recording);
+    void showOptionsView();
+    void showCaptionsView();
+    bool optionsViewIsShowing() const;
+    bool captionsViewIsShowing() const;
+
+    // The Captions tab's content, and what the space bar does while it shows (play and
+    // pause its preview). Until set, the tab is empty and the space bar does nothing.
+    void setCaptionsView(QWidget* view, std::function<void()> togglePlayPause);
+
+    // Capture start raises the editor above ordinary windows; capture stop lowers it again.
+    void setCaptureRunning(bool running);
+    bool isAboveOtherWindows() const { return aboveOthers_; }
+
+    RCEditorPlayerView* playerView() const { return playerView_; }
+    RCEditorOptionsViewController* optionsViewController() const { return options_; }
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QWidget* makeTitleBar();
+    void showTab(int index);
+    void setDimmed(bool dimmed);
+    void placeInFrontOfAnchor();
+
     RCRecordingPtr recording_;
     RCEditorWindowDelegate& delegate_;
+    RCEditorEnvironment environment_;
+    QPointer<QWidget> anchor_;
+    RCEditorPlayerView* playerView_ = nullptr;
+    RCEditorOptionsViewController* options_ = nullptr;
+    QStackedWidget* tabs_ = nullptr;
+    QPushButton* optionsTab_ = nullptr;
+    QPushButton* captionsTab_ = nullptr;
+    QWidget* titleBar_ = nullptr;
+    QWidget* dimmer_ = nullptr;
+    QWidget* captionsView_ = nullptr;
+    std::function<void()> togglePlayPause_;
+    std::vector<NotificationCenter::Token> observers_;
+    bool aboveOthers_ = false;
+    bool placed_ = false;
     bool closing_ = false;
 };
 

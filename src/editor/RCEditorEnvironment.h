@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "library/RCRecording.h"
+
+namespace pindle {
+
+// What the editor needs of the application, handed over by whoever makes the editor. An
+// empty function means "not available": not capturing, not signed in, format 0, nothing
+// saved.
+struct RCEditorEnvironment {
+    std::function<bool()> isCapturing;
+    std::function<bool()> isSignedIn;
+    std::function<int64_t()> preferredSaveFormat;
+    std::function<void(int64_t)> setPreferredSaveFormat;
+    // Saves the library with the recording's edit parameters.
+    std::function<void(const RCRecordingPtr&)> saveEdits;
+    // Names of the notifications the editor follows: a capture starting and stopping (window
+    // level), and the user's watermark changing (the preview's layers).
+    std::string captureStartNotification;
+    std::string captureStopNotification;
+    std::string watermarkUpdateNotification;
+};
+
+}  // namespace pindle

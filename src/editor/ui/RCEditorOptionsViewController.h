@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+#include "editor/RCEditorEnvironment.h"
+#include "editor/RCEditorOptions.h"
+#include "editor/RCGIFGenerator.h"
+
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QMessageBox;
+class QPushButton;
+class QTimer;
+
+namespace pindle::ui {
+
+class RCEditorPlayerView;
+class RCRangeSliderView;
+class RCSaveButtonView;
+
+// The Options tab: trim slider, loop type, size and frame rate menus, the information line
+// with the size estimate, and the save and upload buttons.
+class RCEditorOptionsViewController : public QWidget {
+    Q_OBJECT
+
+public:
+    RCEditorOptionsViewController(RCRecordingPtr recording, RCEditorPlayerView* playerView,
+                                  const RCEditorEnvironment& environment,
+                                  QWidget* parent = nullptr);
+    ~RCEditorOptionsViewController() override;
+
+    RCEditorOptionsModel& model() { return model_; }
+    // Stops playback, closes the save dialog and any sheet, and saves the edit.
+    void prepareForClose();
+
+    void openSavePanel();
+    void updateFileSize();
+    void uploadButtonClicked();
+
+signals:
+    // A sheet (dialog or alert) is attached to the window, or no longer is.
+    void sheetShown(bool shown);
+
+private:
+    void trimSliderChanged(RCRangeSlider::Part part, bool mouseDown);
+    void menuChosen();
+    void updateFileStatsLabels();
+    void savePanelFinished(const QString& file, SaveFormat format);
+    void exportTo(const std::filesystem::path& path, SaveFormat format);
+    void showSheet(QMessageBox* box);
+    bool sheetIsShown() const;
+    void saveButtonChanged();
+
+    RCRecordingPtr recording_;
+    QPointer<RCEditorPlayerView> playerView_;
+    const RCEditorEnvironment& environment_;
+    RCEditorOptionsModel model_;
+    std::shared_ptr<RCGIFGenerator> generator_;
+    RCSizeButton sizeButtonModel_;
+    RCSaveButton saveButtonModel_;
+
+    RCRangeSliderView* slider_ = nullptr;
+    QComboBox* loopTypeMenu_ = nullptr;
+    QComboBox* resizeMenu_ = nullptr;
+    QComboBox* frameRateMenu_ = nullptr;
+    QLabel* durationLabel_ = nullptr;
+    QLabel* dimensionsLabel_ = nullptr;
+    QLabel* frameRateLabel_ = nullptr;
+    QLabel* frameCountLabel_ = nullptr;
+    QPushButton* sizeButton_ = nullptr;
+    RCSaveButtonView* saveButton_ = nullptr;
+    QPushButton* uploadButton_ = nullptr;
+    QTimer* playbackObserver_ = nullptr;
+    QTimer* savedTimer_ = nullptr;
+    QPointer<QFileDialog> savePanel_;
+    QPointer<QMessageBox> sheet_;
+};
+
+}  // namespace pindle::ui

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include "base/media_time.h"
+#include "library/RCRecording.h"
+
+namespace pindle::ui {
+
+// The preview area of the editor and the playback calls the editor makes on it. The window
+// and the Options tab speak only to this class; a looping player's view implements it and
+// is made by makeEditorPlayerView().
+class RCEditorPlayerView : public QWidget {
+    Q_OBJECT
+
+public:
+    using QWidget::QWidget;
+
+    // The loop type code of the edit parameters (normal, reverse, ping-pong).
+    virtual void setLoopType(int64_t loopType) = 0;
+    // Playback stays between start (where reverse playback ends) and end (where forward
+    // playback ends).
+    virtual void setPlaybackRange(MediaTime start, MediaTime end) = 0;
+    // Shows the frame at time exactly.
+    virtual void seekExactly(MediaTime time) = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual bool isPlaying() const = 0;
+    virtual MediaTime currentTime() const = 0;
+    virtual void setMuted(bool muted) = 0;
+    // Builds the caption and watermark layers again (the user's watermark changed).
+    virtual void reloadLayers() = 0;
+    // The editor is closing: stop playing and let go of the movie.
+    virtual void stop() = 0;
+};
+
+// Until the looping player joins, the preview holds still on the frame it was sought to,
+// fitted into the view with its aspect ratio kept.
+class RCStillFrameView : public RCEditorPlayerView {
+    Q_OBJECT
+
+public:
+    RCStillFrameView(RCRecordingPtr recording, QWidget* parent);
+
+    void setLoopType(int64_t) override {}
+    void setPlaybackRange(MediaTime start, MediaTime end) override;
+    void seekExactly(MediaTime time) override;
+    void play() override;
+    void pause() override {}
+    bool isPlaying() const override { return false; }
+    MediaTime currentTime() const override { return time_; }
+    void setMuted(bool) override {}
+    void reloadLayers() override {}
+    void stop() override { recording_.reset(); }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    void decode();
+
+    RCRecordingPtr recording_;
+    MediaTime time_ = MediaTime::zero();
+    MediaTime start_ = MediaTime::zero();
+    QImage frame_;
+    bool decodePending_ = false;
+};
+
+// The preview of the editor for recording.
+RCEditorPlayerView* makeEditorPlayerView(RCRecordingPtr recording, QWidget* parent);
+
+}  // namespace pindle::ui
