@@ -21,9 +21,13 @@
 #include "app/RCShortcutHelper.h"
 #include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
+#include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCEditorWindowController.h"
 #include "library/RCFileManager.h"
+#include "movie_fixtures.h"
+#include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/qt/main_queue_driver.h"
+#include "platform/qt/qt_layers.h"
 #include "platform/x11/x11_keyboard.h"
 #include "settings/RCUserSettings.h"
 #include "test_support.h"
@@ -137,6 +141,110 @@ TEST(CaptureWindowOnX11, RegionIsAHoleThatPassesClicksThrough) {
     Rect frame = view->captureViewFrame();
     EXPECT_DOUBLE_EQ(frame.minX(), hole.x());
     EXPECT_DOUBLE_EQ(frame.maxY(), 900 - hole.y());
+}
+
+// What the preview shows, as the screen shows it.
+QImage shownPicture(QWidget& view) {
+    return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Processes Qt events for duration.
+void runEventsFor(std::chrono::milliseconds duration) {
+    auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(2ms);
+    }
+}
+
+TEST(EditorPreviewOnX11, ShowsTheMoviePlayingAndHoldsStillWhenPaused) {
+    ffmpeg::installMovieOpener();
+    test::TempDir home;
+    auto movie = home / "moving.mp4";
+    ASSERT_TRUE(test::makeTestMovie(movie, {.width = 320, .height = 240, .fps = 30, .seconds = 3}));
+    std::unique_ptr<ui::RCEditorPlayerView> view(
+        ui::makeEditorPlayerView(RCRecording::recordingWithURL(movie), nullptr));
+    view->resize(320, 240);
+    view->show();
+    view->setMuted(true);
+    view->play();
+    ASSERT_TRUE(waitFor([&] { return view->isPlaying() && view->currentTime().seconds() > 0.1; }));
+
+    // Playing: the picture changes from one moment to the next, and it is the movie, not a
+    // black view.
+    QImage before = shownPicture(*view);
+    int changes = 0;
+    for (int i = 0; i < 5; ++i) {
+        runEventsFor(120ms);
+        QImage now = shownPicture(*view);
+        changes += now != before;
+        before = now;
+    }
+    EXPECT_EQ(changes, 5);
+    EXPECT_NE(before.pixel(160, 120), before.pixel(10, 10));
+
+    // Paused: the same picture however long one looks.
+    view->pause();
+    EXPECT_FALSE(view->isPlaying());
+    runEventsFor(150ms);
+    QImage paused = shownPicture(*view);
+    runEventsFor(400ms);
+    EXPECT_EQ(shownPicture(*view), paused);
+    view->stop();
+    EXPECT_FALSE(view->isPlaying());
+}
+
+TEST(EditorPreviewOnX11, DrawsACaptionOnlyInsideItsTimeRange) {
+    ffmpeg::installMovieOpener();
+    qt::installLayerRenderer();
+    test::TempDir home;
+    auto movie = home / "blue.mp4";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i "
+                           "color=c=0x204060:size=320x240:rate=30:duration=4 -c:v libx264 "
+                           "-preset ultrafast -g 1 -pix_fmt yuv420p '" +
+                           movie.string() + "'")
+                              .c_str()),
+              0);
+    RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
+    // A white caption from 1.0 s to 2.0 s of the recording, with a normal loop trimmed
+    // to start at 0.5 s: the preview follows the recording's times, not the output's.
+    auto caption = std::make_shared<RCTimedCaption>();
+    caption->videoDimensions = Size{320, 240};
+    caption->videoDuration = recording->duration();
+    caption->text = "HELLO";
+    caption->startTime = MediaTime::makeWithSeconds(1.0, 600);
+    caption->endTime = MediaTime::makeWithSeconds(2.0, 600);
+    caption->setCenterPosition(Point{160, 120});
+    recording->editParameters()->captions().push_back(caption);
+    recording->editParameters()->setTrimmedStartTime(MediaTime::makeWithSeconds(0.5, 600));
+
+    std::unique_ptr<ui::RCEditorPlayerView> view(ui::makeEditorPlayerView(recording, nullptr));
+    view->resize(320, 240);
+    view->show();
+    view->reloadLayers();
+    auto whitePixels = [&] {
+        QImage picture = shownPicture(*view);
+        int count = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                QRgb p = picture.pixel(x, y);
+                count += qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200;
+            }
+        }
+        return count;
+    };
+    auto shownAt = [&](double seconds) {
+        view->seekExactly(MediaTime::makeWithSeconds(seconds, 600));
+        runEventsFor(300ms);
+        return whitePixels();
+    };
+    EXPECT_EQ(shownAt(0.7), 0);
+    EXPECT_GT(shownAt(1.5), 50);
+    EXPECT_EQ(shownAt(2.5), 0);
+    // Taken away and the layers rebuilt: gone from the frame it was on.
+    recording->editParameters()->captions().clear();
+    view->reloadLayers();
+    EXPECT_EQ(shownAt(1.5), 0);
 }
 
 struct CountingDelegate : RCEditorWindowDelegate {

@@ -1,86 +1,188 @@
 #include "editor/ui/RCEditorPlayerView.h"
 
 #include <QPainter>
-#include <QTimer>
+#include <QResizeEvent>
+
+#include <cstring>
+#include <memory>
+
+#include "captions/LayerCompositor.h"
+#include "editor/RCLoopingAVPlayer.h"
+#include "editor/RCRecordingLayers.h"
 
 namespace pindle::ui {
 
 namespace {
 
-// Frames are decoded at most this large: the preview is never shown larger on a desktop.
-constexpr Size kLargestFrame{1920, 1200};
+// Plays the recording in a looping player and paints the frames it hands over. The captions
+// are those of the recording's own timeline (not the edit's output timeline), so that a
+// caption shows while the playhead is inside its range whatever the loop type; they and the
+// watermark are drawn by the compositor the exports use.
+class RCLoopingPlayerView final : public RCEditorPlayerView, private RCPlayerFrameSink {
+public:
+    RCLoopingPlayerView(RCRecordingPtr recording, QWidget* parent)
+        : RCEditorPlayerView(parent), recording_(std::move(recording)) {
+        setMinimumSize(320, 180);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        if (recording_ && recording_->asset()) {
+            player_ = std::make_unique<RCLoopingAVPlayer>(recording_);
+            player_->setFrameSink(this);
+        }
+        reloadLayers();
+    }
+
+    ~RCLoopingPlayerView() override { stop(); }
+
+    void setLoopType(int64_t loopType) override {
+        if (player_) {
+            player_->setLoopType(loopType);
+        }
+    }
+    void setPlaybackRange(MediaTime start, MediaTime end) override {
+        if (player_) {
+            player_->setReversePlaybackEndTime(start);
+            player_->setForwardPlaybackEndTime(end);
+        }
+    }
+    void seekExactly(MediaTime time) override {
+        if (player_) {
+            player_->seekToTime(time);
+        }
+    }
+    void play() override {
+        if (player_) {
+            player_->play();
+        }
+    }
+    void pause() override {
+        if (player_) {
+            player_->pause();
+        }
+    }
+    bool isPlaying() const override { return player_ && player_->isPlaying(); }
+    MediaTime currentTime() const override {
+        return player_ ? player_->currentTime() : MediaTime::zero();
+    }
+    void setMuted(bool muted) override {
+        if (player_) {
+            player_->setMuted(muted);
+        }
+    }
+
+    void reloadLayers() override {
+        captionsLayer_ = recording_ ? generateCaptionsLayerWithOptions(*recording_) : nullptr;
+        watermarkLayer_ = recording_ ? generateWatermarkLayer(*recording_) : nullptr;
+        composed_ = false;
+        update();
+    }
+
+    void stop() override {
+        if (player_) {
+            player_->pause();
+            player_->setFrameSink(nullptr);
+            // Joins the decoding thread.
+            player_.reset();
+        }
+    }
+
+    QSize sizeHint() const override {
+        Size size = recording_ ? recording_->dimensions() : Size{};
+        if (!(size.width > 0 && size.height > 0)) {
+            return {640, 360};
+        }
+        // At most 720 x 480 at first, keeping the movie's shape.
+        double scale = std::min({1.0, 720 / size.width, 480 / size.height});
+        return {int(size.width * scale), int(size.height * scale)};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        RCEditorPlayerView::resizeEvent(event);
+        if (player_) {
+            // Decoded at the size shown, in device pixels, so that painting only copies.
+            QSizeF fitted = fittedRect().size() * devicePixelRatioF();
+            player_->setFrameSize(Size{std::round(fitted.width()), std::round(fitted.height())});
+        }
+    }
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::black);
+        if (!frame_) {
+            if (!player_) {
+                painter.setPen(QColor(0xa0, 0xa0, 0xa8));
+                painter.drawText(rect(), Qt::AlignCenter,
+                                 "The movie of this capture cannot be read.");
+            }
+            return;
+        }
+        const Image& picture = composedFrame();
+        QImage image(picture.pixels.data(), picture.width, picture.height, picture.stride,
+                     QImage::Format_RGBA8888);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(fittedRect(), image);
+    }
+
+private:
+    void showFrame(const ImagePtr& image, MediaTime time) override {
+        frame_ = image;
+        frameTime_ = time;
+        composed_ = false;
+        update();
+    }
+
+    // The movie's rectangle in the view: as large as fits, centred.
+    QRectF fittedRect() const {
+        Size movie = recording_ ? recording_->dimensions() : Size{};
+        QSizeF shape = movie.width > 0 && movie.height > 0 ? QSizeF(movie.width, movie.height)
+                       : frame_ && !frame_->isEmpty()      ? QSizeF(frame_->width, frame_->height)
+                                                           : QSizeF(size());
+        QSizeF fitted = shape.scaled(QSizeF(size()), Qt::KeepAspectRatio);
+        return {QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted};
+    }
+
+    static bool draws(const RCLayerPtr& layer) { return layer && layer->sublayerCount() > 0; }
+
+    // The frame on screen with the layers drawn over it at its time; the frame itself when
+    // there is nothing to draw. Drawn once per frame into a reused picture.
+    const Image& composedFrame() {
+        if (!draws(captionsLayer_) && !draws(watermarkLayer_)) {
+            return *frame_;
+        }
+        if (!composed_) {
+            if (composedPicture_.width != frame_->width ||
+                composedPicture_.height != frame_->height) {
+                composedPicture_ = Image(frame_->width, frame_->height);
+            }
+            for (int y = 0; y < frame_->height; ++y) {
+                std::memcpy(composedPicture_.row(y), frame_->row(y), size_t(frame_->width) * 4);
+            }
+            double seconds = frameTime_.seconds();
+            for (const RCLayerPtr& layer : {captionsLayer_, watermarkLayer_}) {
+                if (draws(layer)) {
+                    drawLayerTree(composedPicture_, *layer, seconds);
+                }
+            }
+            composed_ = true;
+        }
+        return composedPicture_;
+    }
+
+    RCRecordingPtr recording_;
+    std::unique_ptr<RCLoopingAVPlayer> player_;
+    ImagePtr frame_;
+    MediaTime frameTime_ = MediaTime::zero();
+    RCLayerPtr captionsLayer_;
+    RCLayerPtr watermarkLayer_;
+    Image composedPicture_;
+    bool composed_ = false;  // composedPicture_ is frame_ with the layers drawn over it
+};
 
 }  // namespace
 
-RCStillFrameView::RCStillFrameView(RCRecordingPtr recording, QWidget* parent)
-    : RCEditorPlayerView(parent), recording_(std::move(recording)) {
-    setMinimumSize(320, 180);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-}
-
-void RCStillFrameView::setPlaybackRange(MediaTime start, MediaTime) {
-    start_ = start;
-}
-
-void RCStillFrameView::play() {
-    // Holding still, "playing" shows where playback starts.
-    seekExactly(start_);
-}
-
-void RCStillFrameView::seekExactly(MediaTime time) {
-    time_ = time;
-    // A knob drag seeks on every move: decode once for the latest of them.
-    if (!decodePending_) {
-        decodePending_ = true;
-        QTimer::singleShot(0, this, [this] { decode(); });
-    }
-}
-
-void RCStillFrameView::decode() {
-    decodePending_ = false;
-    auto movie = recording_ ? recording_->asset() : nullptr;
-    if (!movie) {
-        return;
-    }
-    auto image = movie->copyImageAtTime(time_, kLargestFrame);
-    if (!image) {
-        return;
-    }
-    frame_ = QImage(image->pixels.data(), image->width, image->height, image->stride,
-                    QImage::Format_RGBA8888)
-                 .copy();
-    update();
-}
-
-QSize RCStillFrameView::sizeHint() const {
-    Size size = recording_ ? recording_->dimensions() : Size{};
-    if (!(size.width > 0 && size.height > 0)) {
-        return {640, 360};
-    }
-    // At most 720 x 480 at first, keeping the movie's shape.
-    double scale = std::min({1.0, 720 / size.width, 480 / size.height});
-    return {int(size.width * scale), int(size.height * scale)};
-}
-
-void RCStillFrameView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (frame_.isNull()) {
-        painter.setPen(QColor(0xa0, 0xa0, 0xa8));
-        painter.drawText(
-            rect(), Qt::AlignCenter,
-            recording_ && recording_->asset() ? "" : "The movie of this capture cannot be read.");
-        return;
-    }
-    QSizeF fitted = QSizeF(frame_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
-    QRectF target(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                  fitted);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, frame_);
-}
-
 RCEditorPlayerView* makeEditorPlayerView(RCRecordingPtr recording, QWidget* parent) {
-    return new RCStillFrameView(std::move(recording), parent);
+    return new RCLoopingPlayerView(std::move(recording), parent);
 }
 
 }  // namespace pindle::ui

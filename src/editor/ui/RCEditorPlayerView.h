@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QImage>
 #include <QWidget>
 
 #include "base/media_time.h"
@@ -35,41 +34,8 @@ public:
     virtual void stop() = 0;
 };
 
-// Until the looping player joins, the preview holds still on the frame it was sought to,
-// fitted into the view with its aspect ratio kept.
-class RCStillFrameView : public RCEditorPlayerView {
-    Q_OBJECT
-
-public:
-    RCStillFrameView(RCRecordingPtr recording, QWidget* parent);
-
-    void setLoopType(int64_t) override {}
-    void setPlaybackRange(MediaTime start, MediaTime end) override;
-    void seekExactly(MediaTime time) override;
-    void play() override;
-    void pause() override {}
-    bool isPlaying() const override { return false; }
-    MediaTime currentTime() const override { return time_; }
-    void setMuted(bool) override {}
-    void reloadLayers() override {}
-    void stop() override { recording_.reset(); }
-
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    void decode();
-
-    RCRecordingPtr recording_;
-    MediaTime time_ = MediaTime::zero();
-    MediaTime start_ = MediaTime::zero();
-    QImage frame_;
-    bool decodePending_ = false;
-};
-
-// The preview of the editor for recording.
+// The preview of the editor for recording: its movie played by a looping player, each frame
+// fitted into the view with its aspect ratio kept and the captions and watermark drawn over it.
 RCEditorPlayerView* makeEditorPlayerView(RCRecordingPtr recording, QWidget* parent);
 
 }  // namespace pindle::ui
