@@ -15,12 +15,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "app/RCShortcutHelper.h"
 #include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
+#include "editor/ui/RCEditorOptionsViewController.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCEditorWindowController.h"
 #include "library/RCFileManager.h"
@@ -251,6 +253,37 @@ struct CountingDelegate : RCEditorWindowDelegate {
     int closes = 0;
     void editorWindowControllerWillClose(RCEditorWindowControl*) override { ++closes; }
 };
+
+TEST(EditorWindowOnX11, PlaybackMarkerFollowsThePlayerInsideTheTrim) {
+    ffmpeg::installMovieOpener();
+    test::TempDir home;
+    auto movie = home / "moving.mp4";
+    ASSERT_TRUE(test::makeTestMovie(movie, {.width = 320, .height = 240, .fps = 30, .seconds = 4}));
+    RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
+    recording->editParameters()->setTrimmedStartTime(MediaTime::makeWithSeconds(1.0, 600));
+    recording->editParameters()->setTrimmedEndTime(MediaTime::makeWithSeconds(2.0, 600));
+    CountingDelegate delegate;
+    RCEditorEnvironment environment;
+    ui::RCEditorWindowController editor(recording, delegate, environment, nullptr);
+    editor.showWindow();
+    auto* options = editor.findChild<ui::RCEditorOptionsViewController*>("editorOptions");
+    ASSERT_NE(options, nullptr);
+    const RCRangeSlider& slider = options->model().slider();
+
+    // Over two loops of the one-second window, the marker takes many places, all between the
+    // knobs (a quarter and a half of the movie).
+    std::set<double> places;
+    auto until = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        places.insert(slider.playbackMarker());
+    }
+    EXPECT_GT(places.size(), 20u);
+    EXPECT_GE(*places.begin(), 0.25 - 1e-6);
+    EXPECT_LE(*places.rbegin(), 0.5 + 1e-6);
+    EXPECT_TRUE(editor.playerView()->isPlaying());
+    editor.close();
+}
 
 TEST(EditorWindowOnX11, OpensBesideTheCaptureWindowFollowsCapturesAndSavesOnClose) {
     test::TempDir home;

@@ -207,20 +207,29 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     layout->addLayout(buttons);
 
     // The playback marker follows the player while it plays.
-    playbackObserver_ = new QTimer(this);
-    playbackObserver_->setInterval(15);
-    connect(playbackObserver_, &QTimer::timeout, this, [this] {
-        if (playerView_ && playerView_->isPlaying()) {
-            model_.setPlaybackTime(playerView_->currentTime());
-            slider_->update();
-        }
-    });
-    playbackObserver_->start();
+    if (playerView_) {
+        playbackObserver_ =
+            playerView_->addPeriodicTimeObserver(MediaTime::make(1, 1000), [this](MediaTime time) {
+                if (playerView_ && playerView_->isPlaying()) {
+                    model_.setPlaybackTime(time);
+                    slider_->update();
+                }
+            });
+    }
 
     updateFileStatsLabels();
 }
 
-RCEditorOptionsViewController::~RCEditorOptionsViewController() = default;
+RCEditorOptionsViewController::~RCEditorOptionsViewController() {
+    stopObservingPlayback();
+}
+
+void RCEditorOptionsViewController::stopObservingPlayback() {
+    if (playerView_ && playbackObserver_) {
+        playerView_->removeTimeObserver(playbackObserver_);
+    }
+    playbackObserver_ = 0;
+}
 
 void RCEditorOptionsViewController::trimSliderChanged(RCRangeSlider::Part part, bool mouseDown) {
     if (!playerView_) {
@@ -459,7 +468,7 @@ void RCEditorOptionsViewController::saveButtonChanged() {
 }
 
 void RCEditorOptionsViewController::prepareForClose() {
-    playbackObserver_->stop();
+    stopObservingPlayback();
     if (playerView_) {
         playerView_->pause();
         playerView_->stop();

@@ -54,6 +54,7 @@ private:
     void showSheet(QMessageBox* box);
     bool sheetIsShown() const;
     void saveButtonChanged();
+    void stopObservingPlayback();
 
     RCRecordingPtr recording_;
     QPointer<RCEditorPlayerView> playerView_;
@@ -74,7 +75,7 @@ private:
     QPushButton* sizeButton_ = nullptr;
     RCSaveButtonView* saveButton_ = nullptr;
     QPushButton* uploadButton_ = nullptr;
-    QTimer* playbackObserver_ = nullptr;
+    int playbackObserver_ = 0;  // the player view's token
     QTimer* savedTimer_ = nullptr;
     QPointer<QFileDialog> savePanel_;
     QPointer<QMessageBox> sheet_;

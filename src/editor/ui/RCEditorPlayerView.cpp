@@ -69,6 +69,14 @@ public:
             player_->setMuted(muted);
         }
     }
+    int addPeriodicTimeObserver(MediaTime interval, std::function<void(MediaTime)> block) override {
+        return player_ ? player_->addPeriodicTimeObserver(interval, std::move(block)) : 0;
+    }
+    void removeTimeObserver(int token) override {
+        if (player_) {
+            player_->removeTimeObserver(token);
+        }
+    }
 
     void reloadLayers() override {
         captionsLayer_ = recording_ ? generateCaptionsLayerWithOptions(*recording_) : nullptr;

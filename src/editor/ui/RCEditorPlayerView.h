@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 #include "base/media_time.h"
 #include "library/RCRecording.h"
 
@@ -28,6 +30,11 @@ public:
     virtual bool isPlaying() const = 0;
     virtual MediaTime currentTime() const = 0;
     virtual void setMuted(bool muted) = 0;
+    // Calls block with the playback time every interval while playing (at most once a frame)
+    // and when the time jumps. Returns a token for removeTimeObserver (0: no movie to play).
+    virtual int addPeriodicTimeObserver(MediaTime interval,
+                                        std::function<void(MediaTime)> block) = 0;
+    virtual void removeTimeObserver(int token) = 0;
     // Builds the caption and watermark layers again (the user's watermark changed).
     virtual void reloadLayers() = 0;
     // The editor is closing: stop playing and let go of the movie.
