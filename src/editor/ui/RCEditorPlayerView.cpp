@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -130,6 +132,11 @@ protected:
                      QImage::Format_RGBA8888);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(fittedRect(), image);
+        if (!shownOnce_) {
+            shownOnce_ = true;
+            QMetaObject::invokeMethod(this, &RCEditorPlayerView::readyForDisplay,
+                                      Qt::QueuedConnection);
+        }
     }
 
 private:
@@ -185,6 +192,7 @@ private:
     RCLayerPtr watermarkLayer_;
     Image composedPicture_;
     bool composed_ = false;  // composedPicture_ is frame_ with the layers drawn over it
+    bool shownOnce_ = false;
 };
 
 }  // namespace

@@ -39,6 +39,10 @@ public:
     virtual void reloadLayers() = 0;
     // The editor is closing: stop playing and let go of the movie.
     virtual void stop() = 0;
+
+signals:
+    // The first frame of the movie has been painted.
+    void readyForDisplay();
 };
 
 // The preview of the editor for recording: its movie played by a looping player, each frame
