@@ -482,6 +482,20 @@ TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesGIFMovieAndBatch) {
                 " click 1");
     auto editor = windowNamed(desktop, "Editor — Pindle Capture");
     ASSERT_TRUE(editor) << "no editor window";
+    // The window manager may still be placing it: its controls are found from where it
+    // settles.
+    eventually(
+        [&] {
+            std::this_thread::sleep_for(200ms);
+            auto settled = windowNamed(desktop, "Editor — Pindle Capture");
+            bool still = settled && settled->x == editor->x && settled->y == editor->y &&
+                         settled->width == editor->width && settled->height == editor->height;
+            if (settled) {
+                editor = settled;
+            }
+            return still;
+        },
+        5s);
     EXPECT_GE(editor->x, 0);
     EXPECT_GE(editor->y, 0);
     EXPECT_LE(editor->x + editor->width, 1280);
@@ -495,14 +509,27 @@ TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesGIFMovieAndBatch) {
     const int quarter = (trackEnd - trackStart) / 4;
     const int sliderY = bottom - 179;
     const int menusY = bottom - 122;
-    std::this_thread::sleep_for(500ms);
-    // Drag each knob a quarter of the track inwards.
+    // Drag each knob a quarter of the track inwards, the second once the first has landed
+    // in the library.
+    const double recorded = storedRecordings(home)[0]->duration().seconds();
+    auto trimmed = [&](bool end) {
+        auto recordings = storedRecordings(home);
+        auto parameters = recordings.empty() ? nullptr : recordings[0]->editParameters();
+        if (!parameters) {
+            return end ? recorded : 0.0;
+        }
+        return (end ? parameters->trimmedEndTime() : parameters->trimmedStartTime()).seconds();
+    };
     desktop.run("xdotool" + at(trackStart - 6, sliderY) + " mousedown 1" +
                 at(trackStart + quarter / 2, sliderY) + at(trackStart - 6 + quarter, sliderY) +
                 " mouseup 1");
+    ASSERT_TRUE(eventually([&] { return trimmed(false) > recorded / 8; }, 10s))
+        << "the lower knob did not move";
     desktop.run("xdotool" + at(trackEnd + 6, sliderY) + " mousedown 1" +
                 at(trackEnd - quarter / 2, sliderY) + at(trackEnd + 6 - quarter, sliderY) +
                 " mouseup 1");
+    ASSERT_TRUE(eventually([&] { return trimmed(true) < recorded * 7 / 8; }, 10s))
+        << "the upper knob did not move";
     // Loop: "Ping-Pong", two below "Normal"; size: "320px", three below "Original".
     desktop.run("xdotool" + at(editor->x + 60, menusY) + " click 1");
     std::this_thread::sleep_for(400ms);
