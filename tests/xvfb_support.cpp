@@ -22,6 +22,18 @@ void waitUntilShowing(const std::atomic<bool>& showing) {
     }
 }
 
+// Maps a window of one colour that the window manager leaves alone (override-redirect).
+xcb_window_t mapPlainWindow(xcb_connection_t* c, xcb_screen_t* screen, int x, int y, int width,
+                            int height, uint32_t background) {
+    const xcb_window_t window = xcb_generate_id(c);
+    const uint32_t values[] = {background, 1};  // background, override-redirect
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, int16_t(x), int16_t(y),
+                      uint16_t(width), uint16_t(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, window);
+    return window;
+}
+
 }  // namespace
 
 Xvfb::Xvfb(const std::string& screen) {
@@ -79,13 +91,8 @@ void MovingContent::run(const std::string& display, PixelArea area, bool detaile
         return;
     }
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const xcb_window_t window = xcb_generate_id(c);
-    const uint32_t values[] = {screen->black_pixel, 1};  // background, override-redirect
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, int16_t(area.x),
-                      int16_t(area.y), uint16_t(area.width), uint16_t(area.height), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-    xcb_map_window(c, window);
+    const xcb_window_t window =
+        mapPlainWindow(c, screen, area.x, area.y, area.width, area.height, screen->black_pixel);
     const xcb_gcontext_t gc = xcb_generate_id(c);
     xcb_create_gc(c, gc, window, 0, nullptr);
     free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // round trip
@@ -182,13 +189,9 @@ void ClockPattern::run(const std::string& display, MovingContent::PixelArea area
         return;
     }
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const xcb_window_t window = xcb_generate_id(c);
-    const uint32_t values[] = {kBackground, 1};  // background, override-redirect
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, int16_t(area.x - margin),
-                      int16_t(area.y - margin), uint16_t(area.width + 2 * margin),
-                      uint16_t(area.height + 2 * margin), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-    xcb_map_window(c, window);
+    const xcb_window_t window =
+        mapPlainWindow(c, screen, area.x - margin, area.y - margin, area.width + 2 * margin,
+                       area.height + 2 * margin, kBackground);
     // Below every other window, as a desktop background: windows over it hide it.
     const uint32_t below = XCB_STACK_MODE_BELOW;
     xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &below);
