@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "editor/RCEditorCaptions.h"
 #include "editor/RCLoopingAVPlayer.h"
 #include "fake_movies.h"
 
@@ -200,6 +201,26 @@ TEST_F(PlayerTest, LoopTypeChangeWhilePlayingRestartsFromItsEnd) {
     player->setLoopType(0);
     EXPECT_EQ(player->rate(), 0);
     EXPECT_EQ(player->loopType(), 0);
+}
+
+TEST_F(PlayerTest, CaptionsTabPauseAndResumeContinueWhereAndHowItPlayed) {
+    auto player = makePlayer(recording);
+    player->setReversePlaybackEndTime(seconds(1));
+    player->setForwardPlaybackEndTime(seconds(3));
+    player->setLoopType(1);
+    player->play();
+    runFor(0.55);
+    RCLoopingPlayerPlayback playback(*player);
+    playback.pause();
+    MediaTime pausedAt = playback.currentTime();
+    EXPECT_LT(pausedAt, seconds(3));
+    runFor(1);
+    EXPECT_FALSE(playback.isPlaying());
+    playback.resume();  // not back to the start of the loop, and still backward
+    EXPECT_EQ(player->rate(), -1);
+    EXPECT_EQ(player->currentTime(), pausedAt);
+    playback.seekExactly(seconds(2));
+    EXPECT_EQ(player->currentTime(), seconds(2));
 }
 
 TEST_F(PlayerTest, WithoutRecordingOrWithAnUnknownLoopTypePlayDoesNothing) {

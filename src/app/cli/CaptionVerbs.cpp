@@ -13,6 +13,7 @@
 #include "app/cli/ExportVerb.h"
 #include "base/atomic_file.h"
 #include "base/dispatch.h"
+#include "editor/RCEditorCaptions.h"
 #include "editor/RCGIFGenerator.h"
 #include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
@@ -33,11 +34,13 @@ constexpr const char* kFrameUsage =
 
 // The captions editor's palette, by name.
 const std::map<std::string, Color>& palette() {
-    static const std::map<std::string, Color> colors = {
-        {"white", Color{1, 1, 1, 1}},       {"yellow", Color{1.0, 243.0 / 255, 92.0 / 255, 1}},
-        {"green", Color{0.0, 1.0, 0.6, 1}}, {"red", Color{1.0, 0.4, 0.4, 1}},
-        {"blue", Color{0.0, 0.8, 1.0, 1}},  {"purple", Color{0.6, 0.2, 1.0, 1}},
-    };
+    static const std::map<std::string, Color> colors = [] {
+        std::map<std::string, Color> named;
+        for (const RCPaletteColor& entry : captionPalette()) {
+            named.emplace(entry.name, entry.color);
+        }
+        return named;
+    }();
     return colors;
 }
 
@@ -113,14 +116,9 @@ int saveCaptions(RCDataStore& store, const RCRecordingPtr& recording) {
 
 int addCaption(const RCRecordingPtr& recording, const std::vector<std::string>& args) {
     auto parameters = recording->editParameters();
-    auto caption = std::make_shared<RCTimedCaption>();
+    // As the editor's add button makes it (the command line has no paused player).
+    auto caption = makeNewCaption(*recording);
     Size dimensions = recording->dimensions();
-    caption->videoDimensions = dimensions;
-    caption->videoDuration = recording->duration();
-    caption->text = "Enter caption...";
-    caption->startTime = parameters->trimmedStartTime();
-    caption->endTime = parameters->trimmedEndTime();
-    caption->setCenterPosition(Point{dimensions.width * 0.5, dimensions.height * 0.5});
     for (size_t i = 0; i < args.size(); i += 2) {
         const std::string& option = args[i];
         if (i + 1 >= args.size()) {
