@@ -25,6 +25,7 @@
 #include "base/log.h"
 #include "base/notifications.h"
 #include "capture/RCCaptureEngine.h"
+#include "cpu_time.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
@@ -40,17 +41,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-double cpuSeconds(const rusage& usage) {
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double selfCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
-}
 
 struct ProcessResult {
     int status = -1;
@@ -206,14 +196,14 @@ private:
             std::printf("  pindle: the capture did not start\n");
             return result;
         }
-        const double cpuBefore = selfCpuSeconds();
+        const double cpuBefore = processCpuSeconds();
         const auto before = engine->statistics();
         const auto start = Clock::now();
         pumpUntil([] { return false; }, std::chrono::duration_cast<std::chrono::milliseconds>(
                                             std::chrono::duration<double>(seconds_)));
         const auto after = engine->statistics();
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        const double cpu = selfCpuSeconds() - cpuBefore;
+        const double cpu = processCpuSeconds() - cpuBefore;
         result.frames = after.framesDelivered - before.framesDelivered;
         result.dropped = after.framesDropped - before.framesDropped;
         result.framesPerSecond = double(result.frames) / elapsed;

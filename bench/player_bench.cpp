@@ -36,6 +36,7 @@
 #include <QApplication>
 
 #include "base/dispatch.h"
+#include "cpu_time.h"
 #include "editor/RCLoopingAVPlayer.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCEditorWindowController.h"
@@ -52,17 +53,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
-}
-
-double cpuSeconds(const rusage& usage) {
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
 }
 
 double threadCpuSeconds() {

@@ -201,12 +201,9 @@ TEST(EditorPreviewOnX11, DrawsACaptionOnlyInsideItsTimeRange) {
     qt::installLayerRenderer();
     test::TempDir home;
     auto movie = home / "blue.mp4";
-    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i "
-                           "color=c=0x204060:size=320x240:rate=30:duration=4 -c:v libx264 "
-                           "-preset ultrafast -g 1 -pix_fmt yuv420p '" +
-                           movie.string() + "'")
-                              .c_str()),
-              0);
+    ASSERT_TRUE(test::makeTestMovie(
+        movie,
+        {.width = 320, .height = 240, .fps = 30, .seconds = 4, .source = "color=c=0x204060"}));
     RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
     // A white caption from 1.0 s to 2.0 s of the recording, with a normal loop trimmed
     // to start at 0.5 s: the preview follows the recording's times, not the output's.

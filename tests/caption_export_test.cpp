@@ -8,6 +8,7 @@
 #include <string>
 
 #include "decoded_media.h"
+#include "movie_fixtures.h"
 #include "test_support.h"
 
 namespace pindle {
@@ -47,12 +48,9 @@ class CaptionExport : public ::testing::Test {
 protected:
     CaptionExport() {
         movie_ = home_ / "0A1B2C3D-0000-4000-8000-00000000000A.mp4";
-        EXPECT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i "
-                               "color=c=0x204060:size=640x480:rate=30:duration=4 -c:v libx264 "
-                               "-preset ultrafast -g 1 -pix_fmt yuv420p '" +
-                               movie_.string() + "'")
-                                  .c_str()),
-                  0);
+        EXPECT_TRUE(test::makeTestMovie(
+            movie_,
+            {.width = 640, .height = 480, .fps = 30, .seconds = 4, .source = "color=c=0x204060"}));
         // The library takes in movies of its folder that no entry lists once they have
         // settled.
         std::filesystem::last_write_time(

@@ -14,16 +14,21 @@ struct MovieSpec {
     bool audio = false;
     bool video = true;
     int keyInterval = 1;  // frames from one key frame to the next
+    // The picture: an ffmpeg lavfi source, given its size and rate here ("color=c=0x204060"
+    // for one colour).
+    std::string source = "testsrc2";
 };
 
 // Writes an MP4 like the capture engine's: H.264, every frame a key frame unless told
-// otherwise, frames that differ (a moving test pattern). Uses the ffmpeg tool. Returns whether it
-// succeeded.
+// otherwise, frames that differ (a moving test pattern) unless another source is given. Uses the
+// ffmpeg tool. Returns whether it succeeded.
 inline bool makeTestMovie(const std::filesystem::path& file, const MovieSpec& spec = {}) {
     std::string command = "ffmpeg -nostdin -loglevel error -y";
     if (spec.video) {
-        command += " -f lavfi -i testsrc2=size=" + std::to_string(spec.width) + "x" +
-                   std::to_string(spec.height) + ":rate=" + std::to_string(spec.fps);
+        const char* separator = spec.source.find('=') == std::string::npos ? "=" : ":";
+        command += " -f lavfi -i " + spec.source + separator +
+                   "size=" + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                   ":rate=" + std::to_string(spec.fps);
     }
     if (spec.audio) {
         command += " -f lavfi -i sine=frequency=440:sample_rate=44100";
