@@ -1,5 +1,6 @@
 #include "editor/ui/RCEditorPlayerView.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "captions/LayerCompositor.h"
+#include "editor/RCEditorCaptions.h"
 #include "editor/RCLoopingAVPlayer.h"
 #include "editor/RCRecordingLayers.h"
 
@@ -30,6 +32,7 @@ public:
         if (recording_ && recording_->asset()) {
             player_ = std::make_unique<RCLoopingAVPlayer>(recording_);
             player_->setFrameSink(this);
+            playback_ = std::make_unique<RCLoopingPlayerPlayback>(*player_);
         }
         reloadLayers();
     }
@@ -81,7 +84,10 @@ public:
     }
 
     void reloadLayers() override {
-        captionsLayer_ = recording_ ? generateCaptionsLayerWithOptions(*recording_) : nullptr;
+        CaptionLayerOptions options;
+        options.highlightSelected = editMode_;
+        captionsLayer_ =
+            recording_ ? generateCaptionsLayerWithOptions(*recording_, options) : nullptr;
         watermarkLayer_ = recording_ ? generateWatermarkLayer(*recording_) : nullptr;
         composed_ = false;
         update();
@@ -91,10 +97,53 @@ public:
         if (player_) {
             player_->pause();
             player_->setFrameSink(nullptr);
+            playback_.reset();
             // Joins the decoding thread.
             player_.reset();
         }
     }
+
+    void setCaptionsModel(RCEditorCaptionsModel* model) override {
+        endCaptionDrag();
+        model_ = model;
+        if (model_) {
+            model_->setPreviewSize(Size{double(width()), double(height())});
+        }
+    }
+    void setEditModeEnabled(bool enabled) override {
+        if (enabled == editMode_) {
+            return;
+        }
+        editMode_ = enabled;
+        if (!enabled) {
+            endCaptionDrag();
+        }
+        reloadLayers();
+    }
+    bool editModeEnabled() const override { return editMode_; }
+
+    void captionMoved(int index) override {
+        auto parameters = recording_ ? recording_->editParameters() : nullptr;
+        if (!parameters || !captionsLayer_) {
+            return;
+        }
+        const CaptionList& captions = parameters->captions();
+        // The layer tree holds one sublayer per caption, in list order; anything else means it
+        // is out of date and is rebuilt.
+        if (index < 0 || size_t(index) >= captions.size() ||
+            captionsLayer_->sublayerCount() != captions.size()) {
+            reloadLayers();
+            return;
+        }
+        RCLayer& layer = *captionsLayer_->sublayers()[size_t(index)];
+        Point centre = captions[size_t(index)]->centerPosition();
+        layer.frame.origin =
+            Point{centre.x - layer.frame.size.width / 2, centre.y - layer.frame.size.height / 2};
+        composed_ = false;
+        update();
+    }
+
+    RCCaptionsPlayback* captionsPlayback() override { return playback_.get(); }
 
     QSize sizeHint() const override {
         Size size = recording_ ? recording_->dimensions() : Size{};
@@ -109,6 +158,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override {
         RCEditorPlayerView::resizeEvent(event);
+        if (model_) {
+            model_->setPreviewSize(Size{double(width()), double(height())});
+        }
         if (player_) {
             // Decoded at the size shown, in device pixels, so that painting only copies.
             QSizeF fitted = fittedRect().size() * devicePixelRatioF();
@@ -137,6 +189,29 @@ protected:
             QMetaObject::invokeMethod(this, &RCEditorPlayerView::readyForDisplay,
                                       Qt::QueuedConnection);
         }
+        emit painted(frameTime_);
+    }
+
+    // A press on the selected caption starts dragging it; one on another caption selects it.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (!editMode_ || !model_ || event->button() != Qt::LeftButton) {
+            RCEditorPlayerView::mousePressEvent(event);
+            return;
+        }
+        model_->previewMouseDown(viewPoint(event));
+        if (model_->isDraggingCaption()) {
+            setCursor(Qt::CrossCursor);
+        }
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (model_ && model_->isDraggingCaption()) {
+            model_->previewMouseDragged(viewPoint(event));
+        }
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) {
+            endCaptionDrag();
+        }
     }
 
 private:
@@ -147,14 +222,27 @@ private:
         update();
     }
 
-    // The movie's rectangle in the view: as large as fits, centred.
+    static Point viewPoint(const QMouseEvent* event) {
+        return Point{event->position().x(), event->position().y()};
+    }
+
+    void endCaptionDrag() {
+        if (model_ && model_->isDraggingCaption()) {
+            model_->previewMouseUp();
+        }
+        unsetCursor();
+    }
+
+    // The movie's rectangle in the view: as large as fits, centred. The same rectangle as the
+    // captions model's displayedRect, so that a press lands where the caption is drawn.
     QRectF fittedRect() const {
         Size movie = recording_ ? recording_->dimensions() : Size{};
-        QSizeF shape = movie.width > 0 && movie.height > 0 ? QSizeF(movie.width, movie.height)
-                       : frame_ && !frame_->isEmpty()      ? QSizeF(frame_->width, frame_->height)
-                                                           : QSizeF(size());
-        QSizeF fitted = shape.scaled(QSizeF(size()), Qt::KeepAspectRatio);
-        return {QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted};
+        Size shape = movie.width > 0 && movie.height > 0 ? movie
+                     : frame_ && !frame_->isEmpty()
+                         ? Size{double(frame_->width), double(frame_->height)}
+                         : Size{double(width()), double(height())};
+        Rect fitted = aspectFitRect(shape, Rect{Point{}, Size{double(width()), double(height())}});
+        return {fitted.origin.x, fitted.origin.y, fitted.size.width, fitted.size.height};
     }
 
     static bool draws(const RCLayerPtr& layer) { return layer && layer->sublayerCount() > 0; }
@@ -186,6 +274,9 @@ private:
 
     RCRecordingPtr recording_;
     std::unique_ptr<RCLoopingAVPlayer> player_;
+    std::unique_ptr<RCLoopingPlayerPlayback> playback_;  // over player_
+    RCEditorCaptionsModel* model_ = nullptr;
+    bool editMode_ = false;
     ImagePtr frame_;
     MediaTime frameTime_ = MediaTime::zero();
     RCLayerPtr captionsLayer_;

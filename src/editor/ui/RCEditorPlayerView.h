@@ -7,6 +7,11 @@
 #include "base/media_time.h"
 #include "library/RCRecording.h"
 
+namespace pindle {
+class RCCaptionsPlayback;
+class RCEditorCaptionsModel;
+}  // namespace pindle
+
 namespace pindle::ui {
 
 // The preview area of the editor and the playback calls the editor makes on it. The window
@@ -40,9 +45,24 @@ public:
     // The editor is closing: stop playing and let go of the movie.
     virtual void stop() = 0;
 
+    // --- Caption editing (the Captions tab)
+    // The tab's model: told the view's size, and, while edit mode is on, given the presses
+    // and drags in the view. Null: no caption editing. The model must outlive its use here.
+    virtual void setCaptionsModel(RCEditorCaptionsModel* model) = 0;
+    // On: the selected caption is drawn with its dashed outline and can be dragged.
+    virtual void setEditModeEnabled(bool enabled) = 0;
+    virtual bool editModeEnabled() const = 0;
+    // Only the caption at index moved: the frame on screen is drawn again with the caption at
+    // its new place at once, without rebuilding the other layers.
+    virtual void captionMoved(int index) = 0;
+    // The player as the Captions tab drives it; null when there is no movie to play.
+    virtual RCCaptionsPlayback* captionsPlayback() = 0;
+
 signals:
     // The first frame of the movie has been painted.
     void readyForDisplay();
+    // A frame and its layers reached the screen; time is the frame's.
+    void painted(MediaTime time);
 };
 
 // The preview of the editor for recording: its movie played by a looping player, each frame

@@ -17,6 +17,9 @@ public:
     QSize sizeHint() const override { return {480, kHeight}; }
     // The part a drag in progress moves (none while the mouse is up).
     RCRangeSlider::Part draggedPart() const { return dragged_; }
+    // The track the values span: from trackLeft() (value minimum) over trackLength() pixels.
+    static constexpr int trackLeft() { return kKnobWidth; }
+    double trackLength() const;
 
 signals:
     // A knob or the band moved (mouseDown) or the drag ended (!mouseDown).
@@ -32,7 +35,6 @@ private:
     static constexpr int kHeight = 34;
     static constexpr int kKnobWidth = 12;
 
-    double trackLength() const;
     double xOf(double value) const;
     RCRangeSlider::Part partAt(double x) const;
 
