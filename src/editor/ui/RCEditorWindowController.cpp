@@ -14,6 +14,8 @@
 
 #include <limits>
 
+#include "editor/ui/RCCaptionStyleWindowController.h"
+#include "editor/ui/RCEditorCaptionsViewController.h"
 #include "editor/ui/RCEditorOptionsViewController.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "ui/PaintedButton.h"
@@ -69,8 +71,13 @@ RCEditorWindowController::RCEditorWindowController(RCRecordingPtr recording,
     connect(captionsTab_, &QPushButton::clicked, this, &RCEditorWindowController::showCaptionsView);
 
     options_ = new RCEditorOptionsViewController(recording_, playerView_, environment_, this);
-    captionsView_ = new QWidget;
-    captionsView_->setObjectName("captionsView");
+    captions_ = new RCEditorCaptionsViewController(recording_, playerView_, environment_);
+    captionsView_ = captions_;
+    togglePlayPause_ = [this] {
+        if (captions_) {
+            captions_->togglePlayPause();
+        }
+    };
     tabs_ = new QStackedWidget;
     tabs_->addWidget(options_);
     tabs_->addWidget(captionsView_);
@@ -193,7 +200,15 @@ void RCEditorWindowController::setDimmed(bool dimmed) {
 }
 
 void RCEditorWindowController::showTab(int index) {
+    bool captionsWereShowing = tabs_->currentWidget() == captionsView_ && captionsView_;
     tabs_->setCurrentIndex(index);
+    if (captions_) {
+        if (index == 1) {
+            captions_->tabShown();
+        } else if (captionsWereShowing) {
+            captions_->tabHidden();
+        }
+    }
     optionsTab_->setChecked(index == 0);
     captionsTab_->setChecked(index == 1);
 }
@@ -204,6 +219,10 @@ void RCEditorWindowController::showOptionsView() {
 
 void RCEditorWindowController::showCaptionsView() {
     showTab(1);
+}
+
+RCEditorCaptionsViewController* RCEditorWindowController::captionsViewController() const {
+    return captions_;
 }
 
 bool RCEditorWindowController::optionsViewIsShowing() const {
@@ -217,9 +236,16 @@ bool RCEditorWindowController::captionsViewIsShowing() const {
 void RCEditorWindowController::setCaptionsView(QWidget* view,
                                                std::function<void()> togglePlayPause) {
     bool showing = captionsViewIsShowing();
+    if (captions_ && captions_ == captionsView_) {
+        if (showing) {
+            captions_->tabHidden();
+        }
+        captions_->prepareForClose();
+    }
     tabs_->removeWidget(captionsView_);
     captionsView_->deleteLater();
     captionsView_ = view;
+    captions_ = qobject_cast<RCEditorCaptionsViewController*>(view);
     tabs_->addWidget(view);
     togglePlayPause_ = std::move(togglePlayPause);
     showTab(showing ? 1 : 0);
@@ -333,6 +359,9 @@ void RCEditorWindowController::close() {
         return;
     }
     closing_ = true;
+    if (captions_) {
+        captions_->prepareForClose();
+    }
     options_->prepareForClose();
     delegate_.editorWindowControllerWillClose(this);
     hide();

@@ -15,6 +15,7 @@ class QStackedWidget;
 
 namespace pindle::ui {
 
+class RCEditorCaptionsViewController;
 class RCEditorOptionsViewController;
 class RCEditorPlayerView;
 
@@ -42,8 +43,8 @@ public:
     bool optionsViewIsShowing() const;
     bool captionsViewIsShowing() const;
 
-    // The Captions tab's content, and what the space bar does while it shows (play and
-    // pause its preview). Until set, the tab is empty and the space bar does nothing.
+    // Replaces the Captions tab's content (made by the window, over its recording and
+    // preview), and what the space bar does while it shows (play and pause its preview).
     void setCaptionsView(QWidget* view, std::function<void()> togglePlayPause);
 
     // Capture start raises the editor above ordinary windows; capture stop lowers it again.
@@ -52,6 +53,8 @@ public:
 
     RCEditorPlayerView* playerView() const { return playerView_; }
     RCEditorOptionsViewController* optionsViewController() const { return options_; }
+    // Null once setCaptionsView replaced it.
+    RCEditorCaptionsViewController* captionsViewController() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -77,6 +80,7 @@ private:
     QWidget* titleBar_ = nullptr;
     QWidget* dimmer_ = nullptr;
     QWidget* captionsView_ = nullptr;
+    QPointer<RCEditorCaptionsViewController> captions_;
     std::function<void()> togglePlayPause_;
     std::vector<NotificationCenter::Token> observers_;
     bool aboveOthers_ = false;
