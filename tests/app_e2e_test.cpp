@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -624,6 +625,247 @@ TEST(DesktopProgram, EditorTrimsLoopsResizesAndSavesGIFMovieAndBatch) {
     for (const char* file : files) {
         EXPECT_TRUE(eventually([&] { return std::filesystem::exists(batch / file); }, 30s)) << file;
     }
+    EXPECT_TRUE(program.terminate(10s));
+}
+
+// Caption pixels of the two colours the captions test uses, over the moving content's red,
+// blue and white.
+bool isYellow(const uint8_t* p) {
+    return p[0] > 200 && p[1] > 190 && p[2] > 30 && p[2] < 160;
+}
+bool isGreen(const uint8_t* p) {
+    return p[0] < 100 && p[1] > 190 && p[2] > 90 && p[2] < 220;
+}
+
+struct PixelCount {
+    int topLeft = 0;  // in the top-left quarter of the frame
+    int elsewhere = 0;
+};
+
+PixelCount countPixels(const Image& frame, bool (*matches)(const uint8_t*)) {
+    PixelCount count;
+    for (int y = 0; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width; ++x) {
+            if (matches(frame.row(y) + size_t(x) * 4)) {
+                ++(x < frame.width / 2 && y < frame.height / 2 ? count.topLeft : count.elsewhere);
+            }
+        }
+    }
+    return count;
+}
+
+TEST(DesktopProgram, CaptionsTabAddsStylesPlacesTimesAndReordersCaptions) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.isRunning());
+    ffmpeg::installMovieOpener();
+    test::TempDir home;
+    test::TempDir logs;
+    test::TempDir outputs;
+
+    Program program(desktop, home.path(), logs / "log.txt");
+    auto window = program.window();
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(program.waitForLog("capture window shown"));
+    // Moving content under the region while recording; it goes away afterwards, as it would
+    // lie over the editor.
+    auto content = std::make_unique<test::MovingContent>(
+        desktop.display(),
+        test::MovingContent::PixelArea{window->x + RCCaptureWindow::kBorder,
+                                       window->y + RCCaptureWindow::kTitleBarHeight, 640, 320});
+    ASSERT_TRUE(content->isShowing());
+    const int buttonX = window->x + 24;
+    const int buttonY = window->y + RCCaptureWindow::kTitleBarHeight + 320 +
+                        RCCaptureWindow::kControlStripHeight / 2;
+    desktop.run("xdotool" + at(buttonX, buttonY) + " click 1");
+    ASSERT_TRUE(program.waitForLog("capturing 640x320 points"));
+    std::this_thread::sleep_for(4s);
+    desktop.run("xdotool" + at(buttonX, buttonY) + " click 1");
+    ASSERT_TRUE(program.waitForLog("movie written"));
+    content.reset();
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto recordings = storedRecordings(home);
+            return recordings.size() == 1 && recordings[0]->isReady();
+        },
+        30s));
+    const int cell = ui::RCGIFCollectionWindow::kCellSize;
+    desktop.run("xdotool" +
+                at(window->x + 4 + cell / 3,
+                   window->y + window->height - kLibraryHeight + 4 + cell * 2 / 3) +
+                " click 1");
+    auto editor = windowNamed(desktop, "Editor — Pindle Capture");
+    ASSERT_TRUE(editor) << "no editor window";
+    eventually(
+        [&] {
+            std::this_thread::sleep_for(200ms);
+            auto settled = windowNamed(desktop, "Editor — Pindle Capture");
+            bool still = settled && settled->x == editor->x && settled->y == editor->y &&
+                         settled->width == editor->width && settled->height == editor->height;
+            if (settled) {
+                editor = settled;
+            }
+            return still;
+        },
+        5s);
+
+    // The tabs and the Captions tab's controls, found from the window's left and bottom edges
+    // (the tab content lies at the bottom, under the preview).
+    const int left = editor->x;
+    const int bottom = editor->y + editor->height;
+    const int tabsY = bottom - 248;
+    const int firstRowY = bottom - 159;
+    const int handleX = left + 23;
+    const int trackStart = left + 248;
+    const int trackEnd = left + editor->width - 54;
+    const int track = trackEnd - trackStart;
+    // The preview, and the movie fitted into it (640 x 320).
+    const int previewLeft = left + 12;
+    const int previewWidth = editor->width - 24;
+    const int previewTop = editor->y + 34;
+    const int previewHeight = bottom - 268 - previewTop;
+    const double scale = std::min(previewWidth / 640.0, previewHeight / 320.0);
+    const int centreX = previewLeft + previewWidth / 2;
+    const int centreY = previewTop + previewHeight / 2;
+    const int quarterX = centreX - int(640 * scale / 4);
+    const int quarterY = centreY - int(320 * scale / 4);
+
+    auto captions = [&] {
+        auto recordings = storedRecordings(home);
+        return recordings.empty() ? CaptionList() : recordings[0]->editParameters()->captions();
+    };
+    // Styles the active caption from the keyboard: text, then arrow keys on the palette, the
+    // size menu and (past the font menu) the animation menu.
+    auto style = [&](const std::string& keys) {
+        desktop.run("xdotool search --onlyvisible --name '^Caption Style$' windowactivate --sync");
+        std::this_thread::sleep_for(300ms);
+        desktop.run("xdotool key ctrl+a type HI");
+        desktop.run("xdotool key " + keys);
+    };
+    // Drags the selected caption from the preview's centre to the top-left quarter's centre.
+    auto dragToQuarter = [&] {
+        std::string moves = at(centreX, centreY) + " mousedown 1";
+        for (int step = 1; step <= 8; ++step) {
+            moves += at(centreX + (quarterX - centreX) * step / 8,
+                        centreY + (quarterY - centreY) * step / 8) +
+                     " sleep 0.03";
+        }
+        desktop.run("xdotool" + moves + " mouseup 1");
+    };
+    auto saveGIF = [&](const std::filesystem::path& path) {
+        desktop.run("xdotool" + at(left + 52, tabsY) + " click 1");
+        std::this_thread::sleep_for(300ms);
+        desktop.run("xdotool" + at(left + editor->width / 3, bottom - 52) + " click 1");
+        ASSERT_TRUE(windowNamed(desktop, "Save")) << "no save dialog";
+        std::this_thread::sleep_for(300ms);
+        desktop.run("xdotool key ctrl+a type '" + path.string() + "'");
+        desktop.run("xdotool key Return");
+    };
+
+    // Captions tab, the placeholder's add button; white, "MD", "Default", "None" become
+    // yellow, "XL" and "Drop".
+    desktop.run("xdotool" + at(left + 140, tabsY) + " click 1");
+    std::this_thread::sleep_for(300ms);
+    desktop.run("xdotool" + at(left + editor->width / 2, bottom - 99) + " click 1");
+    ASSERT_TRUE(windowNamed(desktop, "Caption Style")) << "no style window";
+    style("Tab Right Tab Down Down Tab Tab Down Down Down Down");
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto list = captions();
+            return list.size() == 1 && list[0]->text == "HI" &&
+                   list[0]->animation->type == CaptionAnimationType::Drop;
+        },
+        10s));
+    EXPECT_EQ(captions()[0]->size, CaptionSize::XL);
+    EXPECT_EQ(captions()[0]->color, (Color{1.0, 243.0 / 255, 92.0 / 255, 1}));
+
+    dragToQuarter();
+    ASSERT_TRUE(eventually([&] { return captions()[0]->centerPosition().x < 200; }, 10s));
+    EXPECT_NEAR(captions()[0]->centerPosition().x, 160, 12);
+    EXPECT_NEAR(captions()[0]->centerPosition().y, 240, 12);
+
+    // The row's knobs to a quarter and 85 % of the recording.
+    const double duration = storedRecordings(home)[0]->duration().seconds();
+    desktop.run("xdotool" + at(trackStart - 6, firstRowY) + " mousedown 1" +
+                at(trackStart + track / 8, firstRowY) + at(trackStart - 6 + track / 4, firstRowY) +
+                " mouseup 1");
+    desktop.run("xdotool" + at(trackEnd + 6, firstRowY) + " mousedown 1" +
+                at(trackEnd - track / 10, firstRowY) +
+                at(trackEnd + 6 - track * 15 / 100, firstRowY) + " mouseup 1");
+    ASSERT_TRUE(eventually([&] { return captions()[0]->endTime.seconds() < duration * 0.9; }, 10s));
+    const double start = captions()[0]->startTime.seconds();
+    const double end = captions()[0]->endTime.seconds();
+    EXPECT_NEAR(start, duration / 4, duration / 25);
+    EXPECT_NEAR(end, duration * 0.85, duration / 25);
+
+    saveGIF(outputs / "placed");
+    test::DecodedMovie decoded;
+    ASSERT_TRUE(eventually(
+        [&] {
+            decoded = test::decodeMedia(outputs / "placed.gif");
+            return decoded.error.empty() && !decoded.frames.empty();
+        },
+        30s));
+    int shownFrames = 0;
+    for (const auto& frame : decoded.frames) {
+        PixelCount yellow = countPixels(frame.image, isYellow);
+        double t = frame.seconds;
+        if (t < start - 0.07 || t > end + 0.07) {
+            EXPECT_EQ(yellow.topLeft + yellow.elsewhere, 0) << "at " << t << " s";
+        } else if (t > start + 0.15 && t < end - 0.15) {
+            ++shownFrames;
+            EXPECT_GT(yellow.topLeft, 100) << "at " << t << " s";
+            EXPECT_EQ(yellow.elsewhere, 0) << "at " << t << " s";
+        }
+    }
+    EXPECT_GT(shownFrames, 10);
+
+    // A green caption over it: later in the list, so drawn on top, until its row is dragged
+    // above the first one.
+    std::this_thread::sleep_for(2500ms);  // "SAVED" goes back to "SAVE AS..."
+    desktop.run("xdotool" + at(left + 140, tabsY) + " click 1");
+    std::this_thread::sleep_for(300ms);
+    desktop.run("xdotool" + at(left + 160, bottom - 210) + " click 1");
+    style("Tab Right Right Tab Down Down");
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto list = captions();
+            return list.size() == 2 && list[1]->text == "HI" &&
+                   list[1]->color == Color{0.0, 1.0, 0.6, 1};
+        },
+        10s));
+    dragToQuarter();
+    ASSERT_TRUE(eventually([&] { return captions()[1]->centerPosition().x < 200; }, 10s));
+    std::string moves = at(handleX, firstRowY + 30) + " mousedown 1";
+    for (int y = firstRowY + 26; y >= firstRowY - 12; y -= 4) {
+        moves += at(handleX, y) + " sleep 0.05";
+    }
+    desktop.run("xdotool" + moves + " mouseup 1");
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto list = captions();
+            return list.size() == 2 && list[0]->color == Color{0.0, 1.0, 0.6, 1};
+        },
+        10s))
+        << "the row was not moved";
+
+    saveGIF(outputs / "reordered");
+    ASSERT_TRUE(eventually(
+        [&] {
+            decoded = test::decodeMedia(outputs / "reordered.gif");
+            return decoded.error.empty() && !decoded.frames.empty();
+        },
+        30s));
+    // Where both captions show, the yellow one, now last in the list, covers the green one.
+    int checked = 0;
+    for (const auto& frame : decoded.frames) {
+        if (frame.seconds > start + 0.15 && frame.seconds < end - 0.15) {
+            ++checked;
+            EXPECT_GT(countPixels(frame.image, isYellow).topLeft,
+                      4 * countPixels(frame.image, isGreen).topLeft + 50)
+                << "at " << frame.seconds << " s";
+        }
+    }
+    EXPECT_GT(checked, 10);
     EXPECT_TRUE(program.terminate(10s));
 }
 

@@ -112,6 +112,14 @@ void RCCaptionStyleWindowController::refresh() {
     if (textField_->text() != text) {
         textField_->setText(text);
     }
+    if (caption.get() != shownCaption_) {
+        // Another caption: ready for its text to be typed.
+        shownCaption_ = caption.get();
+        textField_->setFocus();
+        if (model_.textFieldClickSelectsAll()) {
+            textField_->selectAll();
+        }
+    }
     colorPicker_->setSelectedIndex(model_.styleColorIndex());
     sizeMenu_->setCurrentIndex(model_.styleSizeIndex());
     fontMenu_->setCurrentIndex(model_.styleFontIndex());

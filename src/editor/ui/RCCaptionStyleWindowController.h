@@ -43,6 +43,8 @@ private:
     QComboBox* fontMenu_ = nullptr;
     QComboBox* animationMenu_ = nullptr;
     bool placed_ = false;
+    // The caption shown last, only compared with (never followed).
+    const void* shownCaption_ = nullptr;
 };
 
 }  // namespace pindle::ui

@@ -1,5 +1,6 @@
 #include "editor/ui/RCColorPickerView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -16,6 +17,8 @@ RCColorPickerView::RCColorPickerView(std::vector<QColor> colors, QWidget* parent
     : QWidget(parent), colors_(std::move(colors)) {
     setObjectName("captionColorPicker");
     setCursor(Qt::PointingHandCursor);
+    // Reached with Tab from the text field; the arrow keys move the selection.
+    setFocusPolicy(Qt::StrongFocus);
     setFixedSize(sizeHint());
 }
 
@@ -44,11 +47,23 @@ void RCColorPickerView::paintEvent(QPaintEvent*) {
         p.setBrush(colors_[i]);
         p.drawEllipse(centre, kSwatch / 2.0, kSwatch / 2.0);
         if (int(i) == selected_) {
-            p.setPen(QPen(theme::text(), 2));
+            p.setPen(QPen(hasFocus() ? theme::purple() : theme::text(), 2));
             p.setBrush(Qt::NoBrush);
             p.drawEllipse(centre, kSwatch / 2.0 + 4, kSwatch / 2.0 + 4);
         }
     }
+}
+
+void RCColorPickerView::keyPressEvent(QKeyEvent* event) {
+    int step = event->key() == Qt::Key_Right ? 1 : event->key() == Qt::Key_Left ? -1 : 0;
+    if (step == 0 || colors_.empty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    int count = int(colors_.size());
+    int index = selected_ < 0 ? 0 : (selected_ + step + count) % count;
+    setSelectedIndex(index);
+    emit colorSelected(index);
 }
 
 void RCColorPickerView::mousePressEvent(QMouseEvent* event) {

@@ -7,7 +7,8 @@
 
 namespace pindle::ui {
 
-// A row of round colour swatches; the selected one is ringed. Clicking a swatch selects it.
+// A row of round colour swatches; the selected one is ringed. Clicking a swatch selects it,
+// as do the left and right arrow keys while the picker has the keyboard.
 class RCColorPickerView : public QWidget {
     Q_OBJECT
 
@@ -29,6 +30,9 @@ signals:
 protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent*) override { update(); }
+    void focusOutEvent(QFocusEvent*) override { update(); }
 
 private:
     std::vector<QColor> colors_;

@@ -10,6 +10,7 @@
 
 #include "editor/RCEditorCaptions.h"
 #include "editor/RCEditorEnvironment.h"
+#include "editor/ui/RCCaptionStyleWindowController.h"
 
 class QLabel;
 class QListView;
@@ -18,7 +19,6 @@ class QTimer;
 
 namespace pindle::ui {
 
-class RCCaptionStyleWindowController;
 class RCCaptionTableCellView;
 class RCCaptionsTimelinePlayheadView;
 class RCEditorPlayerView;

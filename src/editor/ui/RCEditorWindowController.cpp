@@ -14,7 +14,6 @@
 
 #include <limits>
 
-#include "editor/ui/RCCaptionStyleWindowController.h"
 #include "editor/ui/RCEditorCaptionsViewController.h"
 #include "editor/ui/RCEditorOptionsViewController.h"
 #include "editor/ui/RCEditorPlayerView.h"
