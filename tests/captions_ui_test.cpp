@@ -78,7 +78,7 @@ protected:
         environment_.saveEdits = [this](const RCRecordingPtr&) { ++saves_; };
         editor_ = std::make_unique<ui::RCEditorWindowController>(recording_, delegate_,
                                                                  environment_, nullptr);
-        if (!getenv("NATURAL")) editor_->resize(900, 760);
+        editor_->resize(900, 760);
         editor_->showWindow();
         editor_->findChild<QAbstractButton*>("captionsTab")->click();
         tab_ = editor_->captionsViewController();
@@ -309,27 +309,6 @@ TEST_F(CaptionsTab, TheStyleWindowFollowsTheActiveCaptionAndEditsIt) {
     EXPECT_FALSE(editor_->playerView()->editModeEnabled());
     editor_->findChild<QAbstractButton*>("captionsTab")->click();
     EXPECT_TRUE(style->isVisible());
-}
-
-TEST_F(CaptionsTab, ZZGeometry) {
-    addCaptions({"a", "b"});
-    runEventsFor(200ms);
-    auto pr = [&](const char* name, QWidget* w) {
-        QRect r(w->mapTo(editor_.get(), QPoint(0, 0)), w->size());
-        std::printf("%s x=%d y=%d w=%d h=%d fromBottom=%d\n", name, r.x(), r.y(), r.width(), r.height(), editor_->height() - r.y());
-    };
-    std::printf("editor %d x %d\n", editor_->width(), editor_->height());
-    pr("captionsTab", editor_->findChild<QWidget*>("captionsTab"));
-    pr("optionsTab", editor_->findChild<QWidget*>("optionsTab"));
-    pr("addCaptionButton", tab_->findChild<QWidget*>("addCaptionButton"));
-    pr("play", tab_->findChild<QWidget*>("captionsPlayButton"));
-    pr("row0", row(0));
-    pr("slider0", row(0)->findChild<QWidget*>("captionTimeRangeSlider"));
-    pr("playhead", tab_->findChild<QWidget*>("captionsPlayhead"));
-    pr("preview", editor_->playerView());
-    pr("options", editor_->optionsViewController());
-    pr("captions", tab_);
-    std::printf("options hint %d captions hint %d\n", editor_->optionsViewController()->sizeHint().height(), tab_->sizeHint().height());
 }
 
 }  // namespace

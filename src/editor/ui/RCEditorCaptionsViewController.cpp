@@ -244,15 +244,8 @@ RCEditorCaptionsViewController::RCEditorCaptionsViewController(
 }
 
 RCEditorCaptionsViewController::~RCEditorCaptionsViewController() {
-    if (saveTimer_->isActive()) {
-        saveNow();
-    }
+    prepareForClose();
     delete styleWindow_.data();
-    if (playerView_) {
-        playerView_->removeTimeObserver(timeObserver_);
-        playerView_->setEditModeEnabled(false);
-        playerView_->setCaptionsModel(nullptr);
-    }
 }
 
 void RCEditorCaptionsViewController::makeRows() {
@@ -410,6 +403,13 @@ void RCEditorCaptionsViewController::prepareForClose() {
     model_->prepareForClose();
     if (saveTimer_->isActive()) {
         saveNow();
+    }
+    // The preview is the editor's: it no longer reports to this tab nor hands it presses.
+    if (playerView_) {
+        playerView_->removeTimeObserver(timeObserver_);
+        playerView_->setEditModeEnabled(false);
+        playerView_->setCaptionsModel(nullptr);
+        playerView_ = nullptr;
     }
 }
 

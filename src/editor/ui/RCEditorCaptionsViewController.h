@@ -77,7 +77,8 @@ public:
     void togglePlayPause();
     void tabShown();
     void tabHidden();
-    // The editor closes: the style window goes, and unsaved edits are saved.
+    // The editor closes (or the tab is replaced): the style window goes, unsaved edits are
+    // saved, and the preview is let go of.
     void prepareForClose();
 
 protected:
