@@ -173,18 +173,24 @@ TEST_F(CaptionsTab, ADropBetweenRowsMovesTheDraggedCaption) {
     std::unique_ptr<QMimeData> dragged(list_->model()->mimeData({list_->model()->index(0, 0)}));
     ASSERT_TRUE(dragged->hasFormat("rc.captionTableViewIndex"));
 
-    // Drops the data at y in the list, as a drag from a row's handle ends.
+    // Drops the data at y in the list, as a drag from a row's handle ends; the drop line shows
+    // where the row goes (-1: no line).
+    auto* line = list_->viewport()->findChild<QWidget*>("captionDropIndicator");
+    int lineY = -1;
     auto dropAt = [&](const QMimeData& data, int y) {
         QPoint at(list_->viewport()->width() / 2, y);
         QDragEnterEvent enter(at, Qt::MoveAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(list_->viewport(), &enter);
         QDragMoveEvent move(at, Qt::MoveAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(list_->viewport(), &move);
+        lineY = line->isVisible() ? line->geometry().center().y() : -1;
         QDropEvent drop(at, Qt::MoveAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(list_->viewport(), &drop);
     };
     // Just above the third row: the first caption goes between the second and the third.
     dropAt(*dragged, 2 * ui::RCCaptionTableCellView::kHeight + 2);
+    EXPECT_NEAR(lineY, 2 * ui::RCCaptionTableCellView::kHeight, 1);
+    EXPECT_FALSE(line->isVisible());
     ASSERT_EQ(captions().size(), 3u);
     EXPECT_EQ(captions()[0]->text, "second");
     EXPECT_EQ(captions()[1]->text, "first");
@@ -197,6 +203,7 @@ TEST_F(CaptionsTab, ADropBetweenRowsMovesTheDraggedCaption) {
     QMimeData text;
     text.setText("0");
     dropAt(text, 2);
+    EXPECT_EQ(lineY, -1);
     EXPECT_EQ(captions()[0]->text, "second");
 }
 

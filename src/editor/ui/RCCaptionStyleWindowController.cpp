@@ -46,7 +46,7 @@ RCCaptionStyleWindowController::RCCaptionStyleWindowController(RCEditorCaptionsM
 
     textField_ = new QLineEdit(this);
     textField_->setObjectName("captionTextField");
-    textField_->setMinimumWidth(260);
+    textField_->setMinimumWidth(300);
     textField_->installEventFilter(this);
     connect(textField_, &QLineEdit::textEdited, this,
             [this](const QString& text) { model_.setText(text.toStdString()); });

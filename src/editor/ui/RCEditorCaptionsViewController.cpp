@@ -1,6 +1,7 @@
 #include "editor/ui/RCEditorCaptionsViewController.h"
 
 #include <QDrag>
+#include <QDragMoveEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -52,6 +53,54 @@ QWidget* makeTrimArea(const char* name, QWidget* parent) {
     area->setStyleSheet(QString("#%1 { background: rgba(10, 10, 12, 150); }").arg(name));
     return area;
 }
+
+// The captions list. Its rows are covered by their own widgets, which would hide the view's
+// own drop indicator, so it shows a line of its own above them where a dragged row would go.
+class RCCaptionListView : public QListView {
+public:
+    explicit RCCaptionListView(QWidget* parent) : QListView(parent) {
+        indicator_ = new QWidget(viewport());
+        indicator_->setObjectName("captionDropIndicator");
+        indicator_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        indicator_->setAttribute(Qt::WA_StyledBackground);
+        indicator_->setStyleSheet(
+            QString("#captionDropIndicator { background: %1; }").arg(theme::purple().name()));
+        indicator_->hide();
+    }
+
+protected:
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        QListView::dragMoveEvent(event);
+        int rows = model() ? model()->rowCount() : 0;
+        QModelIndex index = indexAt(event->position().toPoint());
+        int y = -1;
+        if (event->isAccepted()) {
+            if (index.isValid() && dropIndicatorPosition() == AboveItem) {
+                y = visualRect(index).top();
+            } else if (index.isValid() && dropIndicatorPosition() == BelowItem) {
+                y = visualRect(index).bottom() + 1;
+            } else if (rows > 0 && dropIndicatorPosition() == OnViewport) {
+                y = visualRect(model()->index(rows - 1, 0)).bottom() + 1;
+            }
+        }
+        indicator_->setVisible(y >= 0);
+        if (y >= 0) {
+            indicator_->setGeometry(0, std::max(0, y - 1), viewport()->width(), 2);
+            indicator_->raise();
+        }
+    }
+    void dragLeaveEvent(QDragLeaveEvent* event) override {
+        indicator_->hide();
+        QListView::dragLeaveEvent(event);
+    }
+    void dropEvent(QDropEvent* event) override {
+        indicator_->hide();
+        QListView::dropEvent(event);
+    }
+
+private:
+    QWidget* indicator_ = nullptr;
+};
 
 }  // namespace
 
@@ -171,7 +220,7 @@ RCEditorCaptionsViewController::RCEditorCaptionsViewController(
                                 kVisibleRows * RCCaptionTableCellView::kHeight + 2);
     timeline_->installEventFilter(this);
 
-    list_ = new QListView(timeline_);
+    list_ = new RCCaptionListView(timeline_);
     list_->setObjectName("captionsTable");
     list_->setModel(listModel_);
     list_->setUniformItemSizes(true);
