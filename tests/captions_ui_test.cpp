@@ -154,6 +154,21 @@ TEST_F(CaptionsTab, RowsComeAndGoWithThePlaceholderAndOnlyTheActiveRowIsUsable) 
     EXPECT_TRUE(captions()[0]->selected());
     EXPECT_FALSE(captions()[1]->selected());
 
+    // A range drag cut short by leaving the tab keeps the knobs' range, not the whole
+    // recording the caption has while it is dragged.
+    QWidget* slider = row(0)->findChild<QWidget*>("captionTimeRangeSlider");
+    QPoint upperKnob(slider->width() - 6, slider->height() / 2);
+    QTest::mousePress(slider, Qt::LeftButton, {}, upperKnob);
+    QMouseEvent move(QEvent::MouseMove, QPointF(upperKnob - QPoint(slider->width() / 2, 0)),
+                     slider->mapToGlobal(QPointF(upperKnob - QPoint(slider->width() / 2, 0))),
+                     Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(slider, &move);
+    editor_->findChild<QAbstractButton*>("optionsTab")->click();
+    double duration = recording_->duration().seconds();
+    EXPECT_LT(captions()[0]->endTime.seconds(), duration * 0.7);
+    EXPECT_NEAR(captions()[0]->endTime.seconds(), duration * row(0)->slider().upperValue(), 1e-3);
+    editor_->findChild<QAbstractButton*>("captionsTab")->click();
+
     std::shared_ptr<RCTimedCaption> second = captions()[1];
     click(deleteButton(0));
     ASSERT_EQ(captions().size(), 1u);

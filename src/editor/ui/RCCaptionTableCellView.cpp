@@ -174,6 +174,10 @@ void RCCaptionTableCellView::setRowEnabled(bool enabled) {
     }
 }
 
+void RCCaptionTableCellView::cancelRangeDrag() {
+    sliderView_->cancelDrag();
+}
+
 bool RCCaptionTableCellView::isDraggingRange() const {
     return sliderView_->draggedPart() != RCRangeSlider::Part::none;
 }

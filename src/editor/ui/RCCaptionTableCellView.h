@@ -34,6 +34,8 @@ public:
     void setRowEnabled(bool enabled);
     bool rowEnabled() const { return enabled_; }
     bool isDraggingRange() const;
+    // Ends a drag of the slider that will not see its mouse-up, keeping the knobs where they are.
+    void cancelRangeDrag();
     RCRangeSlider& slider() { return slider_; }
 
 signals:

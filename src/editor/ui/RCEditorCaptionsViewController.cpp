@@ -437,11 +437,28 @@ void RCEditorCaptionsViewController::tabShown() {
     reload();
 }
 
+void RCEditorCaptionsViewController::finishRowDrag() {
+    // A row's range dragged while the tab goes away never sees its mouse-up; without one the
+    // caption would keep the whole recording as its range, which it has only while dragged.
+    // The model's player is the preview's: without the preview there is nothing to finish.
+    if (!playerView_) {
+        return;
+    }
+    for (const auto& cell : rows_) {
+        if (cell && cell->isDraggingRange()) {
+            cell->cancelRangeDrag();
+            model_->rowRangeReleased(cell->row(), cell->slider().lowerValue(),
+                                     cell->slider().upperValue());
+        }
+    }
+}
+
 void RCEditorCaptionsViewController::tabHidden() {
     if (!showing_) {
         return;
     }
     showing_ = false;
+    finishRowDrag();
     model_->tabHidden();
     if (playerView_) {
         playerView_->setEditModeEnabled(false);
@@ -449,6 +466,7 @@ void RCEditorCaptionsViewController::tabHidden() {
 }
 
 void RCEditorCaptionsViewController::prepareForClose() {
+    finishRowDrag();
     model_->prepareForClose();
     if (saveTimer_->isActive()) {
         saveNow();

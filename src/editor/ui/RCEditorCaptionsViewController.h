@@ -92,6 +92,7 @@ private:
     void layoutTimeline();
     void updatePlayButton();
     void startRowDrag(int row);
+    void finishRowDrag();
     void rowRangeChanged(int row, double lower, double upper, RCRangeSlider::Part part,
                          bool mouseDown);
     void showStyleWindow(bool makeKey);

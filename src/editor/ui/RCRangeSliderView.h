@@ -17,6 +17,8 @@ public:
     QSize sizeHint() const override { return {480, kHeight}; }
     // The part a drag in progress moves (none while the mouse is up).
     RCRangeSlider::Part draggedPart() const { return dragged_; }
+    // Forgets a drag in progress without reporting its end.
+    void cancelDrag() { dragged_ = RCRangeSlider::Part::none; }
     // The track the values span: from trackLeft() (value minimum) over trackLength() pixels.
     static constexpr int trackLeft() { return kKnobWidth; }
     double trackLength() const;
