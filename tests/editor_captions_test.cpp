@@ -284,6 +284,18 @@ TEST_F(EditorCaptions, PreviewHitTestingAndDraggingFollowThePointer) {
     captions.previewMouseDragged(Point{540, 400});
     captions.previewMouseUp();
     EXPECT_EQ(captions.captions()[0]->centerPosition(), (Point{540, 440}));
+
+    // Where captions overlap, a click picks the one drawn on top (later in the list), and the
+    // selected one keeps its whole outline for dragging.
+    captions.captions()[1]->setCenterPosition(Point{540, 440});  // view (540, 400)
+    EXPECT_EQ(captions.previewMouseDown(Point{540, 400}), 0);
+    EXPECT_TRUE(captions.isDraggingCaption());
+    captions.previewMouseUp();
+    captions.addCaption();  // the active one, away from the other two
+    captions.captions()[2]->setCenterPosition(Point{1000, 100});
+    EXPECT_EQ(captions.previewMouseDown(Point{540, 400}), 1);
+    EXPECT_FALSE(captions.isDraggingCaption());
+    EXPECT_EQ(captions.activeCaptionIndex(), 1);
 }
 
 }  // namespace

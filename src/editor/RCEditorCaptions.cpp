@@ -508,18 +508,20 @@ int RCEditorCaptionsModel::previewMouseDown(Point viewPoint) {
         return -1;
     }
     Point p = videoPoint(viewPoint);
-    const CaptionList& list = captions();
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (!captionHitRect(int(i)).contains(p)) {
-            continue;
+    // The selected caption takes the press anywhere inside its outline, so that it can be
+    // dragged off a caption it overlaps; otherwise the caption drawn on top of the others
+    // (the last in the list) is the one the user clicked.
+    int count = numberOfRows();
+    if (activeIndex_ >= 0 && activeIndex_ < count && captionHitRect(activeIndex_).contains(p)) {
+        dragging_ = true;
+        initialDragLocation_ = p;
+        return activeIndex_;
+    }
+    for (int i = count - 1; i >= 0; --i) {
+        if (captionHitRect(i).contains(p)) {
+            applyActiveIndex(i);
+            return i;
         }
-        if (list[i]->selected()) {
-            dragging_ = true;
-            initialDragLocation_ = p;
-        } else {
-            applyActiveIndex(int(i));
-        }
-        return int(i);
     }
     return -1;
 }
