@@ -27,6 +27,7 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
       controller_(controller),
       sheetParent_(sheetParent) {
     setObjectName("gearMenu");
+    setWindowTitle("Settings");
     setAttribute(Qt::WA_StyledBackground);
 
     captureCursorCheckbox_ = new QCheckBox("Capture mouse cursor and clicks");
@@ -105,6 +106,15 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
         hide();
         controller_.quitClicked();
     });
+}
+
+void RCGearMenuView::setAccountControl(QWidget* control) {
+    delete accountControl_;
+    accountControl_ = control;
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    control->setParent(this);
+    box->insertWidget(0, control);
+    box->insertWidget(1, separator());
 }
 
 void RCGearMenuView::refresh() {

@@ -22,6 +22,9 @@ public:
     // Shows the popover beside anchor, read afresh from the settings.
     void popup(QWidget* anchor);
 
+    // The account control, shown at the top of the menu.
+    void setAccountControl(QWidget* control);
+
     QComboBox* shortcutDropdown() const { return shortcutDropdown_; }
     QCheckBox* captureCursorCheckbox() const { return captureCursorCheckbox_; }
 
@@ -40,6 +43,7 @@ private:
     QPushButton* rateUsButton_;
     QPushButton* contactUsButton_;
     QPushButton* quitButton_;
+    QWidget* accountControl_ = nullptr;
 };
 
 }  // namespace pindle::ui
