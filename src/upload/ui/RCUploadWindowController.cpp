@@ -147,13 +147,12 @@ QWidget* RCUploadWindowController::makeMetadataView() {
     }
 
     auto* form = new QFormLayout;
+    form_ = form;
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     form->setVerticalSpacing(8);
     auto addRow = [&](const char* label, QWidget* field, QList<QWidget*>* group) {
-        QLabel* title = fieldLabel(label);
-        form->addRow(title, field);
+        form->addRow(fieldLabel(label), field);
         if (group) {
-            group->append(title);
             group->append(field);
         }
     };
@@ -214,11 +213,11 @@ QWidget* RCUploadWindowController::makeSuccessView() {
 void RCUploadWindowController::userLoginStatusChanged() {
     RCUploadFieldVisibility visibility = uploadFieldVisibility(
         settings_.isLoggedIntoPINDLE(), settings_.isPINDLEStaff(), recording_->isClip());
-    for (QWidget* widget : staffRows_) {
-        widget->setVisible(visibility.staffFields);
+    for (QWidget* field : staffRows_) {
+        form_->setRowVisible(field, visibility.staffFields);
     }
-    for (QWidget* widget : clipRows_) {
-        widget->setVisible(visibility.clipFields);
+    for (QWidget* field : clipRows_) {
+        form_->setRowVisible(field, visibility.clipFields);
     }
     adjustSize();
 }

@@ -9,6 +9,7 @@
 #include "upload/RCUploadSession.h"
 
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -67,8 +68,9 @@ private:
     QPlainTextEdit* descriptionField_ = nullptr;
     QComboBox* ratingList_ = nullptr;
     QComboBox* privacyList_ = nullptr;
-    QList<QWidget*> staffRows_;
-    QList<QWidget*> clipRows_;
+    QFormLayout* form_ = nullptr;
+    QList<QWidget*> staffRows_;  // the fields of the rows shown to staff only
+    QList<QWidget*> clipRows_;   // and to clips only
     RCUploadButtonView* confirmUploadButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     RCUploadButtonView* successButton_ = nullptr;
