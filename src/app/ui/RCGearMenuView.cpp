@@ -109,8 +109,6 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
 }
 
 void RCGearMenuView::setAccountControl(QWidget* control) {
-    delete accountControl_;
-    accountControl_ = control;
     auto* box = static_cast<QVBoxLayout*>(layout());
     control->setParent(this);
     box->insertWidget(0, control);

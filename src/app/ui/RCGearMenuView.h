@@ -22,7 +22,7 @@ public:
     // Shows the popover beside anchor, read afresh from the settings.
     void popup(QWidget* anchor);
 
-    // The account control, shown at the top of the menu.
+    // The account control, shown at the top of the menu (set once).
     void setAccountControl(QWidget* control);
 
     QComboBox* shortcutDropdown() const { return shortcutDropdown_; }
@@ -43,7 +43,6 @@ private:
     QPushButton* rateUsButton_;
     QPushButton* contactUsButton_;
     QPushButton* quitButton_;
-    QWidget* accountControl_ = nullptr;
 };
 
 }  // namespace pindle::ui
