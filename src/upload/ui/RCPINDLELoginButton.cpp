@@ -64,7 +64,6 @@ RCLoggedInMenuViewController::RCLoggedInMenuViewController(RCAccountControl& acc
         "QPushButton#usernameButton:hover { background: transparent; }");
     usernameButton_ = new QPushButton;
     usernameButton_->setObjectName("usernameButton");
-    usernameButton_->setEnabled(true);
     usernameButton_->setFocusPolicy(Qt::NoFocus);
     viewProfileButton_ = new QPushButton(RCAccountControl::kViewProfileTitle);
     logOutButton_ = new QPushButton(RCAccountControl::kLogOutTitle);

@@ -96,15 +96,15 @@ RCShareView::RCShareView(QWidget* parent) : QWidget(parent) {
         buttons_[i] = button;
     }
     uploadRequiredView_ = new RCUploadRequiredView(this);
-    update();
+    refresh();
 }
 
 void RCShareView::setUploadedPINDLEGIFID(std::optional<std::string> gifID) {
     model_.setUploadedPINDLEGIFID(std::move(gifID));
-    update();
+    refresh();
 }
 
-void RCShareView::update() {
+void RCShareView::refresh() {
     for (ShareButton* button : buttons_) {
         button->setEnabled(model_.buttonsEnabled());
     }

@@ -53,7 +53,7 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    void update();
+    void refresh();
 
     RCShareViewModel model_;
     std::array<ShareButton*, 6> buttons_{};
