@@ -583,7 +583,7 @@ TEST(UploadDesktop, FacebookSignInHiddenThenWithTheCredentialsPage) {
     EXPECT_NE(typed->body.find("email=fb%40example.org"), std::string::npos) << typed->body;
 }
 
-TEST(UploadDesktop, AFailingServerEndsInUploadFailedEveryTime) {
+TEST(UploadDesktop, FailuresShowUploadFailedAndAClosedSheetLetsTheUploadEnd) {
     test::LoopbackServer server;
     routeService(server);
     std::atomic<int> attempt{0};
@@ -593,9 +593,14 @@ TEST(UploadDesktop, AFailingServerEndsInUploadFailedEveryTime) {
                 return test::CannedReply{500, "application/json", R"({"error":"down"})"};
             case 1:
                 return test::CannedReply{200, "application/json", R"({"data":{"name":"x"}})"};
-            default: {
+            case 2: {
                 test::CannedReply reply;
                 reply.hangUp = true;
+                return reply;
+            }
+            default: {
+                test::CannedReply reply{200, "application/json", R"({"data":{"id":"late"}})"};
+                reply.delay = 2s;
                 return reply;
             }
         }
@@ -632,8 +637,20 @@ TEST(UploadDesktop, AFailingServerEndsInUploadFailedEveryTime) {
                              [](const auto& request) { return request.path == "/v1/user/gifs"; });
     ASSERT_NE(last, requests.rend());
     EXPECT_NE(last->body.find("\r\n\r\npindlereelcatch,t0t1\r\n"), std::string::npos);
+
+    // The sheet closed while the service still works on an upload: the upload ends without
+    // it, the movie is deleted, and the editor goes on.
+    ASSERT_TRUE(session.clickColour(*upload, kConfirmPurple));
+    ASSERT_TRUE(session.waitForLog("upload button shows \"PROCESSING...\"", 1, 60s));
     session.run("xdotool key Escape");
     EXPECT_TRUE(eventually([&] { return !session.window("Upload to PINDLE", 200ms); }, 5s));
+    ASSERT_TRUE(server.waitForRequests(requests.size() + 1, 10000));
+    std::this_thread::sleep_for(3s);
+    ASSERT_EQ(waitpid(session.program(), nullptr, WNOHANG), 0) << "the program ended";
+    for (const auto& entry : std::filesystem::directory_iterator(temporary)) {
+        EXPECT_NE(entry.path().extension(), ".mp4") << entry.path() << " left behind";
+    }
+    EXPECT_TRUE(pressUpload(session, "Upload to PINDLE")) << "the editor no longer uploads";
 }
 
 }  // namespace
