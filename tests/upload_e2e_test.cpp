@@ -388,6 +388,12 @@ TEST(UploadDesktop, EmailSignInUploadCopyShareAndSignOut) {
     // The gear menu offers the sign-in; a wrong password shows "INCORRECT" for two seconds.
     auto menu = session.openGearMenu();
     ASSERT_TRUE(menu) << "no gear menu";
+    if (auto capture = session.window("Pindle Capture")) {
+        int right = std::max(capture->right(), menu->right()) + 8;
+        int bottom = std::max(capture->bottom(), menu->bottom()) + 8;
+        session.screenshot("gear-menu.png", {capture->x - 8, capture->y - 8, right - capture->x + 8,
+                                             bottom - capture->y + 8});
+    }
     ASSERT_TRUE(session.clickColour(*menu, kLoginPurple)) << "no login button in the gear menu";
     auto sheet = session.settledWindow("Log in to PINDLE");
     ASSERT_TRUE(sheet) << "no sign-in sheet";
@@ -413,9 +419,7 @@ TEST(UploadDesktop, EmailSignInUploadCopyShareAndSignOut) {
     ASSERT_TRUE(session.clickColour({menu->x, menu->y, 80, 60}, kAvatarGreen)) << "no avatar";
     auto account = session.window("Account", 5s);
     ASSERT_TRUE(account) << "no account menu";
-    session.screenshot("account-menu.png",
-                       {menu->x, menu->y, std::max(menu->width, account->right() - menu->x),
-                        std::max(80, account->bottom() - menu->y + 8)});
+    session.screenshot("account-menu.png", *menu);
     session.run("xdotool key Escape");
     session.run("xdotool key Escape");
 

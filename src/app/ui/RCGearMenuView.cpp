@@ -112,7 +112,9 @@ void RCGearMenuView::setAccountControl(QWidget* control) {
     auto* box = static_cast<QVBoxLayout*>(layout());
     control->setParent(this);
     box->insertWidget(0, control);
-    box->insertWidget(1, separator());
+    box->insertSpacing(1, 6);
+    box->insertWidget(2, separator());
+    box->insertSpacing(3, 6);
 }
 
 void RCGearMenuView::refresh() {
