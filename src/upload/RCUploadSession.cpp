@@ -23,6 +23,12 @@ void RCUploadSession::setListener(std::optional<Listener> listener) {
     listener_ = std::move(listener);
 }
 
+void RCUploadSession::log(const std::string& line) const {
+    if (hooks_.log) {
+        hooks_.log(line);
+    }
+}
+
 void RCUploadSession::changed() {
     if (listener_ && listener_->changed) {
         listener_->changed();
@@ -35,9 +41,7 @@ bool RCUploadSession::confirmUpload(const RCPINDLEMetadata& metadata) {
     }
     Path file = hooks_.makeTempFile ? hooks_.makeTempFile() : Path();
     if (file.empty()) {
-        if (hooks_.log) {
-            hooks_.log("Issue uploading file: no temporary file could be made");
-        }
+        log("Issue uploading file: no temporary file could be made");
         confirmButton_.showUploadError();
         changed();
         return false;
@@ -60,10 +64,7 @@ bool RCUploadSession::confirmUpload(const RCPINDLEMetadata& metadata) {
 
 void RCUploadSession::exported(const RCPINDLEMetadata& metadata, Status status) {
     if (!status) {
-        if (hooks_.log) {
-            hooks_.log("Issue uploading file: the movie could not be made: " +
-                       status.error().message);
-        }
+        log("Issue uploading file: the movie could not be made: " + status.error().message);
         confirmButton_.showUploadError();
         finish("");
         return;
@@ -83,9 +84,7 @@ void RCUploadSession::replied(const std::optional<nlohmann::json>& response,
                               const std::optional<HTTPError>& error) {
     RCUploadReply reply = readUploadReply(response, error);
     if (!reply.gifID) {
-        if (hooks_.log) {
-            hooks_.log(reply.logLine);
-        }
+        log(reply.logLine);
         confirmButton_.showUploadError();
         finish("");
         return;

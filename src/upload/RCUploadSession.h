@@ -76,6 +76,7 @@ private:
                  const std::optional<HTTPError>& error);
     void finish(const std::string& gifID);
     void changed();
+    void log(const std::string& line) const;
 
     Hooks hooks_;
     bool isClip_;
