@@ -248,6 +248,14 @@ void LoopbackServer::serve(int connection) {
         }
     }
     CannedReply reply = handler ? handler(request) : CannedReply{404, "text/plain", "no route"};
+    if (reply.hangUp) {
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(std::move(request));
+        }
+        answered_.notify_all();
+        return;
+    }
     std::string response =
         "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
     if (!reply.contentType.empty()) {

@@ -46,6 +46,8 @@ struct CannedReply {
     // bytes again and again, one piece every streamInterval, until the client hangs up.
     std::string stream;
     std::chrono::milliseconds streamInterval{0};
+    // The connection is closed without a reply, as by a server that went away.
+    bool hangUp = false;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests and benchmarks. It records

@@ -6,6 +6,9 @@
 
 #include "library/RCRecording.h"
 
+class QDialog;
+class QWidget;
+
 namespace pindle {
 
 // What the editor needs of the application, handed over by whoever makes the editor. An
@@ -23,6 +26,10 @@ struct RCEditorEnvironment {
     std::string captureStartNotification;
     std::string captureStopNotification;
     std::string watermarkUpdateNotification;
+    // The sign-in sheet and the upload sheet for a recording, made on the editor window
+    // (parent) and not yet shown; null when not available.
+    std::function<QDialog*(QWidget* parent)> makeSignInSheet;
+    std::function<QDialog*(const RCRecordingPtr&, QWidget* parent)> makeUploadSheet;
 };
 
 }  // namespace pindle

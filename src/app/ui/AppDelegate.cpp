@@ -25,6 +25,9 @@
 #include "library/RCFileManager.h"
 #include "platform/desktop.h"
 #include "settings/RCUserSettings.h"
+#include "upload/ui/RCLoginWindowController.h"
+#include "upload/ui/RCPINDLELoginButton.h"
+#include "upload/ui/RCUploadWindowController.h"
 
 namespace pindle::ui {
 namespace {
@@ -58,6 +61,14 @@ RCEditorEnvironment editorEnvironment(RCCaptureWindow& captureWindow) {
     environment.captureStartNotification = RCCaptureWindowController::kStartCaptureNotification;
     environment.captureStopNotification = RCCaptureWindowController::kStopCaptureNotification;
     environment.watermarkUpdateNotification = RCUserSettings::kWatermarkUpdateNotification;
+    environment.makeSignInSheet = [](QWidget* parent) -> QDialog* {
+        return new RCLoginWindowController(RCUserSettings::getCurrentInstance(), parent);
+    };
+    environment.makeUploadSheet = [](const RCRecordingPtr& recording, QWidget* parent) -> QDialog* {
+        auto& settings = RCUserSettings::getCurrentInstance();
+        return new RCUploadWindowController(recording, settings, settings.notificationCenter(),
+                                            parent);
+    };
     return environment;
 }
 
@@ -135,6 +146,8 @@ std::unique_ptr<RCMasterAppController::CaptureWindow> AppDelegate::makeCaptureWi
     actions.openURL = [](const std::string& url) { desktop::openURL(url); };
     gearMenuController_ = std::make_unique<RCGearMenuViewController>(settings, std::move(actions));
     gearMenu_ = new RCGearMenuView(*gearMenuController_, window.get());
+    gearMenu_->setAccountControl(new RCPINDLELoginButton(
+        settings, settings.notificationCenter(), window.get(), [this] { gearMenu_->hide(); }));
     window->setGearMenu([this](QWidget* anchor) { gearMenu_->popup(anchor); });
 
     // Reports the first drawing of the window, which is when the user can start.

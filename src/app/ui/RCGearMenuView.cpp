@@ -27,6 +27,7 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
       controller_(controller),
       sheetParent_(sheetParent) {
     setObjectName("gearMenu");
+    setWindowTitle("Settings");
     setAttribute(Qt::WA_StyledBackground);
 
     captureCursorCheckbox_ = new QCheckBox("Capture mouse cursor and clicks");
@@ -105,6 +106,15 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
         hide();
         controller_.quitClicked();
     });
+}
+
+void RCGearMenuView::setAccountControl(QWidget* control) {
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    control->setParent(this);
+    box->insertWidget(0, control);
+    box->insertSpacing(1, 6);
+    box->insertWidget(2, separator());
+    box->insertSpacing(3, 6);
 }
 
 void RCGearMenuView::refresh() {

@@ -22,6 +22,9 @@ public:
     // Shows the popover beside anchor, read afresh from the settings.
     void popup(QWidget* anchor);
 
+    // The account control, shown at the top of the menu (set once).
+    void setAccountControl(QWidget* control);
+
     QComboBox* shortcutDropdown() const { return shortcutDropdown_; }
     QCheckBox* captureCursorCheckbox() const { return captureCursorCheckbox_; }
 

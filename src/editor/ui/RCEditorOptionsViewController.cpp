@@ -305,17 +305,19 @@ bool RCEditorOptionsViewController::sheetIsShown() const {
     return savePanel_ || sheet_;
 }
 
-void RCEditorOptionsViewController::showSheet(QMessageBox* box) {
-    sheet_ = box;
-    box->setStyleSheet(kSheetStyle);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    connect(box, &QDialog::finished, this, [this] {
+void RCEditorOptionsViewController::showSheet(QDialog* sheet) {
+    sheet_ = sheet;
+    if (qobject_cast<QMessageBox*>(sheet)) {
+        sheet->setStyleSheet(kSheetStyle);
+    }
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    connect(sheet, &QDialog::finished, this, [this] {
         sheet_ = nullptr;
         emit sheetShown(sheetIsShown());
     });
     emit sheetShown(true);
-    box->open();
+    sheet->open();
 }
 
 void RCEditorOptionsViewController::uploadButtonClicked() {
@@ -331,8 +333,17 @@ void RCEditorOptionsViewController::uploadButtonClicked() {
                             QMessageBox::Ok, window());
         box->setInformativeText(QString::fromStdString(text.informativeText));
         showSheet(box);
+        return;
     }
-    // Signed out, or allowed: the sign-in and upload windows open here once they exist.
+    QDialog* sheet = nullptr;
+    if (check == RCUploadCheck::needsSignIn) {
+        sheet = environment_.makeSignInSheet ? environment_.makeSignInSheet(window()) : nullptr;
+    } else if (environment_.makeUploadSheet) {
+        sheet = environment_.makeUploadSheet(recording_, window());
+    }
+    if (sheet) {
+        showSheet(sheet);
+    }
 }
 
 void RCEditorOptionsViewController::openSavePanel() {

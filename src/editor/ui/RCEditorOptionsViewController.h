@@ -10,6 +10,7 @@
 #include "editor/RCGIFGenerator.h"
 
 class QComboBox;
+class QDialog;
 class QFileDialog;
 class QLabel;
 class QMessageBox;
@@ -51,7 +52,7 @@ private:
     void updateFileStatsLabels();
     void savePanelFinished(const QString& file, SaveFormat format);
     void exportTo(const std::filesystem::path& path, SaveFormat format);
-    void showSheet(QMessageBox* box);
+    void showSheet(QDialog* sheet);
     bool sheetIsShown() const;
     void saveButtonChanged();
     void stopObservingPlayback();
@@ -78,7 +79,7 @@ private:
     int playbackObserver_ = 0;  // the player view's token
     QTimer* savedTimer_ = nullptr;
     QPointer<QFileDialog> savePanel_;
-    QPointer<QMessageBox> sheet_;
+    QPointer<QDialog> sheet_;
 };
 
 }  // namespace pindle::ui
