@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/RCShortcutHelper.h"
+#include "app/cli/CaptureBackend.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
 #include "base/log.h"
@@ -35,7 +36,6 @@
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/qt/qt_layers.h"
-#include "platform/x11/x11_capture.h"
 #include "platform/x11/x11_keyboard.h"
 #include "settings/RCUserSettings.h"
 #include "ui/Theme.h"
@@ -91,6 +91,7 @@ bool prepareDirectoriesAndSettings() {
         pindle::qt::makeSettingsFileDefaults(files.directories().settingsFile);
     defaults->setBool("NSApplicationCrashOnExceptions", true);
     gDefaults = defaults;
+    pindle::cli::setCaptureSettings(defaults);
     pindle::RCUserSettings::setCurrentDefaults(std::move(defaults));
     return true;
 }
@@ -105,10 +106,12 @@ bool hasDisplay() {
     return false;
 }
 
-// The capture window's engine: X11 screen capture, libx264 and the MP4 writer.
+pindle::cli::CaptureBackendChoice gCaptureBackend;
+
+// The capture window's engine: the chosen screen capture, libx264 and the MP4 writer.
 std::unique_ptr<pindle::RCCaptureEngineControl> makeCaptureEngine() {
     pindle::RCCaptureEngineEnvironment environment;
-    environment.screenCapture = pindle::x11::makeScreenCapturePlatform();
+    environment.screenCapture = pindle::cli::makeScreenCapture(gCaptureBackend);
     environment.compressionSessionFactory = pindle::ffmpeg::makeCompressionSession;
     environment.movieWriterFactory = pindle::ffmpeg::makeMovieWriter;
     environment.audioSource = [] {
@@ -116,9 +119,12 @@ std::unique_ptr<pindle::RCCaptureEngineControl> makeCaptureEngine() {
     };
     // The window's points are Qt's logical pixels; the engine's are the screen's. They part
     // when Qt scales its windows on its own (QT_SCALE_FACTOR).
+    // On Wayland the window runs through XWayland, whose pixels are the desktop's logical
+    // points, which are the engine's points too.
     double enginePixelsPerPoint = 1.0;
     auto screens = environment.screenCapture->screens();
-    if (!screens.empty() && screens.front().backingScaleFactor > 0) {
+    if (gCaptureBackend.name != "wayland" && !screens.empty() &&
+        screens.front().backingScaleFactor > 0) {
         enginePixelsPerPoint = screens.front().backingScaleFactor;
     }
     QScreen* primary = QGuiApplication::primaryScreen();
@@ -135,6 +141,18 @@ int runApplication(int argc, char** argv) {
                      "session or under `xvfb-run pindle-capture`, or use a command-line verb "
                      "(`pindle-capture --help`).\n");
         return 1;
+    }
+    auto backend = pindle::cli::chooseCaptureBackend();
+    if (!backend) {
+        std::fprintf(stderr, "pindle-capture: %s\n", backend.error().message.c_str());
+        return 2;
+    }
+    gCaptureBackend = *backend;
+    // The capture window must know where it is on the screen to frame the region; Qt's
+    // Wayland platform cannot tell, XWayland can.
+    if (gCaptureBackend.name == "wayland" && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("pindle-capture");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/cli/CaptionVerbs.h"
+#include "app/cli/CaptureBackend.h"
 #include "app/cli/LibraryVerbs.h"
 #include "app/cli/RecordVerb.h"
 #include "app/cli/ServiceVerbs.h"
@@ -34,6 +35,10 @@ const std::vector<Verb>& verbs() {
          "Capture a screen region (points from the top-left of the primary display) for N "
          "seconds into the library; a capture-last at each S; prints each new recording",
          runRecord},
+        {"doctor", "",
+         "Print the screen-capture backend and why it was chosen, the desktop portal's and "
+         "PipeWire's versions and the displays",
+         runDoctor},
         loginVerb(),
         logoutVerb(),
         uploadVerb(),
