@@ -8,6 +8,7 @@
 #   rig.sh start          builds the portal backend if needed and starts the desktop
 #   rig.sh smoke          checks that the portal answers and a screen-cast session opens
 #   rig.sh run CMD...     runs CMD as the rig's user, in the desktop's environment
+#   rig.sh env            prints that environment
 #   rig.sh stop           stops what start started
 #
 # State (the built backend, the runtime folder, process ids) lives in $PINDLE_RIG_DIR,
@@ -157,11 +158,19 @@ xwayland disable
 default_border none
 output HEADLESS-1 resolution 1280x720 position 0 0 scale $scale
 EOF
+    # The screen chooser the portal shows: it answers what $run_dir/chooser-answer says (an
+    # output's name, or nothing to cancel; HEADLESS-1 when the file is missing) and counts
+    # each question in $run_dir/chooser.log.
+    cat >"$rig/config/chooser.sh" <<EOF
+#!/bin/sh
+echo asked >>"$run_dir/chooser.log"
+if [ -f "$run_dir/chooser-answer" ]; then cat "$run_dir/chooser-answer"; else echo HEADLESS-1; fi
+EOF
     cat >"$rig/config/portal-backend" <<EOF
 [screencast]
 max_fps=60
-chooser_type=none
-output_name=HEADLESS-1
+chooser_type=simple
+chooser_cmd=$rig/config/chooser.sh
 EOF
     # A red block sweeping over a blue field, 20 pictures a second, each drawn in one
     # synchronized update so that no frame shows half of one.
@@ -180,6 +189,7 @@ while :; do
 done
 EOF
     chmod 644 "$rig/config/"*
+    chmod 755 "$rig/config/chooser.sh"
 
     spawn dbus dbus-daemon --nofork --nopidfile --config-file="$rig/config/bus.conf"
     wait_for "the session bus" "[[ -S '$run_dir/bus' ]]"
@@ -202,16 +212,23 @@ EOF
     say "up: $(desktop_env | tr ' ' '\n' | grep -E '^(WAYLAND|DBUS|XDG_RUNTIME)' | xargs)"
 }
 
+# Whether a process runs: it exists and is not a zombie waiting for init to reap it.
+alive() {
+    local state
+    state="$(ps -o stat= -p "$1" 2>/dev/null)" || return 1
+    [[ -n "$state" && "$state" != Z* ]]
+}
+
 stop() {
     [[ -f "$pids" ]] || return 0
     # Last started first.
     tac "$pids" | while read -r pid name; do
         kill -TERM "$pid" 2>/dev/null || continue
         for _ in $(seq 30); do
-            kill -0 "$pid" 2>/dev/null || break
+            alive "$pid" || break
             sleep 0.1
         done
-        if kill -0 "$pid" 2>/dev/null; then
+        if alive "$pid"; then
             say "$name ($pid) did not end; killing it"
             kill -KILL "$pid" 2>/dev/null || true
         fi

@@ -1,0 +1,221 @@
+// The program recording through a real Wayland desktop: headless sway, PipeWire,
+// WirePlumber, the desktop portal and its wlroots backend, started by tests/wayland/rig.sh.
+// The program runs as the rig's unprivileged user; the tests read what it wrote.
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../decoded_media.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kRigDir = std::getenv("PINDLE_RIG_DIR") ? std::getenv("PINDLE_RIG_DIR") : "";
+const std::string kRigUser = "pindle-rig";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// A program home the rig's user can write, fresh for each test.
+fs::path makeHome(const std::string& name) {
+    fs::path home = kRigDir / "run" / ("test-home-" + name);
+    fs::remove_all(home);
+    fs::create_directories(home);
+    const passwd* user = getpwnam(kRigUser.c_str());
+    EXPECT_NE(user, nullptr);
+    if (user != nullptr) {
+        EXPECT_EQ(chown(home.c_str(), user->pw_uid, user->pw_gid), 0);
+    }
+    return home;
+}
+
+// pindle-capture with args, as the rig's user on its desktop; environment holds extra
+// NAME=VALUE words.
+ProgramRun runProgram(const fs::path& home, const std::string& args,
+                      const std::string& environment = {}) {
+    const fs::path out = home.parent_path() / (home.filename().string() + ".out");
+    const fs::path err = home.parent_path() / (home.filename().string() + ".err");
+    const std::string command = std::string(PINDLE_RIG_SCRIPT) +
+                                " run env PINDLE_CAPTURE_HOME=" + home.string() + " " +
+                                environment + " " + PINDLE_CAPTURE_BINARY + " " + args + " >" +
+                                out.string() + " 2>" + err.string();
+    ProgramRun run;
+    const int status = std::system(command.c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(out);
+    run.err = readFile(err);
+    return run;
+}
+
+std::vector<fs::path> recordingsIn(const std::string& out) {
+    std::vector<fs::path> movies;
+    const std::regex line("recording (\\S+\\.mp4): ");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
+         ++it) {
+        movies.emplace_back((*it)[1].str());
+    }
+    return movies;
+}
+
+std::vector<fs::path> moviesIn(const fs::path& home) {
+    std::vector<fs::path> movies;
+    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+        if (entry.path().extension() == ".mp4") {
+            movies.push_back(entry.path());
+        }
+    }
+    return movies;
+}
+
+int timesAsked() {
+    const std::string log = readFile(kRigDir / "run" / "chooser.log");
+    return int(std::count(log.begin(), log.end(), '\n'));
+}
+
+// The rig's moving picture: a red block sweeping right over a blue field. Of a frame's middle
+// row: the block's left edge, or -1 where it is not in the frame; -2 when a pixel is neither
+// (garbage, black, or the colour channels swapped).
+int blockPosition(const pindle::Image& image) {
+    const uint8_t* row = image.row(image.height / 2);
+    int left = -1;
+    for (int x = 0; x < image.width; ++x) {
+        const int r = row[x * 4];
+        const int b = row[x * 4 + 2];
+        if (r > b + 30) {
+            if (left < 0) {
+                left = x;
+            }
+        } else if (b <= r + 30) {
+            return -2;
+        }
+    }
+    return left;
+}
+
+class WaylandCapture : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(kRigDir.empty()) << "PINDLE_RIG_DIR is not set";
+        fs::remove(kRigDir / "run" / "chooser-answer");
+    }
+    void TearDown() override { fs::remove(kRigDir / "run" / "chooser-answer"); }
+};
+
+TEST_F(WaylandCapture, MovingContentBecomesAMovieOfTheEvenCropWithACaptureLastOnTheWay) {
+    const fs::path home = makeHome("moving");
+    const int askedBefore = timesAsked();
+    ProgramRun run =
+        runProgram(home, "record --region 100,50,401,301 --seconds 3 --capture-last-at 2");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(timesAsked(), askedBefore + 1) << "the screen chooser is asked once";
+    EXPECT_NE(readFile(home / "settings.ini").find("WaylandScreenCastRestoreToken="),
+              std::string::npos);
+
+    const auto movies = recordingsIn(run.out);
+    ASSERT_EQ(movies.size(), 2u) << run.out;  // the capture-last, then the whole capture
+    const auto last = pindle::test::decodeMedia(movies[0]);
+    ASSERT_TRUE(last.error.empty()) << last.error;
+    EXPECT_EQ(last.width, 400);
+    EXPECT_GE(last.frames.size(), 100u);
+
+    const auto movie = pindle::test::decodeMedia(movies[1]);
+    ASSERT_TRUE(movie.error.empty()) << movie.error;
+    EXPECT_EQ(movie.width, 400);
+    EXPECT_EQ(movie.height, 300);
+    // The compositor sends frames only when the picture changes; the movie still has the
+    // capture's rate.
+    EXPECT_GE(movie.frames.size(), 170u);
+
+    std::set<int> positions;
+    int forward = 0;
+    int backward = 0;
+    int previous = -1;
+    for (const auto& frame : movie.frames) {
+        const int position = blockPosition(frame.image);
+        ASSERT_NE(position, -2) << "a frame at " << frame.seconds << " s is not the picture";
+        if (position < 0) {
+            previous = -1;
+            continue;
+        }
+        positions.insert(position);
+        if (previous >= 0) {
+            forward += position > previous;
+            backward += position < previous;
+        }
+        previous = position;
+    }
+    EXPECT_GE(positions.size(), 5u) << "the block shows, moving";
+    EXPECT_GT(forward, 4 * std::max(1, backward)) << "frames are in the order they were shown";
+}
+
+TEST_F(WaylandCapture, TheRestoreTokenStartsTheNextCaptureWithoutTheChooser) {
+    const fs::path home = makeHome("restore");
+    ASSERT_EQ(runProgram(home, "record --region 0,0,200,200 --seconds 1").status, 0);
+    const int asked = timesAsked();
+    const std::string token = readFile(home / "settings.ini");
+    ASSERT_NE(token.find("WaylandScreenCastRestoreToken="), std::string::npos);
+
+    ProgramRun second = runProgram(home, "record --region 0,0,200,200 --seconds 1");
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(timesAsked(), asked);
+    EXPECT_EQ(recordingsIn(second.out).size(), 1u);
+}
+
+TEST_F(WaylandCapture, ACancelledChooserOrNoPortalGivesAClearErrorAndNoRecording) {
+    const fs::path home = makeHome("cancelled");
+    std::ofstream(kRigDir / "run" / "chooser-answer") << "\n";
+    ProgramRun cancelled = runProgram(home, "record --region 0,0,200,200 --seconds 1");
+    EXPECT_EQ(cancelled.status, 1);
+    EXPECT_NE(cancelled.err.find("pindle-capture record: screen sharing was cancelled"),
+              std::string::npos)
+        << cancelled.err;
+    EXPECT_TRUE(moviesIn(home).empty());
+
+    ProgramRun noPortal = runProgram(home, "record --region 0,0,200,200 --seconds 1",
+                                     "PINDLE_CAPTURE_BACKEND=wayland "
+                                     "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus");
+    EXPECT_EQ(noPortal.status, 1);
+    EXPECT_NE(noPortal.err.find("pindle-capture record: cannot reach the session bus"),
+              std::string::npos)
+        << noPortal.err;
+    EXPECT_TRUE(moviesIn(home).empty());
+}
+
+TEST_F(WaylandCapture, DoctorNamesTheWaylandBackendAndItsVersions) {
+    const fs::path home = makeHome("doctor");
+    ProgramRun run = runProgram(home, "doctor");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("capture backend: wayland"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("screen-cast portal: version 4"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"HEADLESS-1\": 1280x720 points at (0, 0)"), std::string::npos)
+        << run.out;
+
+    ProgramRun forced = runProgram(home, "doctor", "PINDLE_CAPTURE_BACKEND=x11");
+    EXPECT_NE(forced.out.find("capture backend: x11 (PINDLE_CAPTURE_BACKEND=x11)"),
+              std::string::npos)
+        << forced.out;
+}
+
+}  // namespace
