@@ -11,11 +11,14 @@
 #   rig.sh env            prints that environment
 #   rig.sh stop           stops what start started
 #
-# State (the built backend, the runtime folder, process ids) lives in $PINDLE_RIG_DIR,
-# by default build/default/wayland-rig. PINDLE_RIG_SCALE sets the output's scale.
+# State (the runtime folder, logs, process ids) lives in $PINDLE_RIG_DIR, by default
+# build/default/wayland-rig; the rebuilt portal backend beside it, in wayland-portal-backend.
+# PINDLE_RIG_SCALE sets the output's scale.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 rig="${PINDLE_RIG_DIR:-$root/build/default/wayland-rig}"
+# The rebuilt portal backend, shared by the rigs beside this one.
+backend="$(dirname "$rig")/wayland-portal-backend"
 user="${PINDLE_RIG_USER:-pindle-rig}"
 scale="${PINDLE_RIG_SCALE:-1}"
 run_dir="$rig/run"
@@ -36,10 +39,19 @@ install_packages() {
 # without a GPU never has, and then refuses to cast. Rebuilt from Debian's source with that
 # requirement dropped, it casts through shared memory.
 build_backend() {
-    local binary="$rig/portal-backend/xdg-desktop-portal-wlr"
-    [[ -x "$binary" ]] && return 0
+    [[ -x "$backend/xdg-desktop-portal-wlr" ]] && return 0
+    mkdir -p "$backend"
+    # One build for every rig of the tree, also when two start at once.
+    (
+        flock 9
+        [[ -x "$backend/xdg-desktop-portal-wlr" ]] || build_backend_locked
+    ) 9>"$backend/lock"
+}
+
+build_backend_locked() {
+    local binary="$backend/xdg-desktop-portal-wlr"
     say "building the screen-cast portal backend from Debian's source"
-    local work="$rig/portal-backend/work"
+    local work="$backend/work"
     local apt_state="$work/apt"
     rm -rf "$work"
     mkdir -p "$apt_state/lists/partial" "$apt_state/cache/archives/partial"
@@ -202,7 +214,7 @@ EOF
     spawn wireplumber wireplumber
     spawn permission-store /usr/libexec/xdg-permission-store --replace
     wait_for "the permission store" "bus_has org.freedesktop.impl.portal.PermissionStore"
-    spawn portal-backend "$rig/portal-backend/xdg-desktop-portal-wlr" -l DEBUG \
+    spawn portal-backend "$backend/xdg-desktop-portal-wlr" -l DEBUG \
         -c "$rig/config/portal-backend"
     wait_for "the portal backend" "bus_has org.freedesktop.impl.portal.desktop.wlr"
     spawn portal /usr/libexec/xdg-desktop-portal --replace
