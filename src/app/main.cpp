@@ -17,6 +17,7 @@
 #include "app/cli/CaptureBackend.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/RemoteControl.h"
 #include "base/log.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture/window/RCCaptureEngineBridge.h"
@@ -174,6 +175,8 @@ int runApplication(int argc, char** argv) {
     delegate.handleTerminationSignals();
     delegate.setCaptureEngineFactory(makeCaptureEngine);
     delegate.applicationDidFinishLaunching();
+    pindle::ui::RemoteControl remote;
+    remote.publish();
     int status = QApplication::exec();
     pindle::RCShortcutHelper::install(nullptr, nullptr, nullptr);
     return status;

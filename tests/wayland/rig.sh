@@ -102,6 +102,9 @@ desktop_env() {
     echo "HOME=$home USER=$user PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8" \
         "XDG_RUNTIME_DIR=$run_dir XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland" \
         "DBUS_SESSION_BUS_ADDRESS=unix:path=$run_dir/bus WAYLAND_DISPLAY=wayland-1"
+    if [[ -s "$run_dir/x-display" ]]; then
+        echo "DISPLAY=$(cat "$run_dir/x-display")"
+    fi
 }
 
 # as_user CMD...: CMD as the rig's user with the desktop's environment; exec'd, so the
@@ -165,10 +168,16 @@ start() {
   </policy>
 </busconfig>
 EOF
+    # XWayland where it is installed, for the program's windows; its display is written to
+    # $run_dir/x-display.
+    local xwayland=disable
+    command -v Xwayland >/dev/null && xwayland=force
     cat >"$rig/config/sway" <<EOF
-xwayland disable
+xwayland $xwayland
 default_border none
+for_window [title="^Pindle Capture$"] floating enable
 output HEADLESS-1 resolution 1280x720 position 0 0 scale $scale
+exec echo "\$DISPLAY" >"$run_dir/x-display"
 EOF
     # The screen chooser the portal shows: it answers what $run_dir/chooser-answer says (an
     # output's name, or nothing to cancel; HEADLESS-1 when the file is missing) and counts
@@ -209,6 +218,9 @@ EOF
     spawn sway sway --config "$rig/config/sway"
     PINDLE_RIG_EXTRA_ENV=()
     wait_for "sway" "[[ -S '$run_dir/wayland-1' ]]"
+    if [[ "$xwayland" == force ]]; then
+        wait_for "XWayland" "[[ -s '$run_dir/x-display' ]]"
+    fi
     spawn pipewire pipewire
     wait_for "PipeWire" "[[ -S '$run_dir/pipewire-0' ]]"
     spawn wireplumber wireplumber

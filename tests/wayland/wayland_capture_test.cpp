@@ -2,9 +2,15 @@
 // WirePlumber, the desktop portal and its wlroots backend, started by tests/wayland/rig.sh.
 // The program runs as the rig's unprivileged user; the tests read what it wrote.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,6 +25,7 @@
 #include "../decoded_media.h"
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -271,6 +278,96 @@ TEST(WaylandHiDPI, TheRegionIsTheSameAreaAsOnTheScreen) {
     ASSERT_GT(darkRows, 2) << "the region holds the black strip";
     ASSERT_LT(darkRows, 18) << "and the terminal above it";
     EXPECT_LT(pindle::test::meanAbsoluteDifference(movie.frames.back().image, expected), 6.0);
+}
+
+}  // namespace
+
+namespace {
+
+// The application on the Wayland desktop, its windows through XWayland, driven over the
+// session bus as a key bound in the desktop's settings would.
+class WaylandApp : public WaylandCapture {
+protected:
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        WaylandCapture::TearDown();
+    }
+
+    void start(const fs::path& home) {
+        log_ = home.parent_path() / (home.filename().string() + ".log");
+        fs::remove(log_);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, STDERR_FILENO);
+            const std::string homeVariable = "PINDLE_CAPTURE_HOME=" + home.string();
+            execl(PINDLE_RIG_SCRIPT, PINDLE_RIG_SCRIPT, "run", "env", homeVariable.c_str(),
+                  PINDLE_CAPTURE_BINARY, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+
+    bool waitForLog(const std::string& text, std::chrono::seconds timeout = 20s) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (readFile(log_).find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+
+    bool stop() {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        const bool ended = waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return ended;
+    }
+
+    pid_t pid_ = -1;
+    fs::path log_;
+};
+
+TEST_F(WaylandApp, ToggleOverTheBusRecordsWhatLiesUnderTheWindowsRegion) {
+    const fs::path home = makeHome("app");
+    start(home);
+    ASSERT_TRUE(waitForLog("capture window shown")) << readFile(log_);
+    ASSERT_TRUE(waitForLog("remote control published"));
+
+    ASSERT_EQ(runProgram(home, "toggle").status, 0);
+    ASSERT_TRUE(waitForLog("capturing 640x320 points")) << readFile(log_);
+    std::this_thread::sleep_for(2s);
+    ASSERT_EQ(runProgram(home, "toggle").status, 0);
+    ASSERT_TRUE(waitForLog("movie written")) << readFile(log_);
+    EXPECT_TRUE(stop());
+
+    const auto movies = moviesIn(home);
+    ASSERT_EQ(movies.size(), 1u);
+    const auto movie = pindle::test::decodeMedia(movies[0]);
+    ASSERT_TRUE(movie.error.empty()) << movie.error;
+    EXPECT_EQ(movie.width, 640);
+    EXPECT_EQ(movie.height, 320);
+    ASSERT_GE(movie.frames.size(), 90u);
+    // Neither the window's own pixels nor the dimming around the region are in the movie:
+    // only the terminal's blue field and its red block, moving.
+    std::set<int> positions;
+    for (const auto& frame : movie.frames) {
+        const int position = blockPosition(frame.image);
+        ASSERT_NE(position, -2) << "a frame at " << frame.seconds << " s is not the picture";
+        positions.insert(position);
+    }
+    EXPECT_GE(positions.size(), 3u);
+
+    ProgramRun notRunning = runProgram(home, "toggle");
+    EXPECT_EQ(notRunning.status, 1);
+    EXPECT_NE(notRunning.err.find("pindle-capture toggle: Pindle Capture is not running"),
+              std::string::npos)
+        << notRunning.err;
 }
 
 }  // namespace

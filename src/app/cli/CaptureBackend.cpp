@@ -53,7 +53,7 @@ std::unique_ptr<ScreenCapturePlatform> makeScreenCapture(const CaptureBackendCho
 }
 
 int runDoctor(const std::vector<std::string>& args) {
-    if (args.size() > 1) {
+    if (!args.empty()) {
         std::fprintf(stderr, "pindle-capture doctor: takes no arguments\n");
         return 2;
     }

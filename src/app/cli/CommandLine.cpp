@@ -10,6 +10,7 @@
 #include "app/cli/CaptureBackend.h"
 #include "app/cli/LibraryVerbs.h"
 #include "app/cli/RecordVerb.h"
+#include "app/cli/RemoteVerbs.h"
 #include "app/cli/ServiceVerbs.h"
 
 namespace pindle::cli {
@@ -39,6 +40,12 @@ const std::vector<Verb>& verbs() {
          "Print the screen-capture backend and why it was chosen, the desktop portal's and "
          "PipeWire's versions and the displays",
          runDoctor},
+        {"toggle", "",
+         "Start or stop a capture in the running application (bind it to a key in the "
+         "desktop's keyboard settings)",
+         runToggle},
+        {"capture-last", "", "Save the last seconds of the running application's capture",
+         runCaptureLast},
         loginVerb(),
         logoutVerb(),
         uploadVerb(),
