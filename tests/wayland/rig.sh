@@ -13,7 +13,8 @@
 #
 # State (the runtime folder, logs, process ids) lives in $PINDLE_RIG_DIR, by default
 # build/default/wayland-rig; the rebuilt portal backend beside it, in wayland-portal-backend.
-# PINDLE_RIG_SCALE sets the output's scale.
+# PINDLE_RIG_SCALE sets the output's scale; PINDLE_RIG_CONTENT_DELAY the seconds between the
+# moving pictures (0.05; 0 draws as fast as the terminal takes them).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 rig="${PINDLE_RIG_DIR:-$root/build/default/wayland-rig}"
@@ -21,6 +22,7 @@ rig="${PINDLE_RIG_DIR:-$root/build/default/wayland-rig}"
 backend="$(dirname "$rig")/wayland-portal-backend"
 user="${PINDLE_RIG_USER:-pindle-rig}"
 scale="${PINDLE_RIG_SCALE:-1}"
+content_delay="${PINDLE_RIG_CONTENT_DELAY:-0.05}"
 run_dir="$rig/run"
 pids="$rig/pids"
 log_dir="$rig/log"
@@ -195,7 +197,8 @@ chooser_cmd=$rig/config/chooser.sh
 EOF
     # A red block sweeping over a blue field, 20 pictures a second, each drawn in one
     # synchronized update so that no frame shows half of one.
-    cat >"$rig/config/moving.sh" <<'EOF'
+    echo "delay=$content_delay" >"$rig/config/moving.sh"
+    cat >>"$rig/config/moving.sh" <<'EOF'
 cols=$(tput cols); rows=$(tput lines); x=0
 printf '\e[?25l'
 while :; do
@@ -206,7 +209,7 @@ while :; do
     done; printf '\e[?2026l')
     printf '%s' "$frame"
     x=$(((x + 2) % (cols - 12)))
-    sleep 0.05
+    sleep "$delay"
 done
 EOF
     chmod 644 "$rig/config/"*

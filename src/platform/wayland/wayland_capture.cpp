@@ -523,6 +523,17 @@ private:
     }
 
     void closeStream() {
+        if (shared_) {
+            uint64_t pictures = 0;
+            {
+                std::lock_guard lock(shared_->mutex);
+                pictures = shared_->serial;
+            }
+            PINDLE_LOG_INFO(kTag,
+                            "stopped: %llu pictures from the compositor, %llu frames delivered",
+                            static_cast<unsigned long long>(pictures),
+                            static_cast<unsigned long long>(delivery_->delivered.load()));
+        }
         stream_.reset();
         portal_.reset();
         shared_.reset();
