@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "app/RCMasterAppController.h"
 #include "app/RCShortcutHelper.h"
 #include "app/cli/CaptureBackend.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/GlobalShortcutsPortal.h"
 #include "app/ui/RemoteControl.h"
 #include "base/log.h"
 #include "capture/RCCaptureEngine.h"
@@ -177,6 +179,16 @@ int runApplication(int argc, char** argv) {
     delegate.applicationDidFinishLaunching();
     pindle::ui::RemoteControl remote;
     remote.publish();
+    // On Wayland the X11 key grab fires only while one of our windows has the focus; the
+    // desktop's global shortcuts, where it has them, reach us always.
+    pindle::ui::GlobalShortcutsPortal portalShortcut([] {
+        if (auto* controller = pindle::RCMasterAppController::getCurrentInstance()) {
+            controller->captureShortcutPressed();
+        }
+    });
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        portalShortcut.start();
+    }
     int status = QApplication::exec();
     pindle::RCShortcutHelper::install(nullptr, nullptr, nullptr);
     return status;

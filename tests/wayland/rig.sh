@@ -9,6 +9,7 @@
 #   rig.sh smoke          checks that the portal answers and a screen-cast session opens
 #   rig.sh run CMD...     runs CMD as the rig's user, in the desktop's environment
 #   rig.sh env            prints that environment
+#   rig.sh press ID       presses the global shortcut ID of every client (fake backend)
 #   rig.sh stop           stops what start started
 #
 # State (the runtime folder, logs, process ids) lives in $PINDLE_RIG_DIR, by default
@@ -199,9 +200,12 @@ EOF
     # synchronized update so that no frame shows half of one.
     echo "delay=$content_delay" >"$rig/config/moving.sh"
     cat >>"$rig/config/moving.sh" <<'EOF'
-cols=$(tput cols); rows=$(tput lines); x=0
+x=0
 printf '\e[?25l'
 while :; do
+    # The window's size each time: the compositor resizes it after the first pictures.
+    read -r rows cols < <(stty size)
+    ((x + 12 <= cols)) || x=0
     line_blue=$(printf '\e[44m%*s' "$cols" '')
     block=$(printf '\e[44m%*s\e[41m%*s\e[44m%*s' "$x" '' 12 '' $((cols - x - 12)) '')
     frame=$(printf '\e[?2026h\e[H'; for ((r = 0; r < rows; r++)); do
@@ -232,7 +236,23 @@ EOF
     spawn portal-backend "$backend/xdg-desktop-portal-wlr" -l DEBUG \
         -c "$rig/config/portal-backend"
     wait_for "the portal backend" "bus_has org.freedesktop.impl.portal.desktop.wlr"
+    # Global shortcuts, which the wlroots backend lacks, from a small fake backend where
+    # python3-dbus is installed; the frontend finds it through a portal folder of our own.
+    mkdir -p "$rig/portals"
+    cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$rig/portals/"
+    if /usr/bin/python3 -c 'import dbus, gi' 2>/dev/null; then
+        cat >"$rig/portals/pindletest.portal" <<EOF
+[portal]
+DBusName=org.freedesktop.impl.portal.desktop.pindletest
+Interfaces=org.freedesktop.impl.portal.GlobalShortcuts;
+UseIn=sway
+EOF
+        spawn shortcuts-backend /usr/bin/python3 "$root/tests/wayland/fake_shortcuts_backend.py"
+        wait_for "the shortcuts backend" "bus_has org.freedesktop.impl.portal.desktop.pindletest"
+    fi
+    PINDLE_RIG_EXTRA_ENV=(XDG_DESKTOP_PORTAL_DIR="$rig/portals")
     spawn portal /usr/libexec/xdg-desktop-portal --replace
+    PINDLE_RIG_EXTRA_ENV=()
     wait_for "the portal" "bus_has org.freedesktop.portal.Desktop"
     spawn foot foot --override=colors.background=000000 bash "$rig/config/moving.sh"
     sleep 1
@@ -308,6 +328,11 @@ run)
     as_user "$@"
     ;;
 env) desktop_env ;;
+press)
+    (as_user gdbus call --session --dest org.freedesktop.impl.portal.desktop.pindletest \
+        --object-path /org/freedesktop/portal/desktop \
+        --method com.pindle.test.Shortcuts.Press "$2")
+    ;;
 *)
     echo "usage: $0 install|start|smoke|run CMD...|stop|env" >&2
     exit 2

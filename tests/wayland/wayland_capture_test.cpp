@@ -371,3 +371,22 @@ TEST_F(WaylandApp, ToggleOverTheBusRecordsWhatLiesUnderTheWindowsRegion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WaylandApp, TheDesktopsGlobalShortcutTogglesRecordingThroughThePortal) {
+    const fs::path home = makeHome("shortcut");
+    start(home);
+    ASSERT_TRUE(waitForLog("global shortcut bound through the desktop portal")) << readFile(log_);
+    const std::string press = std::string(PINDLE_RIG_SCRIPT) + " press toggle-capture >/dev/null";
+
+    ASSERT_EQ(std::system(press.c_str()), 0);
+    ASSERT_TRUE(waitForLog("capturing 640x320 points")) << readFile(log_);
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(std::system(press.c_str()), 0);
+    ASSERT_TRUE(waitForLog("movie written")) << readFile(log_);
+    EXPECT_TRUE(stop());
+    EXPECT_EQ(moviesIn(home).size(), 1u);
+}
+
+}  // namespace
