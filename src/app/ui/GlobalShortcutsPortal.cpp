@@ -7,6 +7,7 @@
 #include <QDBusMetaType>
 #include <QDBusVariant>
 
+#include "app/RCShortcutHelper.h"
 #include "base/log.h"
 
 namespace {
@@ -42,6 +43,9 @@ constexpr const char* kTag = "shortcut";
 const QString kService = "org.freedesktop.portal.Desktop";
 const QString kPath = "/org/freedesktop/portal/desktop";
 const QString kInterface = "org.freedesktop.portal.GlobalShortcuts";
+const char* const kKeyboardSettingsRoute =
+    "On Wayland this shortcut works only while Pindle Capture has the focus: bind "
+    "`pindle-capture toggle` to a key in the desktop's keyboard settings.";
 
 // The session handle of a CreateSession answer: a string, or an object path.
 QString pathOf(const QVariant& value) {
@@ -72,6 +76,7 @@ bool GlobalShortcutsPortal::start() {
         PINDLE_LOG_INFO(kTag,
                         "the desktop portal has no global shortcuts; bind `pindle-capture "
                         "toggle` to a key in the desktop's keyboard settings");
+        RCShortcutHelper::setShortcutRoute(kKeyboardSettingsRoute);
         return false;
     }
     if (!bus.connect(kService, kPath, kInterface, "Activated", this,
@@ -117,6 +122,7 @@ void GlobalShortcutsPortal::sessionCreated(uint response, const QVariantMap& res
     if (response != 0 || session_.isEmpty()) {
         PINDLE_LOG_WARNING(kTag, "the desktop portal made no global-shortcuts session (%u)",
                            response);
+        RCShortcutHelper::setShortcutRoute(kKeyboardSettingsRoute);
         return;
     }
     const QList<PortalShortcut> shortcuts{{kToggleCaptureID,
@@ -128,13 +134,27 @@ void GlobalShortcutsPortal::sessionCreated(uint response, const QVariantMap& res
         {}, SLOT(shortcutsBound(uint, QVariantMap)));
 }
 
-void GlobalShortcutsPortal::shortcutsBound(uint response, const QVariantMap&) {
+void GlobalShortcutsPortal::shortcutsBound(uint response, const QVariantMap& results) {
     if (response != 0) {
         PINDLE_LOG_WARNING(kTag, "the global shortcut was not bound (%u)", response);
+        RCShortcutHelper::setShortcutRoute(kKeyboardSettingsRoute);
         return;
     }
     bound_ = true;
-    PINDLE_LOG_INFO(kTag, "global shortcut bound through the desktop portal");
+    QString trigger;
+    QList<PortalShortcut> shortcuts;
+    results.value("shortcuts").value<QDBusArgument>() >> shortcuts;
+    for (const PortalShortcut& shortcut : shortcuts) {
+        if (shortcut.id == kToggleCaptureID) {
+            trigger = shortcut.properties.value("trigger_description").toString();
+        }
+    }
+    PINDLE_LOG_INFO(kTag, "global shortcut bound through the desktop portal: %s",
+                    trigger.toLocal8Bit().constData());
+    RCShortcutHelper::setShortcutRoute(
+        "Global shortcut from the desktop" +
+        (trigger.isEmpty() ? std::string() : " (" + trigger.toStdString() + ")") +
+        "; change it in the desktop's settings.");
 }
 
 void GlobalShortcutsPortal::activated(const QDBusMessage& message) {
