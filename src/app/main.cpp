@@ -122,19 +122,24 @@ std::unique_ptr<pindle::RCCaptureEngineControl> makeCaptureEngine() {
     };
     // The window's points are Qt's logical pixels; the engine's are the screen's. They part
     // when Qt scales its windows on its own (QT_SCALE_FACTOR).
-    // On Wayland the window runs through XWayland, whose pixels are the desktop's logical
-    // points, which are the engine's points too.
     double enginePixelsPerPoint = 1.0;
     auto screens = environment.screenCapture->screens();
-    if (gCaptureBackend.name != "wayland" && !screens.empty() &&
-        screens.front().backingScaleFactor > 0) {
+    if (!screens.empty() && screens.front().backingScaleFactor > 0) {
         enginePixelsPerPoint = screens.front().backingScaleFactor;
     }
     QScreen* primary = QGuiApplication::primaryScreen();
     double windowPixelsPerPoint = primary ? primary->devicePixelRatio() : 1.0;
+    double enginePointsPerWindowPoint = windowPixelsPerPoint / enginePixelsPerPoint;
+    // On Wayland the window's X11 pixels (XWayland's) are the desktop's logical points where
+    // XWayland is not scaled, its pixels where it is; the primary screen's width in both
+    // kinds of points tells them apart.
+    if (gCaptureBackend.name == "wayland" && primary != nullptr && !screens.empty() &&
+        primary->geometry().width() > 0) {
+        enginePointsPerWindowPoint = screens.front().frame.width() / primary->geometry().width();
+    }
     auto engine = pindle::RCCaptureEngine::create(std::move(environment));
-    return std::make_unique<pindle::RCCaptureEngineBridge>(
-        std::move(engine), windowPixelsPerPoint / enginePixelsPerPoint);
+    return std::make_unique<pindle::RCCaptureEngineBridge>(std::move(engine),
+                                                           enginePointsPerWindowPoint);
 }
 
 int runApplication(int argc, char** argv) {

@@ -14,7 +14,8 @@
 #
 # State (the runtime folder, logs, process ids) lives in $PINDLE_RIG_DIR, by default
 # build/default/wayland-rig; the rebuilt portal backend beside it, in wayland-portal-backend.
-# PINDLE_RIG_SCALE sets the output's scale; PINDLE_RIG_CONTENT_DELAY the seconds between the
+# PINDLE_RIG_SCALE and PINDLE_RIG_MODE (1280x720) set the output's scale and pixels;
+# PINDLE_RIG_CONTENT_DELAY the seconds between the
 # moving pictures (0.05; 0 draws as fast as the terminal takes them).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -23,6 +24,7 @@ rig="${PINDLE_RIG_DIR:-$root/build/default/wayland-rig}"
 backend="$(dirname "$rig")/wayland-portal-backend"
 user="${PINDLE_RIG_USER:-pindle-rig}"
 scale="${PINDLE_RIG_SCALE:-1}"
+mode="${PINDLE_RIG_MODE:-1280x720}"
 content_delay="${PINDLE_RIG_CONTENT_DELAY:-0.05}"
 run_dir="$rig/run"
 pids="$rig/pids"
@@ -179,7 +181,7 @@ EOF
 xwayland $xwayland
 default_border none
 for_window [title="^Pindle Capture$"] floating enable
-output HEADLESS-1 resolution 1280x720 position 0 0 scale $scale
+output HEADLESS-1 resolution $mode position 0 0 scale $scale
 exec echo "\$DISPLAY" >"$run_dir/x-display"
 EOF
     # The screen chooser the portal shows: it answers what $run_dir/chooser-answer says (an

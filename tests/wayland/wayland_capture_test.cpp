@@ -235,45 +235,45 @@ namespace {
 TEST(WaylandHiDPI, TheRegionIsTheSameAreaAsOnTheScreen) {
     ASSERT_STREQ(std::getenv("PINDLE_RIG_SCALE"), "2");
     const fs::path home = makeHome("hidpi");
-    // The bottom of the 640x360-point screen: the terminal's last, still row and the black
-    // strip below its window.
-    ProgramRun run = runProgram(home, "record --region 0,340,640,20 --seconds 1");
+    // The bottom of the 1280x720-point screen (2560x1440 pixels): the terminal's last, still
+    // row and the black strip below its window.
+    ProgramRun run = runProgram(home, "record --region 0,700,1280,20 --seconds 1");
     ASSERT_EQ(run.status, 0) << run.err;
     const fs::path shot = kRigDir / "run" / "test-hidpi.png";
     ASSERT_EQ(std::system((std::string(PINDLE_RIG_SCRIPT) + " run grim " + shot.string()).c_str()),
               0);
     const auto screen = pindle::test::decodeMedia(shot);
     ASSERT_TRUE(screen.error.empty()) << screen.error;
-    ASSERT_EQ(screen.width, 1280);
+    ASSERT_EQ(screen.width, 2560);
     ASSERT_EQ(screen.frames.size(), 1u);
 
     const auto movies = recordingsIn(run.out);
     ASSERT_EQ(movies.size(), 1u);
     const auto movie = pindle::test::decodeMedia(movies[0]);
     ASSERT_TRUE(movie.error.empty()) << movie.error;
-    ASSERT_EQ(movie.width, 640);
+    ASSERT_EQ(movie.width, 1280);
     ASSERT_EQ(movie.height, 20);
     ASSERT_FALSE(movie.frames.empty());
 
     // The screenshot's pixels of the region, 2 x 2 averaged to points.
     const pindle::Image& pixels = screen.frames.front().image;
-    pindle::Image expected(640, 20);
+    pindle::Image expected(1280, 20);
     int darkRows = 0;
     for (int y = 0; y < 20; ++y) {
         int dark = 0;
-        for (int x = 0; x < 640; ++x) {
+        for (int x = 0; x < 1280; ++x) {
             for (int c = 0; c < 4; ++c) {
                 int sum = 0;
                 for (int dy = 0; dy < 2; ++dy) {
                     for (int dx = 0; dx < 2; ++dx) {
-                        sum += pixels.row(680 + 2 * y + dy)[(2 * x + dx) * 4 + c];
+                        sum += pixels.row(1400 + 2 * y + dy)[(2 * x + dx) * 4 + c];
                     }
                 }
                 expected.row(y)[x * 4 + c] = uint8_t(sum / 4);
             }
             dark += expected.row(y)[x * 4 + 2] < 40;
         }
-        darkRows += dark > 320;
+        darkRows += dark > 640;
     }
     ASSERT_GT(darkRows, 2) << "the region holds the black strip";
     ASSERT_LT(darkRows, 18) << "and the terminal above it";
@@ -341,7 +341,8 @@ TEST_F(WaylandApp, ToggleOverTheBusRecordsWhatLiesUnderTheWindowsRegion) {
 
     ASSERT_EQ(runProgram(home, "toggle").status, 0);
     ASSERT_TRUE(waitForLog("capturing 640x320 points")) << readFile(log_);
-    std::this_thread::sleep_for(2s);
+    // Long enough for the terminal's block to cross the region, also at scale 2.
+    std::this_thread::sleep_for(4s);
     ASSERT_EQ(runProgram(home, "toggle").status, 0);
     ASSERT_TRUE(waitForLog("movie written")) << readFile(log_);
     EXPECT_TRUE(stop());
