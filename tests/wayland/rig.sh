@@ -146,7 +146,10 @@ bus_has() {
 }
 
 start() {
-    [[ -s "$pids" ]] && die "already running (ids in $pids); run stop first"
+    if [[ -s "$pids" ]]; then
+        say "stopping the desktop a previous run left behind"
+        stop
+    fi
     command -v sway >/dev/null || die "the Wayland packages are missing: run $0 install"
     build_backend
     ensure_user
