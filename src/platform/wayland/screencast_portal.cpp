@@ -278,8 +278,7 @@ public:
                 uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(left).count()));
         }
         if (answer.code == 1) {
-            Error cancelled{"screen sharing was cancelled in the desktop's dialog"};
-            return cancelled;
+            return Error{"screen sharing was cancelled in the desktop's dialog"};
         }
         if (answer.code != 0) {
             return Error{std::string("the desktop portal refused to share the screen (") + method +
