@@ -15,12 +15,12 @@ int call(const std::vector<std::string>& args, const char* verb, const char* met
         std::fprintf(stderr, "pindle-capture %s: takes no arguments\n", verb);
         return 2;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!ui::sessionBusAvailable() || !QDBusConnection::sessionBus().isConnected()) {
         std::fprintf(stderr, "pindle-capture %s: no session bus to reach the application on\n",
                      verb);
         return 1;
     }
+    QDBusConnection bus = QDBusConnection::sessionBus();
     const QDBusMessage reply =
         bus.call(QDBusMessage::createMethodCall(ui::kRemoteControlService, ui::kRemoteControlPath,
                                                 ui::kRemoteControlInterface, method),

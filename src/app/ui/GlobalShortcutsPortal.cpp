@@ -8,6 +8,7 @@
 #include <QDBusVariant>
 
 #include "app/RCShortcutHelper.h"
+#include "app/ui/RemoteControl.h"
 #include "base/log.h"
 
 namespace {
@@ -64,6 +65,9 @@ GlobalShortcutsPortal::GlobalShortcutsPortal(std::function<void()> pressed, QObj
 }
 
 bool GlobalShortcutsPortal::start() {
+    if (!sessionBusAvailable()) {
+        return false;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return false;

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QFileInfo>
 
 #include "app/RCMasterAppController.h"
 #include "base/log.h"
@@ -11,7 +12,19 @@ namespace {
 constexpr const char* kTag = "remote";
 }
 
+bool sessionBusAvailable() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        return true;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo(runtime + "/bus").exists();
+}
+
 bool RemoteControl::publish() {
+    if (!sessionBusAvailable()) {
+        PINDLE_LOG_INFO(kTag, "no session bus: toggle and capture-last cannot reach us");
+        return false;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         PINDLE_LOG_WARNING(kTag, "no session bus: toggle and capture-last cannot reach us (%s)",

@@ -11,6 +11,11 @@ inline constexpr const char* kRemoteControlService = "com.pindle.capture";
 inline constexpr const char* kRemoteControlPath = "/com/pindle/capture";
 inline constexpr const char* kRemoteControlInterface = "com.pindle.capture.Control";
 
+// Whether a session bus is there to connect to: its address is set, or its socket is in the
+// runtime folder. Without one Qt would try to start a bus of its own for the X display
+// (dbus-launch), which outlives the program.
+bool sessionBusAvailable();
+
 class RemoteControl : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.pindle.capture.Control")
