@@ -61,6 +61,7 @@ public:
     void miniaturize() override { miniaturized = true; }
     void deminiaturize() override { miniaturized = false; }
     void toggleCapture() override { ++toggles; }
+    void captureLast() override {}
     bool isBusy() const override { return busy; }
     void openGearMenu() override {}
 };

@@ -41,6 +41,10 @@ void RCGearMenuViewController::captureCursorCheckboxChanged(bool checked) {
     settings_.setCaptureMouseClicks(checked);
 }
 
+std::string RCGearMenuViewController::shortcutRouteText() const {
+    return RCShortcutHelper::shortcutRoute();
+}
+
 void RCGearMenuViewController::shortcutChanged(size_t index) {
     if (index == 0 || index >= shortcutTitles_.size()) {
         selectedShortcut_ = 0;

@@ -40,6 +40,8 @@ public:
     // Stores the chosen shortcut (none for item 0); a shortcut that cannot be made leaves
     // none and selects item 0.
     void shortcutChanged(size_t index);
+    // How the shortcut reaches the program on this desktop, when not by the choice above.
+    std::string shortcutRouteText() const;
 
     std::string watermarkFileLabel() const;
     std::string watermarkButtonTitle() const;

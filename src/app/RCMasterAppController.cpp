@@ -101,6 +101,12 @@ void RCMasterAppController::captureShortcutPressed() {
     }
 }
 
+void RCMasterAppController::captureLastRequested() {
+    if (captureWindowController_) {
+        captureWindowController_->captureLast();
+    }
+}
+
 void RCMasterAppController::openGearMenu() {
     if (captureWindowController_) {
         captureWindowController_->openGearMenu();

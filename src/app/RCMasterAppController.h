@@ -53,6 +53,8 @@ public:
     void deminiaturizeCaptureWindow();
     // Restores a minimised capture window, otherwise starts or stops a capture.
     void captureShortcutPressed();
+    // The capture-last request of `pindle-capture capture-last`.
+    void captureLastRequested();
     void openGearMenu();
     void openAcknowledgementsWindow();
 

@@ -15,6 +15,7 @@ struct State {
     std::shared_ptr<GlobalHotKey> hotKey;
     std::function<void()> action;
     bool bound = false;
+    std::string route;
     std::optional<std::map<std::string, uint32_t>> keyCodes;
 };
 
@@ -169,6 +170,14 @@ void RCShortcutHelper::setShortcutAction(std::function<void()> action) {
 
 bool RCShortcutHelper::isShortcutBound() {
     return state().bound;
+}
+
+void RCShortcutHelper::setShortcutRoute(std::string route) {
+    state().route = std::move(route);
+}
+
+std::string RCShortcutHelper::shortcutRoute() {
+    return state().route;
 }
 
 void RCShortcutHelper::rebind() {

@@ -46,6 +46,10 @@ public:
     static void setShortcutAction(std::function<void()> action);
     // Whether the stored shortcut is bound now (false also when another program holds it).
     static bool isShortcutBound();
+    // How the capture shortcut reaches the program where the key grab above does not
+    // (Wayland): a sentence for the gear menu; empty where the grab is the route.
+    static void setShortcutRoute(std::string route);
+    static std::string shortcutRoute();
 
     // The lower-case text the key types without modifiers in the current layout.
     static std::optional<std::string> keyCodeToString(uint32_t keyCode);

@@ -13,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "app/RCMasterAppController.h"
 #include "app/RCShortcutHelper.h"
+#include "app/cli/CaptureBackend.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/GlobalShortcutsPortal.h"
+#include "app/ui/RemoteControl.h"
 #include "base/log.h"
 #include "capture/RCCaptureEngine.h"
 #include "capture/window/RCCaptureEngineBridge.h"
@@ -35,7 +39,6 @@
 #include "platform/qt/qt_defaults.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/qt/qt_layers.h"
-#include "platform/x11/x11_capture.h"
 #include "platform/x11/x11_keyboard.h"
 #include "settings/RCUserSettings.h"
 #include "ui/Theme.h"
@@ -91,6 +94,7 @@ bool prepareDirectoriesAndSettings() {
         pindle::qt::makeSettingsFileDefaults(files.directories().settingsFile);
     defaults->setBool("NSApplicationCrashOnExceptions", true);
     gDefaults = defaults;
+    pindle::cli::setCaptureSettings(defaults);
     pindle::RCUserSettings::setCurrentDefaults(std::move(defaults));
     return true;
 }
@@ -105,10 +109,12 @@ bool hasDisplay() {
     return false;
 }
 
-// The capture window's engine: X11 screen capture, libx264 and the MP4 writer.
+pindle::cli::CaptureBackendChoice gCaptureBackend;
+
+// The capture window's engine: the chosen screen capture, libx264 and the MP4 writer.
 std::unique_ptr<pindle::RCCaptureEngineControl> makeCaptureEngine() {
     pindle::RCCaptureEngineEnvironment environment;
-    environment.screenCapture = pindle::x11::makeScreenCapturePlatform();
+    environment.screenCapture = pindle::cli::makeScreenCapture(gCaptureBackend);
     environment.compressionSessionFactory = pindle::ffmpeg::makeCompressionSession;
     environment.movieWriterFactory = pindle::ffmpeg::makeMovieWriter;
     environment.audioSource = [] {
@@ -123,9 +129,17 @@ std::unique_ptr<pindle::RCCaptureEngineControl> makeCaptureEngine() {
     }
     QScreen* primary = QGuiApplication::primaryScreen();
     double windowPixelsPerPoint = primary ? primary->devicePixelRatio() : 1.0;
+    double enginePointsPerWindowPoint = windowPixelsPerPoint / enginePixelsPerPoint;
+    // On Wayland the window's X11 pixels (XWayland's) are the desktop's logical points where
+    // XWayland is not scaled, its pixels where it is; the primary screen's width in both
+    // kinds of points tells them apart.
+    if (gCaptureBackend.name == "wayland" && primary != nullptr && !screens.empty() &&
+        primary->geometry().width() > 0) {
+        enginePointsPerWindowPoint = screens.front().frame.width() / primary->geometry().width();
+    }
     auto engine = pindle::RCCaptureEngine::create(std::move(environment));
-    return std::make_unique<pindle::RCCaptureEngineBridge>(
-        std::move(engine), windowPixelsPerPoint / enginePixelsPerPoint);
+    return std::make_unique<pindle::RCCaptureEngineBridge>(std::move(engine),
+                                                           enginePointsPerWindowPoint);
 }
 
 int runApplication(int argc, char** argv) {
@@ -135,6 +149,18 @@ int runApplication(int argc, char** argv) {
                      "session or under `xvfb-run pindle-capture`, or use a command-line verb "
                      "(`pindle-capture --help`).\n");
         return 1;
+    }
+    auto backend = pindle::cli::chooseCaptureBackend();
+    if (!backend) {
+        std::fprintf(stderr, "pindle-capture: %s\n", backend.error().message.c_str());
+        return 2;
+    }
+    gCaptureBackend = *backend;
+    // The capture window must know where it is on the screen to frame the region; Qt's
+    // Wayland platform cannot tell, XWayland can.
+    if (gCaptureBackend.name == "wayland" && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("pindle-capture");
@@ -156,6 +182,18 @@ int runApplication(int argc, char** argv) {
     delegate.handleTerminationSignals();
     delegate.setCaptureEngineFactory(makeCaptureEngine);
     delegate.applicationDidFinishLaunching();
+    pindle::ui::RemoteControl remote;
+    remote.publish();
+    // On Wayland the X11 key grab fires only while one of our windows has the focus; the
+    // desktop's global shortcuts, where it has them, reach us always.
+    pindle::ui::GlobalShortcutsPortal portalShortcut([] {
+        if (auto* controller = pindle::RCMasterAppController::getCurrentInstance()) {
+            controller->captureShortcutPressed();
+        }
+    });
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        portalShortcut.start();
+    }
     int status = QApplication::exec();
     pindle::RCShortcutHelper::install(nullptr, nullptr, nullptr);
     return status;

@@ -7,8 +7,10 @@
 #include <string>
 
 #include "app/cli/CaptionVerbs.h"
+#include "app/cli/CaptureBackend.h"
 #include "app/cli/LibraryVerbs.h"
 #include "app/cli/RecordVerb.h"
+#include "app/cli/RemoteVerbs.h"
 #include "app/cli/ServiceVerbs.h"
 
 namespace pindle::cli {
@@ -34,6 +36,16 @@ const std::vector<Verb>& verbs() {
          "Capture a screen region (points from the top-left of the primary display) for N "
          "seconds into the library; a capture-last at each S; prints each new recording",
          runRecord},
+        {"doctor", "",
+         "Print the screen-capture backend and why it was chosen, the desktop portal's and "
+         "PipeWire's versions and the displays",
+         runDoctor},
+        {"toggle", "",
+         "Start or stop a capture in the running application (bind it to a key in the "
+         "desktop's keyboard settings)",
+         runToggle},
+        {"capture-last", "", "Save the last seconds of the running application's capture",
+         runCaptureLast},
         loginVerb(),
         logoutVerb(),
         uploadVerb(),

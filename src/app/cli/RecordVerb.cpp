@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/cli/CaptureBackend.h"
 #include "base/dispatch.h"
 #include "capture/RCCaptureEngine.h"
 #include "library/RCDataStore.h"
@@ -18,7 +19,6 @@
 #include "platform/ffmpeg/ffmpeg_compression.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_writer.h"
-#include "platform/x11/x11_capture.h"
 #include "settings/RCUserSettings.h"
 
 namespace pindle::cli {
@@ -186,14 +186,22 @@ int runRecord(const std::vector<std::string>& args) {
     const RecordArguments& arguments = *parsed;
     ffmpeg::installMovieOpener();
 
+    auto backend = chooseCaptureBackend();
+    if (!backend) {
+        std::fprintf(stderr, "pindle-capture record: %s\n", backend.error().message.c_str());
+        return 2;
+    }
     RCCaptureEngineEnvironment environment;
-    environment.screenCapture = x11::makeScreenCapturePlatform();
+    environment.screenCapture = makeScreenCapture(*backend);
     environment.compressionSessionFactory = ffmpeg::makeCompressionSession;
     environment.movieWriterFactory = ffmpeg::makeMovieWriter;
     environment.audioSource = [] { return RCUserSettings::getCurrentInstance().audioSource(); };
     const auto screens = environment.screenCapture->screens();
     if (screens.empty()) {
-        std::fprintf(stderr, "pindle-capture record: no X display to capture (is DISPLAY set?)\n");
+        std::fprintf(stderr, "%s",
+                     backend->name == "wayland"
+                         ? "pindle-capture record: no Wayland display to capture\n"
+                         : "pindle-capture record: no X display to capture (is DISPLAY set?)\n");
         return 1;
     }
     // Top-left origin to the program's global coordinates (bottom-left of the primary).

@@ -44,6 +44,11 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
     shortcutRow->addStretch();
     shortcutRow->addWidget(shortcutDropdown_);
 
+    shortcutRouteLabel_ = new QLabel;
+    shortcutRouteLabel_->setObjectName("dimLabel");
+    shortcutRouteLabel_->setWordWrap(true);
+    shortcutRouteLabel_->setMaximumWidth(300);
+
     auto* watermarkTitle = new QLabel("Watermark:");
     watermarkTitle->setObjectName("dimLabel");
     watermarkFileLabel_ = new QLabel;
@@ -71,6 +76,7 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
     layout->setSpacing(8);
     layout->addWidget(captureCursorCheckbox_);
     layout->addLayout(shortcutRow);
+    layout->addWidget(shortcutRouteLabel_);
     layout->addLayout(watermarkRow);
     layout->addWidget(separator());
     layout->setSpacing(2);
@@ -122,6 +128,9 @@ void RCGearMenuView::refresh() {
     QSignalBlocker blockCheckbox(captureCursorCheckbox_);
     captureCursorCheckbox_->setChecked(controller_.captureCursorChecked());
     shortcutDropdown_->setCurrentIndex(static_cast<int>(controller_.selectedShortcutIndex()));
+    const std::string route = controller_.shortcutRouteText();
+    shortcutRouteLabel_->setText(QString::fromStdString(route));
+    shortcutRouteLabel_->setVisible(!route.empty());
     QString label = QString::fromStdString(controller_.watermarkFileLabel());
     watermarkFileLabel_->setText(
         watermarkFileLabel_->fontMetrics().elidedText(label, Qt::ElideMiddle, 170));

@@ -37,6 +37,7 @@ private:
     QWidget* sheetParent_;
     QCheckBox* captureCursorCheckbox_;
     QComboBox* shortcutDropdown_;
+    QLabel* shortcutRouteLabel_ = nullptr;
     QLabel* watermarkFileLabel_;
     QPushButton* chooseWatermarkButton_;
     QPushButton* clearCapturesButton_;

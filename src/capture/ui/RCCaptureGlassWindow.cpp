@@ -14,8 +14,14 @@ RCCaptureGlassWindow::RCCaptureGlassWindow(const QRect& screenGeometry,
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus) {
     // An opaque black window shown at half opacity by the compositing manager: this works
-    // with every compositor, where per-pixel alpha does not.
-    setWindowOpacity(0.5);
+    // with every X11 compositor, where per-pixel alpha does not. Wayland compositors ignore
+    // the window's opacity and show a shape's hole black, so there the pixels carry both.
+    pixelAlpha_ = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (pixelAlpha_) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        setWindowOpacity(0.5);
+    }
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Pindle Capture dimming");
@@ -35,7 +41,7 @@ bool RCCaptureGlassWindow::canDrawTranslucency() {
 
 void RCCaptureGlassWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
+    painter.fillRect(rect(), pixelAlpha_ ? QColor(0, 0, 0, 128) : QColor(Qt::black));
 }
 
 }  // namespace pindle::ui

@@ -24,6 +24,8 @@ protected:
 
 private:
     QRectF hole_;  // in this window's coordinates
+    // Through XWayland: dimmed by the alpha of its own pixels, the hole transparent ones.
+    bool pixelAlpha_ = false;
 };
 
 }  // namespace pindle::ui

@@ -63,6 +63,11 @@ RCCaptureWindow::RCCaptureWindow(RCUserSettings& settings,
     setObjectName("captureWindow");
     setWindowTitle("Pindle Capture");
     setAttribute(Qt::WA_QuitOnClose, false);
+    // Through XWayland the shape's hole is not see-through on its own: the compositor shows
+    // what a window's pixels say, so the hole's pixels must be transparent ones.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
     setMouseTracking(true);
 
     titleBar_ = new QWidget(this);

@@ -61,6 +61,7 @@ public:
     void miniaturize() override;
     void deminiaturize() override;
     void toggleCapture() override { controller_->toggleCapture(); }
+    void captureLast() override { controller_->captureLastButtonClicked(); }
     bool isBusy() const override { return controller_->isBusy(); }
     void openGearMenu() override;
 

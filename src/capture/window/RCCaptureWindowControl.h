@@ -12,6 +12,8 @@ public:
     virtual void miniaturize() = 0;
     virtual void deminiaturize() = 0;
     virtual void toggleCapture() = 0;
+    // Saves the ring's last seconds while capturing, as the capture-last button does.
+    virtual void captureLast() = 0;
     // Capturing, or a movie still being written.
     virtual bool isBusy() const = 0;
     virtual void openGearMenu() = 0;
