@@ -56,6 +56,14 @@ if "$program" export 1 --to "$home/one.gif" 2>/dev/null; then fail "missing movi
 if "$program" export 3 --to "$home/three.gif" 2>/dev/null; then fail "item 3 exported"; fi
 [[ ! -e "$home/one.gif" && ! -e "$home/three.gif" ]] || fail "failed exports left files"
 
+# delete takes a recording out of the store and its movie off the disk.
+"$program" delete 1 >/dev/null || fail "delete 1"
+[[ -e "$home/movie one.mp4" ]] || fail "deleting another recording removed item 2's movie"
+"$program" delete 1 >/dev/null || fail "delete of the last recording"
+[[ ! -e "$home/movie one.mp4" ]] || fail "the deleted recording's movie stayed"
+grep -q "^0 recordings in" <<<"$("$program" library)" || fail "deleted recordings are listed"
+if "$program" delete 1 2>/dev/null; then fail "delete in an empty library"; fi
+
 # Paths that no file system call may abort on, and files that are not movies: a FIFO would
 # block a reader for ever. Each verb answers within the time limit.
 store="6168f305888c3d795e67c6de17bf8a21.txt"

@@ -32,6 +32,7 @@ const std::vector<Verb>& verbs() {
     static const std::vector<Verb> all = {
         libraryVerb(),
         infoVerb(),
+        deleteVerb(),
         {"record", "--region X,Y,W,H --seconds N [--capture-last-at S]... [--cursor] [--clicks]",
          "Capture a screen region (points from the top-left of the primary display) for N "
          "seconds into the library; a capture-last at each S; prints each new recording",

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/ExportVerb.h"
 #include "base/dispatch.h"
 #include "library/RCDataStore.h"
 
@@ -225,6 +226,33 @@ int info(const std::vector<std::string>& args) {
     return 0;
 }
 
+int deleteRecording(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "pindle-capture delete: which item? (item 1 is the newest)\n");
+        return 2;
+    }
+    RCDataStore& store = RCDataStore::getCurrentInstance();
+    if (auto loaded = store.loadStatus(); !loaded) {
+        std::fprintf(stderr, "pindle-capture delete: %s\n", loaded.error().message.c_str());
+        return 1;
+    }
+    auto recording = storedLibraryRecording(args[0]);
+    if (!recording) {
+        std::fprintf(stderr, "pindle-capture delete: %s\n", recording.error().message.c_str());
+        return 1;
+    }
+    // Saved at once; the movie goes only once the store no longer lists it.
+    store.removeRecording(*recording);
+    dispatch::drainMainQueue();
+    if (auto saved = store.saveStatus(); !saved) {
+        std::fprintf(stderr, "pindle-capture delete: the library was not saved: %s\n",
+                     saved.error().message.c_str());
+        return 1;
+    }
+    std::printf("deleted %s\n", (*recording)->url().filename().c_str());
+    return 0;
+}
+
 }  // namespace
 
 Verb libraryVerb() {
@@ -239,6 +267,12 @@ Verb infoVerb() {
                 "show what a recording of MOVIE would show: its facts and the edited duration, "
                 "size, frame rate and frame count",
                 info};
+}
+
+Verb deleteVerb() {
+    return Verb{"delete", "ITEM",
+                "remove a recording from the library (item 1 is the newest) and delete its movie",
+                deleteRecording};
 }
 
 }  // namespace pindle::cli

@@ -9,5 +9,7 @@ namespace pindle::cli {
 Verb libraryVerb();
 // `info MOVIE`: what a recording made from the movie would show, edited values included.
 Verb infoVerb();
+// `delete ITEM`: removes a library recording and its movie.
+Verb deleteVerb();
 
 }  // namespace pindle::cli
