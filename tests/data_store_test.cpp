@@ -15,6 +15,7 @@
 #include "base/atomic_file.h"
 #include "base/dispatch.h"
 #include "base/keyed_archive.h"
+#include "fake_movies.h"
 #include "library/RCDataStore.h"
 #include "test_support.h"
 
@@ -295,21 +296,23 @@ TEST_F(DataStore, KilledDuringASaveLeavesAReadableStore) {
     }
 }
 
-TEST_F(DataStore, LoadingLeavesAnotherProcesssSaveInProgressAlone) {
+// Saves write their temporary under the store's lock: one found while loading under that
+// lock belongs to a save that was cut off, however young it is.
+TEST_F(DataStore, LoadingRemovesTheTemporariesOfSavesThatWereCutOff) {
     open()->addRecording(recordingWithFile("a.mp4"));
     auto archive = files.makeDocumentFileWithName("6168f305888c3d795e67c6de17bf8a21.txt");
-    auto leftOver = archive;
-    leftOver += ".tmp-1";
-    auto inProgress = archive;
-    inProgress += ".tmp-2";
-    test::writeFile(leftOver, "half a store");
-    test::writeFile(inProgress, "half a store");
+    auto old = archive;
+    old += ".tmp-1";
+    auto fresh = archive;
+    fresh += ".tmp-2";
+    test::writeFile(old, "half a store");
+    test::writeFile(fresh, "half a store");
     std::filesystem::last_write_time(
-        leftOver, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        old, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
 
     EXPECT_EQ(storedNames(), std::vector<std::string>{"a.mp4"});
-    EXPECT_FALSE(std::filesystem::exists(leftOver));
-    EXPECT_TRUE(std::filesystem::exists(inProgress));
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_FALSE(std::filesystem::exists(fresh));
 }
 
 TEST_F(DataStore, AFailedSaveKeepsTheListAndEveryMovieUntilASaveSucceeds) {
@@ -346,21 +349,35 @@ TEST_F(DataStore, AFailedSaveKeepsTheListAndEveryMovieUntilASaveSucceeds) {
     EXPECT_TRUE(files.fileExists(b->url()));
 }
 
-TEST_F(DataStore, MoviesNoStoreEntryListsAreListedAgainAtLoad) {
-    auto movie = [&](std::chrono::seconds age) {
+TEST_F(DataStore, MoviesNoStoreEntryListsAreListedAgainOrRemovedAtLoad) {
+    test::FakeMovies movies;
+    auto movie = [&](std::chrono::seconds age, bool readable, std::string content = "movie") {
         auto file = files.makeDocumentFileWithExtension("mp4");
-        test::writeFile(file, "movie");
+        test::writeFile(file, content);
         std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - age);
+        if (readable) {
+            movies.add(file, test::FakeMovies::video(320, 240, 2, 30));
+        }
         return file.filename().string();
     };
     auto store = open();
-    auto listed = movie(1h);
+    auto listed = movie(1h, true);
     store->addRecording(RCRecording::recordingWithURL(files.makeDocumentFileWithName(listed)));
-    auto older = movie(3h);
-    auto orphan = movie(2h);
-    movie(0s);  // may be another process's capture being written
+    auto older = movie(3h, true);
+    auto orphan = movie(2h, true);
+    auto finished = movie(0s, true);  // finished just before its process was killed
+    auto cutOff = movie(0s, false);   // a process was killed while writing it
+    auto writing = movie(0s, false);  // another process is writing it
+    auto lock = FileLock::acquire(files.makeDocumentFileWithName(writing));
+    ASSERT_TRUE(lock);
+    auto created = movie(0s, false, "");  // just created, not locked yet
     test::writeFile(files.makeDocumentFileWithName("notes.mp4"), "not a movie of ours");
-    EXPECT_EQ(storedNames(), (std::vector<std::string>{listed, older, orphan}));
+
+    EXPECT_EQ(storedNames(), (std::vector<std::string>{listed, older, orphan, finished}));
+    EXPECT_FALSE(files.fileExists(files.makeDocumentFileWithName(cutOff)));
+    for (const auto& kept : {writing, created, std::string("notes.mp4")}) {
+        EXPECT_TRUE(files.fileExists(files.makeDocumentFileWithName(kept))) << kept;
+    }
 }
 
 TEST_F(DataStore, AStoreFileThatIsNoRegularFileIsNeverOpened) {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "base/dispatch.h"
 #include "capture/RCH264Encoder.h"
 #include "movie_probe.h"
@@ -137,6 +138,8 @@ TEST(MovieWriter, StoresEncodedSamplesAsAnAllKeyFrameMP4AndCompletesOnce) {
         ASSERT_TRUE((*input)->isReadyForMoreMediaData());
         ASSERT_TRUE((*input)->appendSampleBuffer(sample));
     }
+    // Locked while it is written, so that a library loaded meanwhile leaves it alone.
+    EXPECT_TRUE(isFileLocked(dir / "movie.mp4"));
     std::atomic<int> completions{0};
     dispatch::Semaphore done;
     writer->finishWriting([&] {
@@ -147,6 +150,7 @@ TEST(MovieWriter, StoresEncodedSamplesAsAnAllKeyFrameMP4AndCompletesOnce) {
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(writer->status(), MovieWriter::Status::Completed) << writer->errorDescription();
+    EXPECT_FALSE(isFileLocked(dir / "movie.mp4"));
 
     const auto probe = test::probeMovie(dir / "movie.mp4");
     ASSERT_TRUE(probe.opened);

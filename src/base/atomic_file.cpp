@@ -200,4 +200,17 @@ FileLock::~FileLock() {
     }
 }
 
+bool isFileLocked(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    int locked = 0;
+    while ((locked = ::flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    const bool held = locked != 0 && errno == EWOULDBLOCK;
+    ::close(fd);  // also lets go of the shared lock just taken
+    return held;
+}
+
 }  // namespace pindle

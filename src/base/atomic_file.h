@@ -69,4 +69,8 @@ private:
     int fd_;
 };
 
+// Whether a process holds a FileLock on file itself (a movie that is being written): false
+// for a file that nobody locks and for a missing one. The file is never created.
+bool isFileLocked(const std::filesystem::path& file);
+
 }  // namespace pindle

@@ -50,10 +50,12 @@ std::string timestamp() {
     return text;
 }
 
-// Removes temporary files of saves that a crash interrupted. Another process on the same
-// library (the application and a command-line verb) may be saving right now, so only
-// temporaries that nobody has written for a while count as left over.
-void removeStaleTemporaries(const std::filesystem::path& file) {
+// Removes temporary files of saves that a crash interrupted. Every save writes its
+// temporary under the store's lock: with the lock held (nobodySaving) every temporary is
+// left over. Without it another process on the same library (the application and a
+// command-line verb) may be saving right now, so only temporaries that nobody has written
+// for a while count as left over.
+void removeStaleTemporaries(const std::filesystem::path& file, bool nobodySaving) {
     constexpr auto kLeftOverAfter = std::chrono::minutes(10);
     std::error_code error;
     std::string prefix = file.filename().string() + ".tmp-";
@@ -66,7 +68,7 @@ void removeStaleTemporaries(const std::filesystem::path& file) {
         }
         std::error_code ignored;
         auto written = std::filesystem::last_write_time(entry.path(), ignored);
-        if (!ignored && now - written > kLeftOverAfter) {
+        if (nobodySaving || (!ignored && now - written > kLeftOverAfter)) {
             std::filesystem::remove(entry.path(), ignored);
         }
     }
@@ -222,6 +224,7 @@ void RCDataStore::loadData() {
     // seen together: another process deletes a removed movie right after its save. Without
     // a lock (a read-only folder) the library is read all the same.
     auto processLock = FileLock::acquire(lockFileURL());
+    removeStaleTemporaries(file, bool(processLock));
     noteSynced({}, {});
     std::error_code error;
     auto type = std::filesystem::status(file, error).type();
@@ -233,7 +236,6 @@ void RCDataStore::loadData() {
         // Never opened: a FIFO would block, a device could be read without end.
         status = Error{"cannot read the library " + file.string() + ": not a regular file"};
     } else {
-        removeStaleTemporaries(file);
         if (auto data = readWholeFile(file); !data) {
             status =
                 Error{"cannot read the library " + file.string() + ": " + std::strerror(errno)};
@@ -279,13 +281,16 @@ void RCDataStore::listUnlistedMovies(std::vector<RCRecordingPtr>& loaded) {
         std::string name = movie.filename().string();
         std::error_code ignored;
         if (!isMovieName(name) || listed.contains(name) ||
-            !std::filesystem::is_regular_file(entries->symlink_status(ignored))) {
-            continue;
+            !std::filesystem::is_regular_file(entries->symlink_status(ignored)) ||
+            isFileLocked(movie)) {
+            continue;  // not a movie of ours, listed, or being written
         }
         auto written = std::filesystem::last_write_time(movie, ignored);
-        if (!ignored && written < settled) {
-            unlisted.emplace_back(written, movie);
+        // An empty file may be one a writer has just created and not locked yet.
+        if (ignored || (std::filesystem::file_size(movie, ignored) == 0 && written >= settled)) {
+            continue;
         }
+        unlisted.emplace_back(written, movie);
     }
     if (unlisted.empty()) {
         return;
@@ -293,13 +298,24 @@ void RCDataStore::listUnlistedMovies(std::vector<RCRecordingPtr>& loaded) {
     std::sort(unlisted.begin(), unlisted.end());
     std::string names;
     for (const auto& [written, movie] : unlisted) {
-        loaded.push_back(RCRecording::recordingWithURL(movie));
+        auto recording = RCRecording::recordingWithURL(movie);
+        if (!recording->hasVideoTrack()) {
+            // Nobody writes it and it cannot be read: what a process killed while writing
+            // left, without the index a movie gets when it is finished.
+            PINDLE_LOG_WARNING(kTag, "removing %s: a movie whose writing was cut off",
+                               movie.string().c_str());
+            files_.deleteFile(movie);
+            continue;
+        }
+        loaded.push_back(std::move(recording));
         names += (names.empty() ? "" : ", ") + movie.filename().string();
     }
-    PINDLE_LOG_WARNING(kTag,
-                       "%zu movies of %s were in no store entry (a save that failed or a crash); "
-                       "they are listed again: %s",
-                       unlisted.size(), folder.string().c_str(), names.c_str());
+    if (!names.empty()) {
+        PINDLE_LOG_WARNING(kTag,
+                           "movies of %s were in no store entry (a save that failed or a crash); "
+                           "they are listed again: %s",
+                           folder.string().c_str(), names.c_str());
+    }
 }
 
 Status RCDataStore::loadStatus() const {

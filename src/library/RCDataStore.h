@@ -47,7 +47,9 @@ namespace pindle {
 // a later save can still succeed; saveStatus() says so and kSaveFailedNotification is
 // posted. A removed recording's movie is deleted only once a store that no longer lists it
 // has been saved. Movies of the documents folder that no store entry lists (a save that
-// failed, a crash) are listed again at load.
+// failed, a crash) are listed again at load, unless a process is still writing them (it
+// holds a FileLock on the movie); one that nobody writes and that cannot be read as a movie
+// (a process killed while writing it) is deleted.
 class RCDataStore {
 public:
     using Path = std::filesystem::path;
@@ -55,8 +57,8 @@ public:
     static constexpr const char* kArchiveFileName = "6168f305888c3d795e67c6de17bf8a21.txt";
     static constexpr const char* kUpdateNotification = "RCDataStoreUpdateNotification";
     static constexpr const char* kSaveFailedNotification = "RCDataStoreSaveFailedNotification";
-    // Movies younger than this may still be being written by another process: loading does
-    // not list them again when no store entry lists them.
+    // An empty movie file younger than this may have just been created by a writer that has
+    // not locked it yet: loading leaves it alone.
     static constexpr std::chrono::seconds kUnlistedMovieSettleTime{60};
 
     // Loads the store file of files' documents directory. Both arguments must outlive the

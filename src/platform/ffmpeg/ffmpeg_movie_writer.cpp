@@ -6,7 +6,9 @@ extern "C" {
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
+#include "base/atomic_file.h"
 #include "base/dispatch.h"
 #include "base/log.h"
 #include "platform/ffmpeg/ffmpeg_error.h"
@@ -68,6 +70,13 @@ public:
             return false;
         }
         const std::string path = url_.string();
+        // Held until the movie is complete: a library loaded meanwhile by another process
+        // sees that the movie is being written, and one loaded after a crash that it is not.
+        if (auto lock = FileLock::acquire(url_, std::chrono::milliseconds(0))) {
+            inUse_.emplace(std::move(*lock));
+        } else {
+            return fail("cannot create " + path + ": " + lock.error().message);
+        }
         if (int error = avformat_alloc_output_context2(&context_, nullptr, "mp4", path.c_str());
             error < 0) {
             return fail("cannot make an MP4 muxer: " + errorText(error));
@@ -208,6 +217,7 @@ private:
             fail("cannot close the movie: " + errorText(error));
             return;
         }
+        inUse_.reset();
         status_ = Status::Completed;
     }
 
@@ -231,6 +241,7 @@ private:
     bool headerWritten_ = false;
     int64_t lastPts_ = INT64_MIN;
     uint64_t samplesWritten_ = 0;
+    std::optional<FileLock> inUse_;  // a lock on the movie file while it is written
 };
 
 bool VideoInput::appendSampleBuffer(const SampleBufferPtr& sample) {
