@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
 
@@ -23,7 +25,7 @@ TEST(AppDirectories, FollowTheEnvironment) {
     auto plain = directoriesFor({{"HOME", "/home/u"}});
     EXPECT_EQ(plain.documents, "/home/u/.local/share/pindle-capture");
     EXPECT_EQ(plain.applicationSupport, "/home/u/.local/share/pindle-capture/support");
-    EXPECT_EQ(plain.temporaryPattern, "/tmp/pindle-capture-XXXXXX");
+    EXPECT_EQ(plain.temporaryPattern, "/tmp/pindle-capture-42-XXXXXX");
     EXPECT_EQ(plain.settingsFile, "/home/u/.config/pindle-capture/pindle-capture.ini");
 
     auto xdg = directoriesFor({{"HOME", "/home/u"},
@@ -31,12 +33,12 @@ TEST(AppDirectories, FollowTheEnvironment) {
                                {"XDG_CONFIG_HOME", "/conf"},
                                {"TMPDIR", "/scratch"}});
     EXPECT_EQ(xdg.documents, "/data/pindle-capture");
-    EXPECT_EQ(xdg.temporaryPattern, "/scratch/pindle-capture-XXXXXX");
+    EXPECT_EQ(xdg.temporaryPattern, "/scratch/pindle-capture-42-XXXXXX");
     EXPECT_EQ(xdg.settingsFile, "/conf/pindle-capture/pindle-capture.ini");
 
     auto runtime = directoriesFor(
         {{"HOME", "/home/u"}, {"TMPDIR", "/scratch"}, {"XDG_RUNTIME_DIR", "/run/user/7"}});
-    EXPECT_EQ(runtime.temporaryPattern, "/run/user/7/pindle-capture-XXXXXX");
+    EXPECT_EQ(runtime.temporaryPattern, "/run/user/7/pindle-capture-42-XXXXXX");
 
     auto moved = directoriesFor(
         {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/data"}, {"PINDLE_CAPTURE_HOME", "/portable"}});
@@ -71,6 +73,58 @@ TEST(AppDirectories, TemporaryFolderIsPrivateAndNeverOneMadeBeforehand) {
         files.cleanUpTempFiles();  // at quit
         EXPECT_FALSE(std::filesystem::exists(dirs.temporary));
     }
+}
+
+// The id of a process that has ended.
+long endedProcess() {
+    pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return long(child);
+}
+
+// A process killed before it could clean up leaves its temporary folder; the next start of
+// any process removes it, and nothing else.
+TEST(AppDirectories, TemporaryFoldersOfEndedProcessesGoAtTheNextStart) {
+    test::TempDir base;
+    const std::string root = base.path().string();
+    const auto folder = [&](const std::string& name,
+                            std::filesystem::perms mode = std::filesystem::perms::owner_all) {
+        std::filesystem::create_directory(base / name);
+        test::writeFile(base / name / "export.gif", "half an export");
+        std::filesystem::permissions(base / name, mode);
+        return base / name;
+    };
+    const std::string ended = std::to_string(endedProcess());
+    const auto killed = folder("tmp-" + ended);
+    const auto killedUnique = folder("tmp-" + ended + "-a1B2c3");
+    const auto killedElsewhere = folder("pindle-capture-" + ended + "-Zz09yx");
+    const auto running = folder("tmp-1");  // init runs as long as the system
+    const auto shared =
+        folder("tmp-" + std::to_string(endedProcess()), std::filesystem::perms::owner_all |
+                                                            std::filesystem::perms::group_all |
+                                                            std::filesystem::perms::others_read);
+    const auto users = folder("tmp-notes");
+    const auto longer = folder("tmp-" + ended + "-a1B2c3d4");
+    std::filesystem::create_directory_symlink(users, base / ("tmp-" + ended + "-linked"));
+
+    RCFileManager moved(directoriesFor({{"PINDLE_CAPTURE_HOME", root}}));
+    ASSERT_TRUE(moved.createDirectories());
+    EXPECT_FALSE(std::filesystem::exists(killed));
+    EXPECT_FALSE(std::filesystem::exists(killedUnique));
+    for (const auto& kept : {killedElsewhere, running, shared, users, longer}) {
+        EXPECT_TRUE(std::filesystem::exists(kept / "export.gif")) << kept;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(base / ("tmp-" + ended + "-linked")));
+    EXPECT_TRUE(std::filesystem::is_directory(moved.tempDirectoryURL()));
+
+    RCFileManager plain(directoriesFor({{"HOME", root}, {"TMPDIR", root}}));
+    ASSERT_TRUE(plain.createDirectories());
+    EXPECT_FALSE(std::filesystem::exists(killedElsewhere));
+    EXPECT_TRUE(std::filesystem::is_directory(moved.tempDirectoryURL()));
+    EXPECT_TRUE(std::filesystem::exists(running / "export.gif"));
 }
 
 TEST(FileManager, DeletesOnlyFilesInsideItsOwnFolders) {

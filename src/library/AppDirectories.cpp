@@ -1,11 +1,14 @@
 #include "library/AppDirectories.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -54,7 +57,8 @@ AppDirectories AppDirectories::fromEnvironment(const EnvironmentLookup& lookup, 
 
     dirs.documents = data / "pindle-capture";
     dirs.applicationSupport = dirs.documents / "support";
-    dirs.temporaryPattern = fs::path(scratch.empty() ? "/tmp" : scratch) / "pindle-capture-XXXXXX";
+    dirs.temporaryPattern = fs::path(scratch.empty() ? "/tmp" : scratch) /
+                            ("pindle-capture-" + std::to_string(processId) + "-XXXXXX");
     dirs.settingsFile = config / "pindle-capture" / "pindle-capture.ini";
     return dirs;
 }
@@ -74,7 +78,66 @@ bool isOwnPrivateFolder(const fs::path& folder) {
            status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
 }
 
+// The process whose temporary folder name is: prefix, a process id, and nothing or "-" and
+// the six characters mkdtemp adds. Nothing for any other name.
+std::optional<long> folderOwner(const std::string& name, const std::string& prefix) {
+    if (prefix.empty() || name.rfind(prefix, 0) != 0) {
+        return std::nullopt;
+    }
+    size_t end = prefix.size();
+    while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) {
+        ++end;
+    }
+    const size_t digits = end - prefix.size();
+    if (digits == 0 || digits > 9 || (end != name.size() && name.size() - end != 7) ||
+        (end != name.size() && name[end] != '-')) {
+        return std::nullopt;
+    }
+    return std::stol(name.substr(prefix.size(), digits));
+}
+
 }  // namespace
+
+std::string AppDirectories::temporaryPrefix() const {
+    // The pattern's name is the prefix, this process's id and "-XXXXXX".
+    std::string name = temporaryPattern.filename().string();
+    const std::string suffix = "-XXXXXX";
+    if (name.size() < suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return {};
+    }
+    name.resize(name.size() - suffix.size());
+    while (!name.empty() && std::isdigit(static_cast<unsigned char>(name.back()))) {
+        name.pop_back();
+    }
+    return name;
+}
+
+std::vector<std::filesystem::path> AppDirectories::removeTemporariesOfEndedProcesses() const {
+    std::vector<fs::path> removed;
+    const std::string prefix = temporaryPrefix();
+    if (prefix.empty()) {
+        return removed;
+    }
+    std::error_code error;
+    fs::directory_iterator entries(temporaryPattern.parent_path(), error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        const fs::path& folder = entries->path();
+        auto owner = folderOwner(folder.filename().string(), prefix);
+        // Only folders this user made private, as create() makes them, of a process that
+        // no longer runs. A running process of another user answers EPERM.
+        if (!owner || *owner == long(::getpid()) || folder == temporary ||
+            !isOwnPrivateFolder(folder) || ::kill(pid_t(*owner), 0) == 0 || errno != ESRCH) {
+            continue;
+        }
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);  // links inside are removed, never followed
+        if (!ignored) {
+            removed.push_back(folder);
+        }
+    }
+    return removed;
+}
 
 Status AppDirectories::create() {
     for (const fs::path& dir : {documents, applicationSupport, settingsFile.parent_path()}) {

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "base/result.h"
 
@@ -13,8 +15,9 @@ namespace pindle {
 //                     the store file, movies, the watermark copy.
 // applicationSupport: documents/support: the avatar image.
 // temporary:          a private folder of this process (mode 0700), made by create() as
-//                     $XDG_RUNTIME_DIR/pindle-capture-XXXXXX (else under $TMPDIR, else /tmp):
-//                     exports and estimates of this process.
+//                     $XDG_RUNTIME_DIR/pindle-capture-<pid>-XXXXXX (else under $TMPDIR, else
+//                     /tmp): exports and estimates of this process. A process that is
+//                     killed leaves it behind; the next start removes it.
 // settingsFile:       $XDG_CONFIG_HOME/pindle-capture/pindle-capture.ini.
 //
 // PINDLE_CAPTURE_HOME=DIR moves them all: DIR, DIR/support, DIR/tmp-<pid>, DIR/settings.ini.
@@ -37,6 +40,12 @@ struct AppDirectories {
     // temporary folder is never one that was there before unless it is this user's own
     // private folder, and never a link; temporary then names it.
     Status create();
+    // Removes the temporary folders that processes which no longer run left beside this
+    // process's one (a crash, SIGKILL): private folders of this user named like
+    // temporaryPattern with another process id. Returns the folders removed.
+    std::vector<std::filesystem::path> removeTemporariesOfEndedProcesses() const;
+    // The start of temporary folder names, before the process id ("tmp-").
+    std::string temporaryPrefix() const;
     // Removes the temporary directory if nothing is left in it.
     void removeTemporaryIfEmpty() const;
 };

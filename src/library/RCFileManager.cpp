@@ -40,7 +40,12 @@ void RCFileManager::setCurrentInstance(std::shared_ptr<RCFileManager> instance) 
 
 Status RCFileManager::createDirectories() {
     std::lock_guard lock(mutex_);
-    return directories_.create();
+    Status created = directories_.create();
+    for (const Path& folder : directories_.removeTemporariesOfEndedProcesses()) {
+        PINDLE_LOG_INFO("files", "removed %s, left by a process that ended without cleaning up",
+                        folder.c_str());
+    }
+    return created;
 }
 
 namespace {

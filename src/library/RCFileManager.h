@@ -27,7 +27,8 @@ public:
     static RCFileManager& getCurrentInstance();
     static void setCurrentInstance(std::shared_ptr<RCFileManager> instance);
 
-    // Creates the folders (see AppDirectories::create); the program does this at start.
+    // Creates the folders (see AppDirectories::create) and removes the temporary folders of
+    // processes that ended without cleaning up; the program does this at start.
     Status createDirectories();
 
     // false for an empty path. Otherwise forgets the path as a temporary file, then removes
