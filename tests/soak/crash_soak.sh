@@ -33,7 +33,7 @@ cleanup() {
 trap cleanup EXIT
 
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 320x240x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.05; done
@@ -50,7 +50,7 @@ program="$1"; exports="$2"; work="$3"; step="$4"
 run() { echo "$1" >"$work/op"; shift; "$program" "$@" >/dev/null 2>>"$work/child.log"; }
 while true; do
     case $((step % 5)) in
-    0) run record record --region 0,0,320,240 --seconds 2 --capture-last-at 1 ;;
+    0) run record record --region 0,0,640,480 --seconds 3 --capture-last-at 1.5 ;;
     1) run caption-add caption 1 add --text "soak $step" --animation fade ;;
     2) run export export 1 --to "$exports/clip.gif" --size 320 ;;
     3) run caption-remove caption 1 remove 1 ;;
@@ -72,7 +72,6 @@ temporaries() {
     done
 }
 
-declare -A killed_in=()
 probed=0
 unlisted_total=0
 orphans_listed=0
@@ -80,24 +79,27 @@ orphans_removed=0
 temporaries_total=0
 left_over=""
 for kill in $(seq "$kills"); do
-    setsid bash -c "$operations" soak "$program" "$exports" "$work" "$RANDOM" &
+    targeted=$((RANDOM % 2))
+    # A targeted kill starts the loop at its recording.
+    setsid bash -c "$operations" soak "$program" "$exports" "$work" "$((RANDOM * (1 - targeted)))" &
     child=$!
-    if ((RANDOM % 2)); then
+    if ((!targeted)); then
         # Anywhere in the loop: up to 3 s in.
         sleep "$((RANDOM % 3)).$((RANDOM % 10))$((RANDOM % 10))"
     else
-        # While a movie is written, which takes some tens of milliseconds: as soon as a new
-        # movie file shows, or up to 0.02 s later.
+        # While a movie is written, which takes some milliseconds: as soon as a new movie
+        # file shows, or up to 0.01 s later.
         inotifywait -qq -t 4 -e create --include '\.mp4$' "$home" >/dev/null 2>&1
-        sleep "0.0$((RANDOM % 2))$((RANDOM % 10))"
+        ((RANDOM % 2)) && sleep "0.00$((RANDOM % 10))"
     fi
-    op="$(cat "$work/op" 2>/dev/null || echo none)"
     kill -KILL -- "-$child" 2>/dev/null
+    op="$(cat "$work/op" 2>/dev/null)"
+    op="${op:-starting}"  # none begun yet, or the note caught while it was rewritten
     wait "$child" 2>/dev/null
     # Its processes are gone once their new parent has reaped them.
     for _ in $(seq 500); do kill -0 -- "-$child" 2>/dev/null || break; sleep 0.01; done
     child=""
-    killed_in[$op]=$((${killed_in[$op]:-0} + 1))
+    echo "kill $kill during $op" >>"$work/kills"
 
     # Movies the store file does not name: being written (or just written) at the kill.
     stored="$(grep -o '[0-9A-F-]\{36\}\.mp4' "$home/6168f305888c3d795e67c6de17bf8a21.txt" \
@@ -143,8 +145,8 @@ for kill in $(seq "$kills"); do
     rm -f "$work/op"
 done
 
-echo "seed $seed: $kills kills; killed during:$(for op in "${!killed_in[@]}"; do
-    printf ' %s %d' "$op" "${killed_in[$op]}"; done)"
+echo "seed $seed: $kills kills; killed during:$(awk '{print $4}' "$work/kills" | sort | uniq -c |
+    awk '{printf " %s %d", $2, $1}')"
 echo "temporary files and folders found after the kills: $temporaries_total (left after the next start: counted as failures)"
 echo "movies the store did not name at a kill: $orphans_listed listed by the next start (finished), $orphans_removed removed by it (cut off)"
 echo "movies probed: $probed; unlisted movies after a start: $unlisted_total; recordings now: $(movies_on_disk | wc -l)"
