@@ -95,7 +95,7 @@ for kill in $(seq "$kills"); do
     kill -KILL -- "-$child" 2>/dev/null
     op="$(cat "$work/op" 2>/dev/null)"
     op="${op:-starting}"  # none begun yet, or the note caught while it was rewritten
-    wait "$child" 2>/dev/null
+    { wait "$child"; } 2>/dev/null  # without the shell's "Killed" notice
     # Its processes are gone once their new parent has reaped them.
     for _ in $(seq 500); do kill -0 -- "-$child" 2>/dev/null || break; sleep 0.01; done
     child=""
