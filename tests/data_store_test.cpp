@@ -350,6 +350,12 @@ TEST_F(DataStore, AFailedSaveKeepsTheListAndEveryMovieUntilASaveSucceeds) {
 }
 
 TEST_F(DataStore, MoviesNoStoreEntryListsAreListedAgainOrRemovedAtLoad) {
+    // Without a movie reader no file can be told to be no movie: it is listed, never removed.
+    auto unread = files.makeDocumentFileWithExtension("mp4");
+    test::writeFile(unread, "movie");
+    EXPECT_EQ(storedNames(), std::vector<std::string>{unread.filename().string()});
+    std::filesystem::remove(unread);
+
     test::FakeMovies movies;
     auto movie = [&](std::chrono::seconds age, bool readable, std::string content = "movie") {
         auto file = files.makeDocumentFileWithExtension("mp4");

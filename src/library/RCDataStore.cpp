@@ -17,6 +17,7 @@
 #include "base/dispatch.h"
 #include "base/keyed_archive.h"
 #include "base/log.h"
+#include "platform/media.h"
 
 namespace pindle {
 
@@ -299,7 +300,7 @@ void RCDataStore::listUnlistedMovies(std::vector<RCRecordingPtr>& loaded) {
     std::string names;
     for (const auto& [written, movie] : unlisted) {
         auto recording = RCRecording::recordingWithURL(movie);
-        if (!recording->hasVideoTrack()) {
+        if (!recording->hasVideoTrack() && media::hasMovieOpener()) {
             // Nobody writes it and it cannot be read: what a process killed while writing
             // left, without the index a movie gets when it is finished.
             PINDLE_LOG_WARNING(kTag, "removing %s: a movie whose writing was cut off",

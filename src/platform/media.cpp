@@ -72,6 +72,11 @@ void setMovieOpener(MovieOpener opener) {
     gOpener = std::move(opener);
 }
 
+bool hasMovieOpener() {
+    std::lock_guard lock(gOpenerMutex);
+    return bool(gOpener);
+}
+
 Result<MoviePtr> openMovie(const std::filesystem::path& file) {
     MovieOpener opener;
     {

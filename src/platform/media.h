@@ -121,6 +121,8 @@ using MovieOpener = std::function<Result<MoviePtr>(const std::filesystem::path&)
 // Installs the implementation (the composition root and backend tests do this once, before
 // any movie is opened). Without one, every open fails with "no movie reader installed".
 void setMovieOpener(MovieOpener opener);
+// Whether one is installed: without one no file can be told to be no movie.
+bool hasMovieOpener();
 Result<MoviePtr> openMovie(const std::filesystem::path& file);
 
 // The largest size with the aspect ratio of size that fits inside bound, never larger than
