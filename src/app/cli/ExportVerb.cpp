@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "base/dispatch.h"
+#include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/RCGIFGenerator.h"
@@ -25,7 +26,7 @@ namespace pindle::cli {
 const char* const kExportUsage =
     "(RECORDING-INDEX | MOVIE) --to PATH [--format gif|mp4|jpeg|batch] [--start S --end S] "
     "[--loop normal|reverse|ping-pong] [--size original|640|480|320] "
-    "[--rate standard|high|low|hd] [--estimate]";
+    "[--rate standard|high|low|hd] [--speed 0.5|1|1.5|2|4] [--trim-idle] [--estimate]";
 
 namespace {
 
@@ -43,6 +44,8 @@ struct ExportRequest {
     std::optional<int64_t> loopType;
     std::optional<int64_t> resizeValue;
     std::optional<int64_t> frameRate;
+    std::optional<double> speed;
+    bool trimIdle = false;
     bool estimate = false;
 };
 
@@ -80,6 +83,10 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
         };
         if (arg == "--estimate") {
             request.estimate = true;
+            continue;
+        }
+        if (arg == "--trim-idle") {
+            request.trimIdle = true;
             continue;
         }
         if (arg.rfind("--", 0) != 0) {
@@ -123,6 +130,13 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
             if (!request.frameRate) {
                 return "unknown frame rate '" + *text + "'";
             }
+        } else if (arg == "--speed") {
+            char* end = nullptr;
+            double speed = std::strtod(text->c_str(), &end);
+            if (text->empty() || *end != '\0' || !isPlaybackSpeed(speed)) {
+                return "unknown speed '" + *text + "' (0.5, 1, 1.5, 2 or 4)";
+            }
+            request.speed = speed;
         } else {
             return "unknown option " + arg;
         }
@@ -236,6 +250,28 @@ std::string applyEdits(const ExportRequest& request, RCRecording& recording) {
     if (request.frameRate) {
         parameters->setFrameRate(*request.frameRate);
     }
+    if (request.speed) {
+        parameters->setPlaybackSpeed(*request.speed);
+    }
+    if (request.trimIdle) {
+        media::MoviePtr movie = recording.asset();
+        if (!movie) {
+            return "cannot read the movie to find its idle start and end";
+        }
+        auto active = idle_trim::findActiveRange(*movie, parameters->trimmedStartTime(),
+                                                 parameters->trimmedEndTime());
+        if (!active) {
+            return "cannot find the idle start and end: " + active.error().message;
+        }
+        if (*active) {
+            parameters->setTrimmedStartTime((*active)->start);
+            parameters->setTrimmedEndTime((*active)->end);
+            std::fprintf(stderr, "trimmed to %.3f s - %.3f s without the idle start and end\n",
+                         (*active)->start.seconds(), (*active)->end.seconds());
+        } else {
+            std::fprintf(stderr, "the picture never changes: the trim is kept\n");
+        }
+    }
     return {};
 }
 
@@ -247,6 +283,7 @@ RCExportOptions editorOptions(const RCRecording& recording) {
     options.endTime = recording.editedEndTime();
     options.loopType = recording.editParameters()->loopType();
     options.fps = recording.editedFPS();
+    options.speed = recording.editParameters()->playbackSpeed();
     addExportLayers(options, recording);
     return options;
 }

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "base/dispatch.h"
+#include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/ui/RCEditorPlayerView.h"
@@ -140,6 +141,49 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
         connect(menu, &QComboBox::activated, this, &RCEditorOptionsViewController::menuChosen);
     }
 
+    // Speed is how fast the pictures play, the frame rate how many are shown each second:
+    // the two sit apart, and the speed says so.
+    speedMenu_ = new QComboBox(this);
+    speedMenu_->setObjectName("playbackSpeed");
+    for (const std::string& label : playbackSpeedMenuLabels()) {
+        speedMenu_->addItem(QString::fromStdString(label));
+    }
+    speedMenu_->setCurrentIndex(model_.playbackSpeedIndex());
+    speedMenu_->setFocusPolicy(Qt::NoFocus);
+    speedMenu_->setToolTip("How fast the clip plays. The frame rate stays as chosen.");
+    connect(speedMenu_, &QComboBox::activated, this, &RCEditorOptionsViewController::speedChosen);
+    if (playerView_) {
+        playerView_->setPlaybackSpeed(model_.selectedPlaybackSpeed());
+    }
+
+    idleTrimButton_ = new QPushButton("Trim idle start and end");
+    idleTrimButton_->setObjectName("idleTrimButton");
+    idleTrimButton_->setFocusPolicy(Qt::NoFocus);
+    idleTrimButton_->setToolTip(
+        "Moves the trim past the still picture at the start and the end; shown before it is "
+        "applied.");
+    connect(idleTrimButton_, &QPushButton::clicked, this,
+            &RCEditorOptionsViewController::proposeIdleTrim);
+    idleTrimProposal_ = new QWidget(this);
+    idleTrimProposal_->setObjectName("idleTrimProposal");
+    idleTrimLabel_ = new QLabel;
+    idleTrimLabel_->setObjectName("idleTrimLabel");
+    auto* applyTrim = new QPushButton("Apply");
+    applyTrim->setObjectName("idleTrimApply");
+    auto* cancelTrim = new QPushButton("Cancel");
+    cancelTrim->setObjectName("idleTrimCancel");
+    for (QPushButton* button : {applyTrim, cancelTrim}) {
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+    connect(applyTrim, &QPushButton::clicked, this, [this] { finishIdleTrim(true); });
+    connect(cancelTrim, &QPushButton::clicked, this, [this] { finishIdleTrim(false); });
+    auto* proposalRow = new QHBoxLayout(idleTrimProposal_);
+    proposalRow->setContentsMargins(0, 0, 0, 0);
+    proposalRow->addWidget(idleTrimLabel_, 1);
+    proposalRow->addWidget(applyTrim);
+    proposalRow->addWidget(cancelTrim);
+    idleTrimProposal_->hide();
+
     durationLabel_ = new QLabel;
     dimensionsLabel_ = new QLabel;
     frameRateLabel_ = new QLabel;
@@ -180,8 +224,13 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 14);
     layout->setSpacing(10);
-    layout->addWidget(captionLabel("Trim"));
+    auto* trimHeader = new QHBoxLayout;
+    trimHeader->addWidget(captionLabel("Trim"));
+    trimHeader->addStretch(1);
+    trimHeader->addWidget(idleTrimButton_);
+    layout->addLayout(trimHeader);
     layout->addWidget(slider_);
+    layout->addWidget(idleTrimProposal_);
     auto* menus = new QGridLayout;
     menus->setHorizontalSpacing(12);
     menus->setVerticalSpacing(4);
@@ -192,6 +241,13 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     menus->addWidget(resizeMenu_, 1, 1);
     menus->addWidget(frameRateMenu_, 1, 2);
     layout->addLayout(menus);
+    auto* speedRow = new QHBoxLayout;
+    speedRow->setSpacing(8);
+    speedRow->addWidget(captionLabel("Playback speed"));
+    speedRow->addWidget(speedMenu_);
+    auto* speedHint = captionLabel("faster or slower playback; the frame rate above is kept");
+    speedRow->addWidget(speedHint, 1);
+    layout->addLayout(speedRow);
     auto* info = new QHBoxLayout;
     info->setSpacing(14);
     for (QLabel* label : {durationLabel_, dimensionsLabel_, frameRateLabel_, frameCountLabel_}) {
@@ -299,6 +355,86 @@ void RCEditorOptionsViewController::updateFileSize() {
             }
         });
     });
+}
+
+void RCEditorOptionsViewController::speedChosen(int index) {
+    model_.selectPlaybackSpeedIndex(index);
+    if (playerView_) {
+        playerView_->setPlaybackSpeed(model_.selectedPlaybackSpeed());
+    }
+    updateFileStatsLabels();
+}
+
+void RCEditorOptionsViewController::proposeIdleTrim() {
+    media::MoviePtr movie = recording_->asset();
+    if (!movie || idleTrimProposal_->isVisible()) {
+        return;
+    }
+    idleTrimButton_->setEnabled(false);
+    idleTrimButton_->setText("Looking for idle time...");
+    QPointer<RCEditorOptionsViewController> self(this);
+    MediaTime start = model_.trimmedStartTime();
+    MediaTime end = model_.trimmedEndTime();
+    dispatch::globalQueue(dispatch::Priority::UserInitiated)->async([self, movie, start, end] {
+        auto found = idle_trim::findActiveRange(*movie, start, end);
+        dispatch::mainQueue()->async([self, found] {
+            if (!self) {
+                return;
+            }
+            self->idleTrimButton_->setEnabled(true);
+            self->idleTrimButton_->setText("Trim idle start and end");
+            if (!found || !*found) {
+                self->idleTrimLabel_->setText(!found ? "The movie could not be read."
+                                                     : "The picture never changes.");
+                self->knobsBeforeProposal_[0] = self->model_.slider().lowerValue();
+                self->knobsBeforeProposal_[1] = self->model_.slider().upperValue();
+                self->idleTrimProposal_->show();
+                return;
+            }
+            auto& slider = self->model_.slider();
+            self->knobsBeforeProposal_[0] = slider.lowerValue();
+            self->knobsBeforeProposal_[1] = slider.upperValue();
+            double cut = (self->model_.trimmedEndTime() - self->model_.trimmedStartTime() -
+                          ((*found)->end - (*found)->start))
+                             .seconds();
+            // The knobs show the proposal; the edit changes only when it is applied.
+            self->model_.setTrimmedStartTime((*found)->start);
+            self->model_.setTrimmedEndTime((*found)->end);
+            self->slider_->update();
+            self->idleTrimLabel_->setText(
+                QString("Trim to %1 s \u2013 %2 s, cutting %3 s of still picture?")
+                    .arg((*found)->start.seconds(), 0, 'f', 1)
+                    .arg((*found)->end.seconds(), 0, 'f', 1)
+                    .arg(std::max(0.0, cut), 0, 'f', 1));
+            self->idleTrimProposal_->show();
+            self->slider_->setEnabled(false);
+            if (self->playerView_) {
+                self->playerView_->pause();
+                self->playerView_->seekExactly(self->model_.trimmedStartTime());
+            }
+        });
+    });
+}
+
+void RCEditorOptionsViewController::finishIdleTrim(bool apply) {
+    idleTrimProposal_->hide();
+    slider_->setEnabled(true);
+    if (!apply) {
+        model_.slider().setLowerValue(knobsBeforeProposal_[0]);
+        model_.slider().setUpperValue(knobsBeforeProposal_[1]);
+    }
+    MediaTime start = model_.trimmedStartTime();
+    if (playerView_) {
+        playerView_->setPlaybackRange(start, model_.trimmedEndTime());
+        playerView_->seekExactly(start);
+        playerView_->play();
+    }
+    model_.slider().setPlaybackMarker(model_.slider().lowerValue());
+    slider_->update();
+    if (apply) {
+        model_.trimChanged();
+        updateFileStatsLabels();
+    }
 }
 
 bool RCEditorOptionsViewController::sheetIsShown() const {

@@ -56,6 +56,11 @@ private:
     bool sheetIsShown() const;
     void saveButtonChanged();
     void stopObservingPlayback();
+    void speedChosen(int index);
+    // Finds the idle start and end in the background and shows the proposed trim.
+    void proposeIdleTrim();
+    // Applies the proposed trim, or puts the knobs back where they were.
+    void finishIdleTrim(bool apply);
 
     RCRecordingPtr recording_;
     QPointer<RCEditorPlayerView> playerView_;
@@ -69,6 +74,12 @@ private:
     QComboBox* loopTypeMenu_ = nullptr;
     QComboBox* resizeMenu_ = nullptr;
     QComboBox* frameRateMenu_ = nullptr;
+    QComboBox* speedMenu_ = nullptr;
+    QPushButton* idleTrimButton_ = nullptr;
+    QWidget* idleTrimProposal_ = nullptr;
+    QLabel* idleTrimLabel_ = nullptr;
+    // The knobs before a proposed idle trim moved them.
+    double knobsBeforeProposal_[2] = {0, 1};
     QLabel* durationLabel_ = nullptr;
     QLabel* dimensionsLabel_ = nullptr;
     QLabel* frameRateLabel_ = nullptr;

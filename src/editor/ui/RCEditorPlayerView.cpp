@@ -50,6 +50,11 @@ public:
             player_->setForwardPlaybackEndTime(end);
         }
     }
+    void setPlaybackSpeed(double speed) override {
+        if (player_) {
+            player_->setPlaybackSpeed(speed);
+        }
+    }
     void seekExactly(MediaTime time) override {
         if (player_) {
             player_->seekToTime(time);

@@ -28,6 +28,8 @@ public:
     // Playback stays between start (where reverse playback ends) and end (where forward
     // playback ends).
     virtual void setPlaybackRange(MediaTime start, MediaTime end) = 0;
+    // Pictures play this many times as fast as recorded (the export's playback speed).
+    virtual void setPlaybackSpeed(double speed) = 0;
     // Shows the frame at time exactly.
     virtual void seekExactly(MediaTime time) = 0;
     virtual void play() = 0;
