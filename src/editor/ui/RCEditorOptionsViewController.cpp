@@ -159,6 +159,8 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     idleTrimButton_ = new QPushButton("Trim idle start and end");
     idleTrimButton_->setObjectName("idleTrimButton");
     idleTrimButton_->setFocusPolicy(Qt::NoFocus);
+    idleTrimButton_->setCursor(Qt::PointingHandCursor);
+    idleTrimButton_->setFlat(true);
     idleTrimButton_->setToolTip(
         "Moves the trim past the still picture at the start and the end; shown before it is "
         "applied.");
@@ -400,6 +402,7 @@ void RCEditorOptionsViewController::proposeIdleTrim() {
             // The knobs show the proposal; the edit changes only when it is applied.
             self->model_.setTrimmedStartTime((*found)->start);
             self->model_.setTrimmedEndTime((*found)->end);
+            slider.setPlaybackMarker(slider.lowerValue());
             self->slider_->update();
             self->idleTrimLabel_->setText(
                 QString("Trim to %1 s \u2013 %2 s, cutting %3 s of still picture?")
