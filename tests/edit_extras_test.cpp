@@ -7,10 +7,12 @@
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "decoded_media.h"
 #include "movie_fixtures.h"
 #include "test_support.h"
+#include "xvfb_support.h"
 
 namespace pindle {
 namespace {
@@ -53,6 +55,19 @@ protected:
     }
 
     std::filesystem::path path(const std::string& name) const { return home_ / name; }
+
+    // What a shell command prints on standard output.
+    static std::string output(const std::string& command) {
+        std::string text;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
+                text.append(buffer, n);
+            }
+            pclose(pipe);
+        }
+        return text;
+    }
 
     test::TempDir home_;
     int exports_ = 0;
@@ -135,6 +150,44 @@ TEST_F(EditExtras, IdleTrimRemovesTheStillStartAndEndAndNothingElse) {
     // Within a trim that starts in the motion, only the still end goes.
     test::DecodedMovie late = gif(movie, "--start 2 --trim-idle");
     EXPECT_EQ(late.frames.size(), 15u);
+}
+
+TEST_F(EditExtras, CopyOffersTheGIFAsBytesAndAsAFileAndStandardOutputGetsItToo) {
+    test::Xvfb x("640x480x24");
+    ASSERT_TRUE(x.isRunning());
+    auto movie = path("pattern.mp4");
+    ASSERT_TRUE(test::makeTestMovie(movie, {.width = 160, .height = 120, .fps = 15, .seconds = 1}));
+    std::string program = "PINDLE_CAPTURE_HOME='" + home_.path().string() +
+                          "' DISPLAY=" + x.display() + " " + PINDLE_CAPTURE_BINARY + " export '" +
+                          movie.string() + "' --speed 2 ";
+    ASSERT_EQ(
+        run("export '" + movie.string() + "' --speed 2 --to '" + path("file.gif").string() + "'"),
+        0);
+    std::string file = test::readFile(path("file.gif"));
+    ASSERT_GT(file.size(), 100u);
+    EXPECT_EQ(output(program + "--to - 2>/dev/null"), file);
+
+    ASSERT_EQ(std::system((program + "--copy > /dev/null 2>&1").c_str()), 0);
+    std::string xclip = "DISPLAY=" + x.display() + " xclip -selection clipboard ";
+    std::string targets = output(xclip + "-t TARGETS -o");
+    EXPECT_NE(targets.find("image/gif\n"), std::string::npos) << targets;
+    EXPECT_NE(targets.find("text/uri-list\n"), std::string::npos) << targets;
+    EXPECT_EQ(output(xclip + "-t image/gif -o"), file);
+    std::string uri = output(xclip + "-t text/uri-list -o");
+    ASSERT_EQ(uri.rfind("file://", 0), 0u) << uri;
+    std::filesystem::path served = uri.substr(7, uri.find_first_of("\r\n") - 7);
+    EXPECT_EQ(served.filename(), "pattern.gif");
+    EXPECT_EQ(test::readFile(served), file);
+    test::DecodedMovie decoded = test::decodeMedia(served);
+    EXPECT_EQ(decoded.frames.size(), 7u) << decoded.error;
+
+    // Another owner takes the clipboard: the copy stops serving and its file goes.
+    ASSERT_EQ(std::system(("echo other | " + xclip).c_str()), 0);
+    for (int i = 0; i < 50 && std::filesystem::exists(served); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_FALSE(std::filesystem::exists(served));
+    EXPECT_FALSE(std::filesystem::exists(served.parent_path()));
 }
 
 }  // namespace

@@ -38,6 +38,11 @@ QPushButton#uploadButton {
     font-weight: bold; padding: 4px 12px;
 }
 QPushButton#uploadButton:hover { background: #46464b; }
+QPushButton#copyGIFButton {
+    color: #ececee; background: #3a3a3e; border: 1px solid #4a4a4f; border-radius: 5px;
+    font-weight: bold; padding: 4px 12px;
+}
+QPushButton#copyGIFButton:hover { background: #46464b; }
 QPushButton#sizeButton { color: #b48cff; background: transparent; border: none; padding: 2px 4px; }
 QPushButton#sizeButton:hover { color: #cdb0ff; text-decoration: underline; }
 QPushButton#idleTrimButton { color: #b48cff; background: transparent; border: none; padding: 2px 4px; }

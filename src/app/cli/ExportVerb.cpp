@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "app/cli/ClipboardServer.h"
 #include "base/dispatch.h"
 #include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
@@ -24,7 +25,8 @@
 namespace pindle::cli {
 
 const char* const kExportUsage =
-    "(RECORDING-INDEX | MOVIE) --to PATH [--format gif|mp4|jpeg|batch] [--start S --end S] "
+    "(RECORDING-INDEX | MOVIE) (--to PATH | --to - | --copy) [--format gif|mp4|jpeg|batch] "
+    "[--start S --end S] "
     "[--loop normal|reverse|ping-pong] [--size original|640|480|320] "
     "[--rate standard|high|low|hd] [--speed 0.5|1|1.5|2|4] [--trim-idle] [--estimate]";
 
@@ -46,6 +48,7 @@ struct ExportRequest {
     std::optional<int64_t> frameRate;
     std::optional<double> speed;
     bool trimIdle = false;
+    bool copy = false;
     bool estimate = false;
 };
 
@@ -87,6 +90,10 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
         }
         if (arg == "--trim-idle") {
             request.trimIdle = true;
+            continue;
+        }
+        if (arg == "--copy") {
+            request.copy = true;
             continue;
         }
         if (arg.rfind("--", 0) != 0) {
@@ -154,8 +161,17 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
         !std::filesystem::exists(request.source, missing)) {
         return "no library has a recording " + request.source;
     }
-    if (request.to.empty() && !request.estimate) {
-        return "no output given (--to PATH)";
+    if (request.to.empty() && !request.estimate && !request.copy) {
+        return "no output given (--to PATH, --to - or --copy)";
+    }
+    if (request.format.empty() && (request.to == "-" || request.to.empty())) {
+        request.format = "gif";
+    }
+    if (request.to == "-" && request.format == "batch") {
+        return "a batch is a folder of files and cannot go to standard output";
+    }
+    if (request.copy && request.format != "gif") {
+        return "--copy puts a GIF on the clipboard; it takes no other format";
     }
     if (request.format.empty()) {
         std::string extension = request.to.extension().string();
@@ -316,6 +332,44 @@ void waitFor(const std::atomic<bool>& done) {
     dispatch::runUntil([&] { return done.load(); }, std::chrono::hours(24));
 }
 
+// Writes the file's bytes to standard output.
+bool copyToStandardOutput(const std::filesystem::path& file) {
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr) {
+        return false;
+    }
+    char buffer[65536];
+    bool ok = true;
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, in)) {
+        if (std::fwrite(buffer, 1, n, stdout) != n) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && std::ferror(in) == 0 && std::fflush(stdout) == 0;
+    std::fclose(in);
+    return ok;
+}
+
+// Copies the GIF into a folder of its own, which the clipboard's process deletes when it
+// stops serving, and puts it on the clipboard.
+std::string copyToClipboard(const std::filesystem::path& gif, const std::string& name) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "pindle-capture-copy-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return "cannot make a folder for the copied GIF";
+    }
+    std::filesystem::path served =
+        std::filesystem::path(pattern) / ((name.empty() ? "Pindle Capture" : name) + ".gif");
+    std::error_code error;
+    std::filesystem::copy_file(gif, served, error);
+    if (error) {
+        std::filesystem::remove_all(pattern, error);
+        return "cannot copy the GIF for the clipboard";
+    }
+    return copyGIFToClipboard(served);
+}
+
 }  // namespace
 
 int runExportVerb(const std::vector<std::string>& args) {
@@ -357,6 +411,13 @@ int runExportVerb(const std::vector<std::string>& args) {
                      "dimensions/duration/framerate or save as an MP4 instead.\n");
     }
 
+    // Standard output and the clipboard get the export of a temporary file.
+    bool toOutput = request.to == "-";
+    std::filesystem::path target = request.to;
+    if (toOutput || request.to.empty()) {
+        target = RCFileManager::getCurrentInstance().makeTempFileWithExtension(
+            request.format == "jpeg" ? "jpg" : request.format);
+    }
     auto generator = RCGIFGenerator::initWithRecording(recording);
     RCExportOptions options = editorOptions(*recording);
     ProgressBar bar;
@@ -368,16 +429,16 @@ int runExportVerb(const std::vector<std::string>& args) {
         done = true;
     };
     if (request.format == "gif") {
-        generator->makeGIF(request.to, options, progress, completion);
+        generator->makeGIF(target, options, progress, completion);
     } else if (request.format == "mp4") {
         options.exportAudio = true;
-        generator->makeVideo(request.to, options, progress, completion);
+        generator->makeVideo(target, options, progress, completion);
     } else if (request.format == "jpeg") {
-        generator->makeJPEG(request.to, recording->editedStartTime(), recording->editedDimensions(),
+        generator->makeJPEG(target, recording->editedStartTime(), recording->editedDimensions(),
                             completion);
     } else {
         options.exportAudio = true;
-        exportBatch(generator, request.to, options, progress, completion);
+        exportBatch(generator, target, options, progress, completion);
     }
     waitFor(done);
     bar.end();
@@ -386,11 +447,32 @@ int runExportVerb(const std::vector<std::string>& args) {
         return 1;
     }
     std::error_code error;
-    if (request.format == "batch") {
+    if (toOutput) {
+        bool written = copyToStandardOutput(target);
+        RCFileManager::getCurrentInstance().deleteFile(target);
+        if (!written) {
+            std::fprintf(stderr, "pindle-capture export: cannot write to standard output\n");
+            return 1;
+        }
+    } else if (request.format == "batch") {
         std::printf("wrote %s\n", request.to.c_str());
-    } else {
+    } else if (!request.to.empty()) {
         std::printf("wrote %s (%llu bytes)\n", request.to.c_str(),
                     static_cast<unsigned long long>(std::filesystem::file_size(request.to, error)));
+    }
+    if (request.copy) {
+        std::string problem = copyToClipboard(target, recording->url().stem().string());
+        if (toOutput || request.to.empty()) {
+            RCFileManager::getCurrentInstance().deleteFile(target);
+        }
+        if (!problem.empty()) {
+            std::fprintf(stderr, "pindle-capture export: %s\n", problem.c_str());
+            return 1;
+        }
+        std::fprintf(stderr,
+                     "the GIF is on the clipboard, served until another program takes the "
+                     "clipboard (at most %d minutes)\n",
+                     kClipboardServeMinutes);
     }
     return 0;
 }

@@ -1,11 +1,14 @@
 #include "editor/ui/RCEditorOptionsViewController.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -15,8 +18,10 @@
 #include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
+#include "editor/ui/GIFClipboard.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCRangeSliderView.h"
+#include "library/RCFileManager.h"
 #include "ui/Theme.h"
 
 namespace pindle::ui {
@@ -215,6 +220,13 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     uploadButton_->setCursor(Qt::PointingHandCursor);
     connect(uploadButton_, &QPushButton::clicked, this,
             &RCEditorOptionsViewController::uploadButtonClicked);
+    copyButton_ = new QPushButton("COPY GIF");
+    copyButton_->setObjectName("copyGIFButton");
+    copyButton_->setFixedHeight(40);
+    copyButton_->setFocusPolicy(Qt::NoFocus);
+    copyButton_->setCursor(Qt::PointingHandCursor);
+    copyButton_->setToolTip("Copies the GIF with the current edits, captions and watermark.");
+    connect(copyButton_, &QPushButton::clicked, this, &RCEditorOptionsViewController::copyGIF);
     savedTimer_ = new QTimer(this);
     savedTimer_->setSingleShot(true);
     savedTimer_->setInterval(std::chrono::milliseconds(RCSaveButton::kSavedDisplayTime));
@@ -261,6 +273,7 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     buttons->addWidget(saveButton_, 3);
+    buttons->addWidget(copyButton_, 1);
     buttons->addWidget(uploadButton_, 1);
     layout->addLayout(buttons);
 
@@ -357,6 +370,35 @@ void RCEditorOptionsViewController::updateFileSize() {
             }
         });
     });
+}
+
+void RCEditorOptionsViewController::copyGIF() {
+    if (!copyButton_->isEnabled()) {
+        return;
+    }
+    copyButton_->setEnabled(false);
+    copyButton_->setText("COPYING...");
+    // The file stays in the temporary folder until the program quits, so that a paste of
+    // the file later still finds it.
+    auto gif = RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
+    QPointer<RCEditorOptionsViewController> self(this);
+    generator_->makeGIF(gif, model_.exportOptions(SaveFormat::gif), nullptr,
+                        [self, gif](Status status) {
+                            if (!self) {
+                                return;
+                            }
+                            QMimeData* data = status ? makeGIFMimeData(gif) : nullptr;
+                            if (data != nullptr) {
+                                QGuiApplication::clipboard()->setMimeData(data);
+                            }
+                            self->copyButton_->setText(data != nullptr ? "COPIED" : "NOT COPIED");
+                            QTimer::singleShot(std::chrono::seconds(2), self, [self] {
+                                if (self) {
+                                    self->copyButton_->setText("COPY GIF");
+                                    self->copyButton_->setEnabled(true);
+                                }
+                            });
+                        });
 }
 
 void RCEditorOptionsViewController::speedChosen(int index) {

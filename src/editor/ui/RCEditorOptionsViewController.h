@@ -41,6 +41,9 @@ public:
     void openSavePanel();
     void updateFileSize();
     void uploadButtonClicked();
+    // Exports the GIF of the current edit into the temporary folder and puts it on the
+    // clipboard, as image/gif bytes and as the file.
+    void copyGIF();
 
 signals:
     // A sheet (dialog or alert) is attached to the window, or no longer is.
@@ -87,6 +90,7 @@ private:
     QPushButton* sizeButton_ = nullptr;
     RCSaveButtonView* saveButton_ = nullptr;
     QPushButton* uploadButton_ = nullptr;
+    QPushButton* copyButton_ = nullptr;
     int playbackObserver_ = 0;  // the player view's token
     QTimer* savedTimer_ = nullptr;
     QPointer<QFileDialog> savePanel_;
