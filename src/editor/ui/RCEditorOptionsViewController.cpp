@@ -288,11 +288,24 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
             });
     }
 
+    // Dragging the preview out drags the GIF of the current edit.
+    if (playerView_) {
+        playerView_->setDragOutExporter([this]() -> std::filesystem::path {
+            auto gif = RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
+            Status made =
+                generator_->makeGIFNow(gif, model_.exportOptions(SaveFormat::gif), nullptr);
+            return made ? gif : std::filesystem::path();
+        });
+    }
+
     updateFileStatsLabels();
 }
 
 RCEditorOptionsViewController::~RCEditorOptionsViewController() {
     stopObservingPlayback();
+    if (playerView_) {
+        playerView_->setDragOutExporter(nullptr);
+    }
 }
 
 void RCEditorOptionsViewController::stopObservingPlayback() {
@@ -387,11 +400,11 @@ void RCEditorOptionsViewController::copyGIF() {
                             if (!self) {
                                 return;
                             }
-                            QMimeData* data = status ? makeGIFMimeData(gif) : nullptr;
-                            if (data != nullptr) {
-                                QGuiApplication::clipboard()->setMimeData(data);
+                            QMimeData* mime = status ? makeGIFMimeData(gif) : nullptr;
+                            if (mime != nullptr) {
+                                QGuiApplication::clipboard()->setMimeData(mime);
                             }
-                            self->copyButton_->setText(data != nullptr ? "COPIED" : "NOT COPIED");
+                            self->copyButton_->setText(mime != nullptr ? "COPIED" : "NOT COPIED");
                             QTimer::singleShot(std::chrono::seconds(2), self, [self] {
                                 if (self) {
                                     self->copyButton_->setText("COPY GIF");
