@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -238,11 +239,7 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 14);
     layout->setSpacing(10);
-    auto* trimHeader = new QHBoxLayout;
-    trimHeader->addWidget(captionLabel("Trim"));
-    trimHeader->addStretch(1);
-    trimHeader->addWidget(idleTrimButton_);
-    layout->addLayout(trimHeader);
+    layout->addWidget(captionLabel("Trim"));
     layout->addWidget(slider_);
     layout->addWidget(idleTrimProposal_);
     auto* menus = new QGridLayout;
@@ -254,20 +251,26 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     menus->addWidget(loopTypeMenu_, 1, 0);
     menus->addWidget(resizeMenu_, 1, 1);
     menus->addWidget(frameRateMenu_, 1, 2);
+    // The speed stands apart from the frame rate, behind a rule, under a name of its own.
+    auto* rule = new QFrame;
+    rule->setObjectName("speedRule");
+    rule->setFrameShape(QFrame::VLine);
+    rule->setFixedWidth(1);
+    rule->setStyleSheet("background: #4a4a4f;");
+    menus->addWidget(rule, 0, 3, 2, 1);
+    menus->addWidget(captionLabel("Playback speed"), 0, 4);
+    menus->addWidget(speedMenu_, 1, 4);
+    for (int column : {0, 1, 2}) {
+        menus->setColumnStretch(column, 1);
+    }
     layout->addLayout(menus);
-    auto* speedRow = new QHBoxLayout;
-    speedRow->setSpacing(8);
-    speedRow->addWidget(captionLabel("Playback speed"));
-    speedRow->addWidget(speedMenu_);
-    auto* speedHint = captionLabel("faster or slower playback; the frame rate above is kept");
-    speedRow->addWidget(speedHint, 1);
-    layout->addLayout(speedRow);
     auto* info = new QHBoxLayout;
     info->setSpacing(14);
     for (QLabel* label : {durationLabel_, dimensionsLabel_, frameRateLabel_, frameCountLabel_}) {
         info->addWidget(label);
     }
     info->addStretch(1);
+    info->addWidget(idleTrimButton_);
     info->addWidget(sizeButton_);
     layout->addLayout(info);
     auto* buttons = new QHBoxLayout;
