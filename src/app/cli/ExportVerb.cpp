@@ -167,6 +167,9 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
     if (request.format.empty() && (request.to == "-" || request.to.empty())) {
         request.format = "gif";
     }
+    if (request.to == "-" && request.estimate) {
+        return "--estimate prints on standard output, where --to - writes the file";
+    }
     if (request.to == "-" && request.format == "batch") {
         return "a batch is a folder of files and cannot go to standard output";
     }
