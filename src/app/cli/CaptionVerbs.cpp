@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/ExportVerb.h"
 #include "base/atomic_file.h"
 #include "base/dispatch.h"
@@ -323,6 +324,9 @@ int runFrame(const std::vector<std::string>& args) {
             source = arg;
             continue;
         }
+        if (arg != "--at" && arg != "--to" && arg != "--loop" && arg != "--size") {
+            return fail("frame", unexpectedArgument(arg), 2);
+        }
         if (i + 1 >= args.size()) {
             return fail("frame", arg + " needs a value", 2);
         }
@@ -405,8 +409,8 @@ Verb watermarkVerb() {
 
 Verb frameVerb() {
     return {"frame", kFrameUsage,
-            "Write one output frame, captions and watermark drawn, as a PNG: the frame the "
-            "export shows at S seconds of its output",
+            "Write the frame an export shows at S seconds of its output as a PNG, with its "
+            "captions and watermark",
             runFrame};
 }
 
