@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
         run(input);
         ++runs;
     }
-    std::printf("%s: %zu seeds and %llu mutated inputs without a fault (seed %llu)\n",
-                std::filesystem::path(argv[0]).filename().c_str(), seeds.size(),
-                static_cast<unsigned long long>(runs), static_cast<unsigned long long>(seed));
+    std::fprintf(stderr, "%s: %zu seeds and %llu mutated inputs without a fault (seed %llu)\n",
+                 std::filesystem::path(argv[0]).filename().c_str(), seeds.size(),
+                 static_cast<unsigned long long>(runs), static_cast<unsigned long long>(seed));
     return 0;
 }

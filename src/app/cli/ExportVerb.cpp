@@ -203,10 +203,13 @@ Result<RCRecordingPtr> openSource(const std::string& source) {
     if (!exists) {
         return Error{"no movie at " + movie.string()};
     }
+    // A movie that does not open is reported once, here, not also by the recording.
+    if (auto opened = media::openMovie(movie); !opened) {
+        return opened.error();
+    }
     RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
     if (!recording->hasVideoTrack()) {
-        auto opened = media::openMovie(movie);
-        return opened ? Error{movie.string() + " has no readable video"} : opened.error();
+        return Error{movie.string() + " has no readable video"};
     }
     if (storedParameters) {
         recording->setEditParameters(storedParameters);
