@@ -177,7 +177,6 @@ int addCaption(const RCRecordingPtr& recording, const std::vector<std::string>& 
         return fail("caption", "the caption ends before it starts", 2);
     }
     parameters->captions().push_back(caption);
-    std::printf("caption %zu added\n", parameters->captions().size());
     return 0;
 }
 
@@ -227,7 +226,12 @@ int runCaption(const std::vector<std::string>& args) {
         if (int status = addCaption(*recording, rest); status != 0) {
             return status;
         }
-        return saveCaptions(store, *recording);
+        // Said once the caption is stored, not before.
+        if (int status = saveCaptions(store, *recording); status != 0) {
+            return status;
+        }
+        std::printf("caption %zu added\n", captions.size());
+        return 0;
     }
     if (action == "remove" && rest.size() == 1) {
         auto index = parsePosition(rest[0], captions.size());
