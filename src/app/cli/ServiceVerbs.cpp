@@ -129,6 +129,8 @@ int runLogin(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--email" && i + 1 < args.size()) {
             email = args[++i];
+        } else if (args[i] == "--email") {
+            return usageError("login", "--email needs a value");
         } else {
             return usageError("login", unexpectedArgument(args[i]));
         }
