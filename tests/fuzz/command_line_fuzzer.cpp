@@ -10,9 +10,9 @@
 // would send.
 //
 // Standalone (default build): command_line_fuzzer -seconds=N tests/fuzz/command_line_corpus
-// libFuzzer: build with PINDLE_FUZZ=ON and PINDLE_LOGIC_ONLY=OFF (clang), then
-//   command_line_fuzzer -close_fd_mask=1 -dict=tests/fuzz/command_line.dict CORPUS
-//       tests/fuzz/command_line_corpus
+// libFuzzer (fuzz-all preset; tests/fuzz/run_long.sh runs every target long):
+//   command_line_fuzzer -close_fd_mask=1 -dict=DICT CORPUS SEEDS, all paths absolute: the
+//   target moves into a folder of its own
 
 #include <QGuiApplication>
 

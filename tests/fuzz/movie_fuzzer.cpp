@@ -6,7 +6,7 @@
 // and nothing is left in the temporary folder.
 //
 // Standalone (default build): movie_fuzzer -seconds=N tests/fuzz/movie_corpus
-// libFuzzer: build with PINDLE_FUZZ=ON and PINDLE_LOGIC_ONLY=OFF (clang), then
+// libFuzzer (fuzz-all preset; tests/fuzz/run_long.sh runs every target long):
 //   movie_fuzzer -max_len=65536 CORPUS tests/fuzz/movie_corpus
 // tests/fuzz/make_movie_corpus.py made the seeds: a short movie, then that movie cut short,
 // with box sizes, the frame rate and the picture size damaged.

@@ -7,7 +7,7 @@
 // before it is decoded.
 //
 // Standalone (default build): watermark_image_fuzzer -seconds=N tests/fuzz/watermark_corpus
-// libFuzzer: build with PINDLE_FUZZ=ON and PINDLE_LOGIC_ONLY=OFF (clang), then
+// libFuzzer (fuzz-all preset; tests/fuzz/run_long.sh runs every target long):
 //   watermark_image_fuzzer -max_len=65536 CORPUS tests/fuzz/watermark_corpus
 
 #include <QGuiApplication>
