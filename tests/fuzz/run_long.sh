@@ -15,6 +15,7 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 cmake --preset fuzz-all >/dev/null
 cmake --build --preset fuzz-all
 fuzz="$root/tests/fuzz"
+export LSAN_OPTIONS="suppressions=$fuzz/lsan.supp"
 
 run() {  # TARGET SEED_CORPUS [OPTIONS...]
     local target="$1" seeds="$2"
