@@ -39,3 +39,10 @@ for source in "$work/loop-a/movie.mp4" "$long"; do
     "$expect" 1 --stderr-once '^pindle-capture export: ' \
         -- "$program" export "$source" --to "$work/out.gif"
 done
+
+# A damaged movie: one line says why, and FFmpeg's own messages stay in the log.
+damaged="$(dirname "$0")/../fuzz/movie_corpus/sample_count_huge.mp4"
+"$expect" 1 --stderr-once "^pindle-capture info: cannot open " --stderr-once '.' \
+    -- "$program" info "$damaged"
+"$expect" 1 --stderr-once "^pindle-capture export: cannot open " --stderr-once '.' \
+    -- "$program" export "$damaged" --to "$work/out.gif"

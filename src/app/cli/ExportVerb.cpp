@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "app/cli/CommandLine.h"
 #include "base/dispatch.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
@@ -89,6 +90,10 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
             request.source = arg;
             continue;
         }
+        if (arg != "--to" && arg != "--format" && arg != "--start" && arg != "--end" &&
+            arg != "--loop" && arg != "--size" && arg != "--rate") {
+            return unexpectedArgument(arg);
+        }
         auto text = value();
         if (!text) {
             return arg + " needs a value";
@@ -123,8 +128,6 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
             if (!request.frameRate) {
                 return "unknown frame rate '" + *text + "'";
             }
-        } else {
-            return "unknown option " + arg;
         }
     }
     if (request.source.empty()) {
@@ -200,10 +203,13 @@ Result<RCRecordingPtr> openSource(const std::string& source) {
     if (!exists) {
         return Error{"no movie at " + movie.string()};
     }
+    // A movie that does not open is reported once, here, not also by the recording.
+    if (auto opened = media::openMovie(movie); !opened) {
+        return opened.error();
+    }
     RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
     if (!recording->hasVideoTrack()) {
-        auto opened = media::openMovie(movie);
-        return opened ? Error{movie.string() + " has no readable video"} : opened.error();
+        return Error{movie.string() + " has no readable video"};
     }
     if (storedParameters) {
         recording->setEditParameters(storedParameters);

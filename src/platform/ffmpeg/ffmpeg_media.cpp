@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cstdarg>
 #include <deque>
 #include <memory>
 #include <string>
@@ -928,8 +929,30 @@ Result<media::MoviePtr> openMovie(const std::filesystem::path& file) {
     return media::MoviePtr(std::make_shared<FfmpegMovie>(file, std::move(info)));
 }
 
+namespace {
+
+// FFmpeg's own messages about a damaged file or a refused setting go to the program's log as
+// debug lines: the failure itself reaches the user through the operation that met it, in one
+// line, and FFmpeg's lines would otherwise land on standard error among a verb's report.
+void logFFmpegMessage(void* context, int level, const char* format, va_list arguments) {
+    if (level > AV_LOG_ERROR || log::level() < log::Level::Debug) {
+        return;
+    }
+    char line[1024];
+    int printPrefix = 1;
+    av_log_format_line2(context, level, format, arguments, line, sizeof line, &printPrefix);
+    std::string text = line;
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    PINDLE_LOG_DEBUG("ffmpeg", "%s", text.c_str());
+}
+
+}  // namespace
+
 void installMovieOpener() {
     av_log_set_level(AV_LOG_ERROR);
+    av_log_set_callback(logFFmpegMessage);
     media::setMovieOpener(&openMovie);
 }
 
