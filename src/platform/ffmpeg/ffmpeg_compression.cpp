@@ -195,6 +195,7 @@ private:
     void run() {
         dispatch::setCurrentThreadName("pindle.h264");
         std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+        std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
         for (;;) {
             Pending next;
             {
@@ -208,7 +209,7 @@ private:
                 busy_ = true;
             }
             changed_.notify_all();
-            encode(next, packet.get());
+            encode(next, packet.get(), frame.get());
             {
                 std::lock_guard lock(mutex_);
                 busy_ = false;
@@ -218,8 +219,9 @@ private:
         drain(packet.get());
     }
 
-    void encode(const Pending& pending, AVPacket* packet) {
-        std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    void encode(const Pending& pending, AVPacket* packet, AVFrame* frame) {
+        // One frame serves every picture; the encoder takes its own reference to the
+        // buffer, and the frame lets go of its one when the picture has been sent.
         frame->format = AV_PIX_FMT_NV12;
         frame->width = width_;
         frame->height = height_;
@@ -247,9 +249,12 @@ private:
         lastPts_ = frame->pts;
         frame->pict_type = pending.forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         times_[frame->pts] = {pending.pts, pending.duration};
-        if (const int error = avcodec_send_frame(context_.get(), frame.get()); error < 0) {
-            times_.erase(frame->pts);
-            callback_(Error{"encoding a frame failed: " + errorText(error)}, nullptr);
+        const int sent = avcodec_send_frame(context_.get(), frame);
+        const int64_t pts = frame->pts;
+        av_frame_unref(frame);
+        if (sent < 0) {
+            times_.erase(pts);
+            callback_(Error{"encoding a frame failed: " + errorText(sent)}, nullptr);
             return;
         }
         receive(packet);
