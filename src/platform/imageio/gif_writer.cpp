@@ -35,10 +35,11 @@ constexpr const char* kTag = "gif";
 constexpr int kUnchangedTolerance = 0;
 
 // libimagequant: speed 1 (best) .. 10 (fastest). Below 4 palettes improve little for the
-// time they take. Frames that redraw much of the picture (see qualityTarget) are most of the
-// work in scrolling and video clips, and are shown briefly: they are quantised faster.
+// time they take. Frames that redraw much of a noise-free picture (scrolling screen
+// content; see qualityTarget) are most of the work of such clips, and their few colours are
+// found about as well by a faster search (8 loses visibly at 1280 wide).
 constexpr int kQuantiserSpeed = 4;
-constexpr int kRedrawQuantiserSpeed = 6;
+constexpr int kCleanRedrawQuantiserSpeed = 6;
 // Light dithering: smooth gradients without the noise that full dithering spreads over
 // flat areas and text edges, which costs bytes and structure.
 constexpr float kDitheringLevel = 0.25f;
@@ -129,7 +130,7 @@ struct QuantisedFrame {
 // transparent. Independent of every other frame, so frames are quantised side by side.
 QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
                         std::vector<uint8_t> importance, bool anyUnchanged, bool firstFrame,
-                        int delay, int slack, int quality) {
+                        int delay, int slack, int quality, int speed) {
     // Frames are quantised side by side on worker threads already: libimagequant's own
     // OpenMP team on top of that only adds threads that spin waiting for work.
     omp_set_num_threads(1);
@@ -138,7 +139,7 @@ QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
     out.delay = delay;
     out.slack = slack;
     std::unique_ptr<liq_attr, LiqAttrDeleter> attr(liq_attr_create());
-    liq_set_speed(attr.get(), quality < 100 ? kRedrawQuantiserSpeed : kQuantiserSpeed);
+    liq_set_speed(attr.get(), speed);
     liq_set_quality(attr.get(), 0, quality);
     liq_set_max_colors(attr.get(), firstFrame ? 256 : 255);
     std::unique_ptr<liq_image, LiqImageDeleter> image(
@@ -380,6 +381,8 @@ private:
         }
         // The first frame stays under everything that follows: it gets every colour.
         const int quality = frames_ == 0 ? 100 : qualityTarget(width_, height_, changed);
+        const int speed =
+            quality < 100 && noise_ <= 1 ? kCleanRedrawQuantiserSpeed : kQuantiserSpeed;
         // A small change stays on screen for long: it gets half the base slack.
         const int beyond = std::max(0, noise_ - kNoiseSlackCap);
         const int slack = (quality < 100 ? kBaseSlack : kBaseSlack / 2) +
@@ -387,7 +390,7 @@ private:
                           kHeavyNoiseSlack * beyond * beyond;
         pending_.push_back(std::async(std::launch::async, quantise, area, std::move(rgba),
                                       std::move(importance), anyUnchanged, frames_ == 0, delay,
-                                      slack, quality));
+                                      slack, quality, speed));
         return writeReady(maxInFlight_);
     }
 
