@@ -390,7 +390,8 @@ std::optional<size_t> chooseFittingGIF(RCRecordingPtr recording,
         std::printf("%s: %lld bytes%s\n", describeChoice(*recording).c_str(), (long long)bytes,
                     bytes > 0 && uint64_t(bytes) <= maxBytes ? "" : " (too large)");
         if (bytes <= 0) {
-            return std::nullopt;  // the GIF could not be made
+            std::fprintf(stderr, "pindle-capture export: the GIF could not be made\n");
+            return std::nullopt;
         }
         if (uint64_t(bytes) <= maxBytes) {
             return i;
@@ -504,15 +505,8 @@ int runExportVerb(const std::vector<std::string>& args) {
     uint64_t quick = RCGIFFileSizeEstimator::quickEstimateFileSize(*recording);
     if (request.estimate) {
         std::printf("quick estimate: %llu bytes\n", static_cast<unsigned long long>(quick));
-        std::atomic<bool> done = false;
-        std::atomic<int64_t> exact = 0;
-        RCGIFFileSizeEstimator::defaultInstance().estimateFileSize(recording, [&](int64_t bytes) {
-            exact = bytes;
-            done = true;
-            dispatch::mainQueue()->async([] {});
-        });
-        waitFor(done);
-        std::printf("exact size: %lld bytes\n", static_cast<long long>(exact.load()));
+        const int64_t exact = estimateGIFBytes(recording);
+        std::printf("exact size: %lld bytes\n", static_cast<long long>(exact));
         if (request.to.empty()) {
             return exact > 0 ? 0 : 1;
         }

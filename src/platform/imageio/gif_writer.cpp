@@ -68,12 +68,12 @@ int qualityTarget(int width, int height, int64_t changedPixels) {
 
 // A changed pixel is still left transparent when the colour already shown is about as close
 // to its new colour as the palette's colour would be: the squared distance (summed over the
-// channels) may be larger by the slack: kBaseSlack for frames that redraw much of the
-// picture (see qualityTarget), half that for small changes, plus a part that grows with the
-// frame's noise level and slows down beyond kNoiseSlackCap: pixels that would barely change cost no
-// bytes, and the grain of camera-like content is not redrawn in every frame, also at small sizes
-// where scaling has averaged part of it away. The error stays bounded, since it is measured against
-// what the GIF shows.
+// channels) may be larger by the slack. That is kBaseSlack for frames that redraw much of
+// the picture (see qualityTarget) and half of it for small changes, plus a part that grows
+// with the frame's noise level, more slowly beyond kNoiseSlackCap. Pixels that would barely
+// change cost no bytes, and the grain of camera-like content is not redrawn in every frame,
+// also at small sizes where scaling has averaged part of it away. The error stays bounded,
+// since it is measured against what the GIF shows.
 constexpr int kBaseSlack = 20;
 constexpr int kNoiseSlack = 25;
 constexpr int kNoiseSlackCap = 4;
@@ -119,8 +119,9 @@ struct QuantisedFrame {
     std::vector<uint8_t> indices;  // area.width * area.height
     std::vector<uint8_t> rgba;     // the area's source colours
     // Per pixel, 0 where the pixel did not change (left to show through unless a run of
-    // one colour through it compresses better); empty when every pixel changed.
-    std::vector<uint8_t> unchanged;
+    // one colour through it compresses better), 255 where it did; empty when every pixel
+    // changed.
+    std::vector<uint8_t> changedMask;
     int slack = 0;      // see kBaseSlack
     std::string error;  // set when the colours could not be chosen
 };
@@ -173,7 +174,7 @@ QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
         out.transparentIndex = count;
     }
     if (anyUnchanged) {
-        out.unchanged = std::move(importance);
+        out.changedMask = std::move(importance);
     }
     out.rgba = std::move(rgba);
     return out;
@@ -421,8 +422,9 @@ private:
             uint8_t* shown = shown_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
             const uint8_t* src = frame.rgba.data() + size_t(y) * area.width * 4;
             uint8_t* index = frame.indices.data() + size_t(y) * area.width;
-            const uint8_t* changed =
-                frame.unchanged.empty() ? nullptr : frame.unchanged.data() + size_t(y) * area.width;
+            const uint8_t* changed = frame.changedMask.empty()
+                                         ? nullptr
+                                         : frame.changedMask.data() + size_t(y) * area.width;
             int previous = -1;
             for (int x = 0; x < area.width; ++x, shown += 3, src += 4, ++index) {
                 const GifColorType& colour = frame.colors[*index];
