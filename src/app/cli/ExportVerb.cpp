@@ -119,7 +119,7 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
             continue;
         }
         if (arg != "--to" && arg != "--format" && arg != "--start" && arg != "--end" &&
-            arg != "--loop" && arg != "--size" && arg != "--rate") {
+            arg != "--loop" && arg != "--size" && arg != "--rate" && arg != "--max-size") {
             return unexpectedArgument(arg);
         }
         auto text = value();
