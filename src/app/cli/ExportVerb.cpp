@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +13,8 @@
 #include <optional>
 
 #include "app/cli/ClipboardServer.h"
+#include "app/cli/CommandLine.h"
+#include "base/atomic_file.h"
 #include "base/dispatch.h"
 #include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
@@ -18,6 +22,7 @@
 #include "editor/RCGIFGenerator.h"
 #include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
+#include "library/RCEditParameters.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
 #include "platform/media.h"
@@ -28,7 +33,8 @@ const char* const kExportUsage =
     "(RECORDING-INDEX | MOVIE) (--to PATH | --to - | --copy) [--format gif|mp4|jpeg|batch] "
     "[--start S --end S] "
     "[--loop normal|reverse|ping-pong] [--size original|640|480|320] "
-    "[--rate standard|high|low|hd] [--speed 0.5|1|1.5|2|4] [--trim-idle] [--estimate]";
+    "[--rate standard|high|low|hd] [--speed 0.5|1|1.5|2|4] [--trim-idle] "
+    "[--max-size BYTES|NKB|NMB] [--estimate]";
 
 namespace {
 
@@ -49,6 +55,7 @@ struct ExportRequest {
     std::optional<double> speed;
     bool trimIdle = false;
     bool copy = false;
+    std::optional<uint64_t> maxBytes;
     bool estimate = false;
 };
 
@@ -66,6 +73,29 @@ std::optional<double> parseSeconds(const std::string& text) {
         return std::nullopt;
     }
     return value;
+}
+
+// "5MB", "750KB", "2.5 MB" (decimal units, any case) or a number of bytes.
+std::optional<uint64_t> parseByteSize(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) {
+        return std::nullopt;
+    }
+    std::string unit(end);
+    std::erase(unit, ' ');
+    for (char& c : unit) {
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const double scale = unit == "MB"                  ? 1e6
+                         : unit == "KB"                ? 1e3
+                         : unit.empty() || unit == "B" ? 1
+                                                       : 0;
+    const double bytes = value * scale;
+    if (scale == 0 || !std::isfinite(bytes) || bytes < 1 || bytes > 1e15) {
+        return std::nullopt;
+    }
+    return uint64_t(bytes);
 }
 
 std::optional<int64_t> parseCode(const std::string& text,
@@ -103,6 +133,11 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
             request.source = arg;
             continue;
         }
+        if (arg != "--to" && arg != "--format" && arg != "--start" && arg != "--end" &&
+            arg != "--loop" && arg != "--size" && arg != "--rate" && arg != "--max-size" &&
+            arg != "--speed") {
+            return unexpectedArgument(arg);
+        }
         auto text = value();
         if (!text) {
             return arg + " needs a value";
@@ -131,6 +166,11 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
             if (!request.resizeValue) {
                 return "unknown size '" + *text + "'";
             }
+        } else if (arg == "--max-size") {
+            request.maxBytes = parseByteSize(*text);
+            if (!request.maxBytes) {
+                return "--max-size takes a size such as 5MB or 800KB, not '" + *text + "'";
+            }
         } else if (arg == "--rate") {
             request.frameRate =
                 parseCode(*text, {{"standard", 0}, {"high", 1}, {"low", 2}, {"hd", 3}});
@@ -144,8 +184,6 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
                 return "unknown speed '" + *text + "' (0.5, 1, 1.5, 2 or 4)";
             }
             request.speed = speed;
-        } else {
-            return "unknown option " + arg;
         }
     }
     if (request.source.empty()) {
@@ -182,6 +220,12 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
                          : extension == ".jpg" || extension == ".jpeg" ? "jpeg"
                          : extension.empty() && !request.to.empty()    ? "batch"
                                                                        : "gif";
+    }
+    if (request.maxBytes && request.format != "gif") {
+        return "--max-size is for GIF exports";
+    }
+    if (request.maxBytes && (request.to == "-" || request.copy)) {
+        return "--max-size writes a file of its own: give it --to PATH";
     }
     return {};
 }
@@ -233,10 +277,13 @@ Result<RCRecordingPtr> openSource(const std::string& source) {
     if (!exists) {
         return Error{"no movie at " + movie.string()};
     }
+    // A movie that does not open is reported once, here, not also by the recording.
+    if (auto opened = media::openMovie(movie); !opened) {
+        return opened.error();
+    }
     RCRecordingPtr recording = RCRecording::recordingWithURL(movie);
     if (!recording->hasVideoTrack()) {
-        auto opened = media::openMovie(movie);
-        return opened ? Error{movie.string() + " has no readable video"} : opened.error();
+        return Error{movie.string() + " has no readable video"};
     }
     if (storedParameters) {
         recording->setEditParameters(storedParameters);
@@ -373,6 +420,172 @@ std::string copyToClipboard(const std::filesystem::path& gif, const std::string&
     return copyGIFToClipboard(served);
 }
 
+// The size of the GIF of the recording's current edit, from the estimator, which makes it.
+int64_t estimateGIFBytes(const RCRecordingPtr& recording) {
+    std::atomic<bool> done = false;
+    std::atomic<int64_t> bytes = 0;
+    RCGIFFileSizeEstimator::defaultInstance().estimateFileSize(recording, [&](int64_t size) {
+        bytes = size;
+        done = true;
+        dispatch::mainQueue()->async([] {});
+    });
+    waitFor(done);
+    return bytes;
+}
+
+struct GIFChoice {
+    int64_t resizeValue;
+    int64_t frameRate;
+};
+
+// What --max-size may choose from, largest GIF first: the recording's own width and the
+// offered widths below it, at the chosen frame rate; then the same widths at each lower
+// frame rate the editor offers.
+std::vector<GIFChoice> gifChoices(const RCRecording& recording, int64_t frameRate) {
+    const double ownWidth = recording.dimensions().width;
+    std::vector<int64_t> widths = {kResizeOriginal};
+    for (auto [value, width] : {std::pair{kResize640, 640.0}, std::pair{kResize480, 480.0},
+                                std::pair{kResize320, 320.0}}) {
+        if (width < std::round(ownWidth)) {
+            widths.push_back(value);
+        }
+    }
+    // Frame-rate codes by rate: 60, 23, 15 and 10 per second.
+    const std::vector<int64_t> rates = {kFrameRateHD, kFrameRateHigh, kFrameRateStandard,
+                                        kFrameRateLow};
+    auto first = std::find(rates.begin(), rates.end(), frameRate);
+    std::vector<GIFChoice> choices;
+    for (auto rate = first == rates.end() ? rates.begin() : first; rate != rates.end(); ++rate) {
+        for (int64_t width : widths) {
+            choices.push_back({width, *rate});
+        }
+    }
+    return choices;
+}
+
+void applyChoice(RCRecording& recording, const GIFChoice& choice) {
+    recording.editParameters()->setResizeValue(choice.resizeValue);
+    recording.editParameters()->setFrameRate(choice.frameRate);
+}
+
+std::string describeChoice(const RCRecording& recording) {
+    return std::to_string(std::lround(recording.editedWidth())) + "x" +
+           std::to_string(std::lround(recording.editedHeight())) + " at " +
+           std::to_string(std::lround(recording.editedFPS())) + " frames per second";
+}
+
+// Walks choices from index from on and applies the first whose estimated GIF fits in
+// maxBytes; its index, or none. A choice is passed over without making its GIF when the
+// last estimate scaled by pixels per second already exceeds the target: a smaller picture
+// of the same clip costs at least its share of the bytes (detail gets denser, not sparser).
+std::optional<size_t> chooseFittingGIF(RCRecordingPtr recording,
+                                       const std::vector<GIFChoice>& choices, size_t from,
+                                       uint64_t maxBytes) {
+    double lastBytes = 0, lastPixelRate = 0;
+    for (size_t i = from; i < choices.size(); ++i) {
+        applyChoice(*recording, choices[i]);
+        const double pixelRate =
+            double(recording->editedWidth()) * recording->editedHeight() * recording->editedFPS();
+        if (lastPixelRate > 0 && lastBytes * pixelRate / lastPixelRate > double(maxBytes)) {
+            std::printf("%s: skipped, about %.0f bytes by its pixels\n",
+                        describeChoice(*recording).c_str(), lastBytes * pixelRate / lastPixelRate);
+            continue;
+        }
+        const int64_t bytes = estimateGIFBytes(recording);
+        std::printf("%s: %lld bytes%s\n", describeChoice(*recording).c_str(), (long long)bytes,
+                    bytes > 0 && uint64_t(bytes) <= maxBytes ? "" : " (too large)");
+        if (bytes <= 0) {
+            std::fprintf(stderr, "pindle-capture export: the GIF could not be made\n");
+            return std::nullopt;
+        }
+        if (uint64_t(bytes) <= maxBytes) {
+            return i;
+        }
+        lastBytes = double(bytes);
+        lastPixelRate = pixelRate;
+    }
+    return std::nullopt;
+}
+
+// Runs one export of the recording's current edit to output; reports a failure on the
+// standard error.
+Status exportOnce(const RCRecordingPtr& recording, const ExportRequest& request,
+                  const std::filesystem::path& output) {
+    auto generator = RCGIFGenerator::initWithRecording(recording);
+    RCExportOptions options = editorOptions(*recording);
+    ProgressBar bar;
+    std::atomic<bool> done = false;
+    Status result = Ok{};
+    auto progress = [&bar](float fraction) { bar.show(fraction); };
+    auto completion = [&](Status status) {
+        result = std::move(status);
+        done = true;
+    };
+    if (request.format == "gif") {
+        generator->makeGIF(output, options, progress, completion);
+    } else if (request.format == "mp4") {
+        options.exportAudio = true;
+        generator->makeVideo(output, options, progress, completion);
+    } else if (request.format == "jpeg") {
+        generator->makeJPEG(output, recording->editedStartTime(), recording->editedDimensions(),
+                            completion);
+    } else {
+        options.exportAudio = true;
+        exportBatch(generator, output, options, progress, completion);
+    }
+    waitFor(done);
+    bar.end();
+    if (!result) {
+        std::fprintf(stderr, "pindle-capture export: %s\n", result.error().message.c_str());
+    }
+    return result;
+}
+
+// --max-size: the largest GIF among the choices whose estimate fits, written beside the
+// output and put in its place only once its real size is known to fit. One that comes out
+// over the target (an estimate that missed) sends the search on to the next smaller choice.
+int exportWithinSize(const RCRecordingPtr& recording, const ExportRequest& request) {
+    const uint64_t maxBytes = *request.maxBytes;
+    const auto choices = gifChoices(*recording, recording->editParameters()->frameRate());
+    for (size_t from = 0; from < choices.size();) {
+        const auto chosen = chooseFittingGIF(recording, choices, from, maxBytes);
+        if (!chosen) {
+            break;
+        }
+        std::printf("chose %s for at most %llu bytes\n", describeChoice(*recording).c_str(),
+                    static_cast<unsigned long long>(maxBytes));
+        auto replacement = FileReplacement::begin(request.to);
+        if (!replacement) {
+            std::fprintf(stderr, "pindle-capture export: %s\n",
+                         replacement.error().message.c_str());
+            return 1;
+        }
+        if (!exportOnce(recording, request, replacement->path())) {
+            return 1;
+        }
+        std::error_code error;
+        const auto written = std::filesystem::file_size(replacement->path(), error);
+        if (!error && written <= maxBytes) {
+            if (Status committed = replacement->commit(); !committed) {
+                std::fprintf(stderr, "pindle-capture export: %s\n",
+                             committed.error().message.c_str());
+                return 1;
+            }
+            std::printf("wrote %s (%llu bytes)\n", request.to.c_str(),
+                        static_cast<unsigned long long>(written));
+            return 0;
+        }
+        std::printf("the GIF came to %llu bytes; trying a smaller one\n",
+                    static_cast<unsigned long long>(written));
+        from = *chosen + 1;
+    }
+    std::fprintf(stderr,
+                 "pindle-capture export: no width or frame rate tried makes a GIF of at most "
+                 "%llu bytes\n",
+                 static_cast<unsigned long long>(maxBytes));
+    return 1;
+}
+
 }  // namespace
 
 int runExportVerb(const std::vector<std::string>& args) {
@@ -391,18 +604,14 @@ int runExportVerb(const std::vector<std::string>& args) {
         return 1;
     }
 
+    if (request.maxBytes) {
+        return exportWithinSize(recording, request);
+    }
     uint64_t quick = RCGIFFileSizeEstimator::quickEstimateFileSize(*recording);
     if (request.estimate) {
         std::printf("quick estimate: %llu bytes\n", static_cast<unsigned long long>(quick));
-        std::atomic<bool> done = false;
-        std::atomic<int64_t> exact = 0;
-        RCGIFFileSizeEstimator::defaultInstance().estimateFileSize(recording, [&](int64_t bytes) {
-            exact = bytes;
-            done = true;
-            dispatch::mainQueue()->async([] {});
-        });
-        waitFor(done);
-        std::printf("exact size: %lld bytes\n", static_cast<long long>(exact.load()));
+        const int64_t exact = estimateGIFBytes(recording);
+        std::printf("exact size: %lld bytes\n", static_cast<long long>(exact));
         if (request.to.empty()) {
             return exact > 0 ? 0 : 1;
         }
@@ -421,32 +630,7 @@ int runExportVerb(const std::vector<std::string>& args) {
         target = RCFileManager::getCurrentInstance().makeTempFileWithExtension(
             request.format == "jpeg" ? "jpg" : request.format);
     }
-    auto generator = RCGIFGenerator::initWithRecording(recording);
-    RCExportOptions options = editorOptions(*recording);
-    ProgressBar bar;
-    std::atomic<bool> done = false;
-    Status result = Ok{};
-    auto progress = [&bar](float fraction) { bar.show(fraction); };
-    auto completion = [&](Status status) {
-        result = std::move(status);
-        done = true;
-    };
-    if (request.format == "gif") {
-        generator->makeGIF(target, options, progress, completion);
-    } else if (request.format == "mp4") {
-        options.exportAudio = true;
-        generator->makeVideo(target, options, progress, completion);
-    } else if (request.format == "jpeg") {
-        generator->makeJPEG(target, recording->editedStartTime(), recording->editedDimensions(),
-                            completion);
-    } else {
-        options.exportAudio = true;
-        exportBatch(generator, target, options, progress, completion);
-    }
-    waitFor(done);
-    bar.end();
-    if (!result) {
-        std::fprintf(stderr, "pindle-capture export: %s\n", result.error().message.c_str());
+    if (!exportOnce(recording, request, target)) {
         return 1;
     }
     std::error_code error;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/CommandLine.h"
 #include "base/dispatch.h"
 #include "library/RCDataStore.h"
 
@@ -156,7 +157,12 @@ int info(const std::vector<std::string>& args) {
             ok = false;
         }
         if (!ok) {
-            std::fprintf(stderr, "pindle-capture info: bad argument '%s'\n", arg.c_str());
+            bool known = arg == "--loop" || arg == "--resize" || arg == "--rate" ||
+                         arg == "--start" || arg == "--end";
+            std::string message = !known      ? unexpectedArgument(arg)
+                                  : !hasValue ? arg + " needs a value"
+                                              : "bad value for " + arg;
+            std::fprintf(stderr, "pindle-capture info: %s\n", message.c_str());
             return 2;
         }
     }
@@ -229,15 +235,15 @@ int info(const std::vector<std::string>& args) {
 
 Verb libraryVerb() {
     return Verb{"library", "",
-                "list the recordings of the library, newest first (item 1), with their movie "
-                "facts and edit settings",
+                "List the library's recordings, newest first (item 1), with their movie facts "
+                "and edit settings",
                 library};
 }
 
 Verb infoVerb() {
     return Verb{"info", "MOVIE [--start S] [--end S] [--loop 0-2] [--resize 0-3] [--rate 0-3]",
-                "show what a recording of MOVIE would show: its facts and the edited duration, "
-                "size, frame rate and frame count",
+                "Show a movie's facts and the duration, size, frame rate and frame count of "
+                "its export with the given edits",
                 info};
 }
 
