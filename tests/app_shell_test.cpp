@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 
 #include "app/RCGearMenuViewController.h"
@@ -218,6 +219,13 @@ TEST_F(AppShell, GearMenuShortcutListAndWatermark) {
               0u)
         << opened[0];
     EXPECT_EQ(opened[0].find(' '), std::string::npos);
+
+    // The project's page, on the configured web host.
+    setenv("PINDLE_WEB_URL", "http://127.0.0.1:9/", 1);
+    menu.projectPageClicked();
+    unsetenv("PINDLE_WEB_URL");
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], "http://127.0.0.1:9/capture");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -213,6 +214,28 @@ TEST_F(ConcurrentCaptureEngine, CaptureLastRequestsDuringFastCaptureReadWholeRin
             ASSERT_EQ(frames[i], frames[i - 1] + 1) << "a movie read a ring in mid-write";
         }
     }
+}
+
+// A caller that waits until the engine is idle and then runs what the main queue holds (as
+// the command line does) must learn how the movie ended: the announcements are queued while
+// the job still counts as under way, and at most a task that wakes such a caller follows.
+TEST_F(ConcurrentCaptureEngine, MovieOutcomeIsQueuedBeforeTheEngineTurnsIdle) {
+    writers.failAfterAppends = 3;
+    makeEngine();
+    std::atomic<int> queuedWhileIdle{0};
+    ASSERT_TRUE(engine->startCapturingFrame({{100, 100}, {320, 240}}, {}).ok());
+    ASSERT_TRUE(waitFor([&] { return engine->bufferedFrameCount() >= 10; }));
+    dispatch::setMainQueueWakeup([&] {
+        if (!engine->isProcessing()) {
+            ++queuedWhileIdle;
+        }
+    });
+    engine->stopCapturing();
+    ASSERT_TRUE(waitFor([&] { return recorder->count("stop") == 1 && !engine->isProcessing(); }));
+    dispatch::setMainQueueWakeup({});
+    dispatch::drainMainQueue();
+    EXPECT_EQ(recorder->count("output failed"), 1u);
+    EXPECT_LE(queuedWhileIdle.load(), 1) << "the outcome was queued after the engine was idle";
 }
 
 TEST_F(ConcurrentCaptureEngine, FailedMovieRemovesItsPlaceholderAndSaysWhy) {

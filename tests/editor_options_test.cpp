@@ -125,6 +125,37 @@ TEST_F(EditorOptions, ChoicesWriteTheEditAtOnceAndTheInformationLineFollows) {
     EXPECT_EQ(reopened.exportOptions(SaveFormat::mp4).exportAudio, false);
 }
 
+TEST_F(EditorOptions, SpeedShortensThePlaybackButNotTheFrameRate) {
+    auto clip = recording(10, 640, 360);
+    auto options = model(clip);
+    options.setTrimmedStartTime(MediaTime::makeWithSeconds(1.0, 600));
+    options.setTrimmedEndTime(MediaTime::makeWithSeconds(5.0, 600));
+    options.trimChanged();
+    uint64_t atNormalSpeed = RCGIFFileSizeEstimator::quickEstimateFileSize(*clip);
+    EXPECT_EQ(playbackSpeedMenuLabels().at(size_t(options.playbackSpeedIndex())), "1\u00d7");
+
+    options.selectPlaybackSpeedIndex(3);
+    EXPECT_EQ(clip->editParameters()->playbackSpeed(), 2.0);
+    RCEditorInfoLine line = editorInfoLine(*clip);
+    EXPECT_EQ(line.duration, "2.0s");
+    EXPECT_EQ(line.frameRate, "15 fps");
+    EXPECT_EQ(line.frameCount, "30");
+    EXPECT_NEAR(double(RCGIFFileSizeEstimator::quickEstimateFileSize(*clip)),
+                double(atNormalSpeed) / 2, 2);
+    EXPECT_EQ(*options.exportOptions(SaveFormat::gif).speed, 2.0);
+    // The trim itself is the same pictures.
+    EXPECT_NEAR(clip->editedDuration().seconds(), 4.0, 1e-5);
+    EXPECT_EQ(model(clip).playbackSpeedIndex(), 3);
+
+    options.selectPlaybackSpeedIndex(0);
+    EXPECT_EQ(editorInfoLine(*clip).duration, "8.0s");
+    // An index off the menu is 1x, as is a stored speed the menu does not offer.
+    options.selectPlaybackSpeedIndex(9);
+    EXPECT_EQ(clip->editParameters()->playbackSpeed(), 1.0);
+    clip->editParameters()->setPlaybackSpeed(3.0);
+    EXPECT_EQ(model(clip).selectedPlaybackSpeed(), 1.0);
+}
+
 TEST_F(EditorOptions, SizeAndSaveButtonsGoThroughTheirStates) {
     RCSizeButton size;
     EXPECT_EQ(size.title(), "Calculate size");

@@ -120,6 +120,28 @@ TEST(HTTPLayerTest, MultipartBodyHasTheExactLayoutAndStreamsTheFile) {
     EXPECT_EQ(count, -1);
 }
 
+TEST(HTTPLayerTest, MultipartNamesCannotEndTheirHeader) {
+    test::TempDir dir;
+    test::writeFile(dir / "clip.mp4", "x");
+    AFHTTPClient client("http://h/");
+    http::Request request = client.multipartFormRequestWithMethod(
+        "POST", "upload", {{"a\"b\r\nX-Injected: 1", "v"}},
+        [&](AFStreamingMultipartFormData& form) {
+            EXPECT_TRUE(form.appendPartWithFileURL(dir / "clip.mp4", "file", "my \"clip\"\r\n.mp4",
+                                                   "image/mp4"));
+        });
+    ASSERT_TRUE(request.bodyStream);
+    std::string body = readAll(*request.bodyStream, 4096);
+    EXPECT_NE(
+        body.find("Content-Disposition: form-data; name=\"a%22b%0D%0AX-Injected: 1\"\r\n\r\nv"),
+        std::string::npos)
+        << body;
+    EXPECT_NE(body.find("name=\"file\"; filename=\"my %22clip%22%0D%0A.mp4\"\r\n"),
+              std::string::npos)
+        << body;
+    EXPECT_EQ(body.find("\r\nX-Injected"), std::string::npos);
+}
+
 TEST(HTTPLayerTest, FileThatCannotBeAddedLeavesTheRequestWithoutIt) {
     test::TempDir dir;
     AFHTTPClient client("http://h/");

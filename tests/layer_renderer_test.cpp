@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
 #include "platform/qt/qt_layers.h"
@@ -110,6 +111,25 @@ TEST_F(LayerRendering, DashedSelectionOutline) {
     EXPECT_NEAR(double(on) / 240, 0.6, 0.06);
     EXPECT_GE(transitions, 20);
     EXPECT_NEAR(pixel(raster, 100, 30)[3], 77, 2) << "black at 0.3 inside";
+}
+
+// Watermark files whose headers declare pictures beyond the limits are refused before any
+// memory is set aside for their pixels; a small one loads whole.
+TEST_F(LayerRendering, PicturesAreHeldToTheLimitsTheirHeadersDeclare) {
+    const std::filesystem::path pictures = PINDLE_WATERMARK_CORPUS;
+    for (const char* name :
+         {"png_huge_header.png", "gif_huge_header.gif", "jpeg_huge_header.jpg"}) {
+        auto image = renderer->loadImage(pictures / name);
+        ASSERT_FALSE(image) << name;
+        EXPECT_NE(image.error().message.find("is too large"), std::string::npos)
+            << image.error().message;
+    }
+    auto image = renderer->loadImage(pictures / "small.webp");
+    ASSERT_TRUE(image) << image.error().message;
+    EXPECT_EQ(image->width, 12);
+    EXPECT_EQ(image->height, 8);
+    auto text = renderer->loadImage(PINDLE_WATERMARK_CORPUS "/../store.dict");
+    EXPECT_FALSE(text);
 }
 
 }  // namespace

@@ -94,9 +94,9 @@ void RCGearMenuViewController::clearCapturesConfirmed() {
     }
 }
 
-void RCGearMenuViewController::rateUsClicked() {
+void RCGearMenuViewController::projectPageClicked() {
     if (actions_.openURL) {
-        actions_.openURL(rateURL());
+        actions_.openURL(projectPageURL());
     }
 }
 
@@ -113,7 +113,7 @@ void RCGearMenuViewController::quitClicked() {
     }
 }
 
-std::string RCGearMenuViewController::rateURL() {
+std::string RCGearMenuViewController::projectPageURL() {
     const char* web = std::getenv("PINDLE_WEB_URL");
     std::string base = web != nullptr && *web != '\0' ? web : "https://pindle.com";
     if (!base.empty() && base.back() == '/') {

@@ -10,11 +10,12 @@ namespace pindle {
 class RCUserSettings;
 
 // The gear menu's content and actions: capture-cursor option, shortcut choice, watermark
-// file, clear captures, rate, contact and quit. The popover shows what this holds.
+// file, clear captures, the project's web page (there is no app store to rate it in), contact
+// and quit. The popover shows what this holds.
 class RCGearMenuViewController {
 public:
     static constexpr const char* kClearCapturesTitle = "Clear Captures";
-    static constexpr const char* kRateUsTitle = "Rate Us in App Store!";
+    static constexpr const char* kProjectPageTitle = "Visit the Website";
     static constexpr const char* kContactUsTitle = "Contact Us";
     static constexpr const char* kQuitTitle = "Quit PINDLE CAPTURE";
     static constexpr const char* kNoShortcutTitle = "Shortcut";
@@ -51,11 +52,11 @@ public:
     void watermarkFileChosen(const std::filesystem::path& file);
 
     void clearCapturesConfirmed();
-    void rateUsClicked();
+    void projectPageClicked();
     void contactUsClicked();
     void quitClicked();
 
-    static std::string rateURL();
+    static std::string projectPageURL();
     static std::string supportAddress();
     // The pre-filled feedback mail link, percent-encoded as a URL query.
     static std::string contactURL(const std::string& address, const std::string& appVersion,

@@ -16,6 +16,7 @@
 #include "app/RCMasterAppController.h"
 #include "app/RCShortcutHelper.h"
 #include "app/cli/CaptureBackend.h"
+#include "app/cli/ClipboardServer.h"
 #include "app/cli/CommandLine.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/GlobalShortcutsPortal.h"
@@ -219,6 +220,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pindle-capture: unknown option '%s'\n", args[0].c_str());
             pindle::cli::printUsage(stderr);
             return 2;
+        }
+        if (args[0] == pindle::cli::kServeClipboardVerb && args.size() == 2) {
+            return pindle::cli::runClipboardServer(argc, argv, args[1]);
         }
         if (!prepareDirectoriesAndSettings()) {
             return 1;

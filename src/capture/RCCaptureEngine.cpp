@@ -499,7 +499,6 @@ void RCCaptureEngine::finishMovie(const std::shared_ptr<RCRecording>& recording,
         dataStore().removeRecording(recording);
         fileManager().deleteFile(writer->outputURL());
     }
-    inProcessingCount_.fetch_sub(1);
     if (reset) {
         // Only the ring this movie came from: a capture started since keeps its own.
         std::lock_guard lock(mutex_);
@@ -522,6 +521,11 @@ void RCCaptureEngine::finishMovie(const std::shared_ptr<RCRecording>& recording,
             d.captureEngineDidFailToOutputCapture(e, failure);
         });
     }
+    // Idle only once the outcome is queued: whoever waits for the engine to be idle and then
+    // runs the main queue hears how the movie ended. The empty task after it wakes a caller
+    // that runs the main queue until the engine is idle, looking after each task.
+    inProcessingCount_.fetch_sub(1);
+    dispatch::mainQueue()->async([] {});
 }
 
 void RCCaptureEngine::tellDelegate(

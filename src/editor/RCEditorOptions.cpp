@@ -110,6 +110,32 @@ const RCOptionMenu& frameRateMenu() {
     return menu;
 }
 
+const std::vector<std::string>& playbackSpeedMenuLabels() {
+    static const std::vector<std::string> labels = [] {
+        std::vector<std::string> made;
+        for (double speed : kPlaybackSpeeds) {
+            made.push_back(format("%g\u00d7", speed));
+        }
+        return made;
+    }();
+    return labels;
+}
+
+int playbackSpeedMenuIndex(double speed) {
+    const auto* found = std::find(std::begin(kPlaybackSpeeds), std::end(kPlaybackSpeeds), speed);
+    if (found == std::end(kPlaybackSpeeds)) {
+        found = std::find(std::begin(kPlaybackSpeeds), std::end(kPlaybackSpeeds), 1.0);
+    }
+    return int(found - std::begin(kPlaybackSpeeds));
+}
+
+double playbackSpeedAtIndex(int index) {
+    if (index < 0 || size_t(index) >= std::size(kPlaybackSpeeds)) {
+        return 1.0;
+    }
+    return kPlaybackSpeeds[size_t(index)];
+}
+
 int loopTypeMenuIndex(int64_t code) {
     return code == kLoopTypeReverse || code == kLoopTypePingPong ? int(code) : 0;
 }
@@ -133,13 +159,13 @@ int frameRateMenuIndex(int64_t code) {
 
 RCEditorInfoLine editorInfoLine(const RCRecording& recording) {
     RCEditorInfoLine line;
-    line.duration = format("%.1fs", recording.editedDuration().seconds());
+    line.duration = format("%.1fs", recording.playbackDuration().seconds());
     char dimensions[64];
     std::snprintf(dimensions, sizeof dimensions, "%.0f x %.0f", double(recording.editedWidth()),
                   double(recording.editedHeight()));
     line.dimensions = dimensions;
     line.frameRate = format("%.0f fps", double(recording.editedFPS()));
-    line.frameCount = std::to_string(recording.editedFrameCount());
+    line.frameCount = std::to_string(recording.playbackFrameCount());
     return line;
 }
 
@@ -346,6 +372,7 @@ RCEditorOptionsModel::RCEditorOptionsModel(RCRecordingPtr recording,
         loopTypeIndex_ = loopTypeMenuIndex(parameters->loopType());
         resizeIndex_ = resizeMenuIndex(parameters->resizeValue());
         frameRateIndex_ = frameRateMenuIndex(parameters->frameRate());
+        speedIndex_ = playbackSpeedMenuIndex(parameters->playbackSpeed());
     }
 }
 
@@ -382,6 +409,11 @@ void RCEditorOptionsModel::selectFrameRateIndex(int index) {
     updateEditParameters();
 }
 
+void RCEditorOptionsModel::selectPlaybackSpeedIndex(int index) {
+    speedIndex_ = playbackSpeedMenuIndex(playbackSpeedAtIndex(index));
+    updateEditParameters();
+}
+
 void RCEditorOptionsModel::trimChanged() {
     updateEditParameters();
 }
@@ -396,6 +428,7 @@ void RCEditorOptionsModel::updateEditParameters() {
     parameters->setLoopType(selectedLoopType());
     parameters->setResizeValue(selectedResizeValue());
     parameters->setFrameRate(selectedFrameRate());
+    parameters->setPlaybackSpeed(selectedPlaybackSpeed());
     if (editsChanged_) {
         editsChanged_();
     }
@@ -417,6 +450,7 @@ RCExportOptions RCEditorOptionsModel::exportOptions(SaveFormat saveFormat) const
     options.endTime = recording.editedEndTime();
     addExportLayers(options, recording);
     options.fps = recording.editedFPS();
+    options.speed = parameters ? parameters->playbackSpeed() : 1.0;
     if (saveFormat == SaveFormat::mp4) {
         // The preview is muted and no sound choice is offered: movies leave the sound out.
         options.exportAudio = false;

@@ -78,9 +78,15 @@ int loopTypeMenuIndex(int64_t code);
 int resizeMenuIndex(int64_t code);
 int frameRateMenuIndex(int64_t code);
 
+// The playback speed menu: one label per entry of kPlaybackSpeeds ("2x"), and the entry of a
+// speed (the 1x entry for a speed not offered).
+const std::vector<std::string>& playbackSpeedMenuLabels();
+int playbackSpeedMenuIndex(double speed);
+double playbackSpeedAtIndex(int index);
+
 // The labels of the information line for the recording's current edit.
 struct RCEditorInfoLine {
-    std::string duration;    // "5.0s"
+    std::string duration;    // "5.0s": how long the export plays, at its speed
     std::string dimensions;  // "640 x 360"
     std::string frameRate;   // "15 fps"
     std::string frameCount;  // "75"
@@ -213,15 +219,18 @@ public:
     int64_t selectedLoopType() const { return loopTypeMenu().codeAtIndex(loopTypeIndex_); }
     int64_t selectedResizeValue() const { return resizeMenu().codeAtIndex(resizeIndex_); }
     int64_t selectedFrameRate() const { return frameRateMenu().codeAtIndex(frameRateIndex_); }
+    int playbackSpeedIndex() const { return speedIndex_; }
+    double selectedPlaybackSpeed() const { return playbackSpeedAtIndex(speedIndex_); }
 
     // A menu choice or the end of a trim drag: the edit parameters take the controls'
     // values.
     void selectLoopTypeIndex(int index);
     void selectResizeIndex(int index);
     void selectFrameRateIndex(int index);
+    void selectPlaybackSpeedIndex(int index);
     void trimChanged();
 
-    // Writes trim start and end, loop type, resize value and frame rate into the recording's
+    // Writes trim start and end, loop type, resize value, frame rate and speed into the recording's
     // edit parameters, then calls editsChanged.
     void updateEditParameters();
 
@@ -238,6 +247,7 @@ private:
     int loopTypeIndex_ = 0;
     int resizeIndex_ = 0;
     int frameRateIndex_ = 0;
+    int speedIndex_ = playbackSpeedMenuIndex(1.0);
 };
 
 }  // namespace pindle

@@ -26,6 +26,9 @@ struct RCExportOptions {
     RCExportLayerPtr captionsLayer;      // "captionsLayer": none
     RCExportLayerPtr watermarkLayer;     // "watermarkLayer": none
     std::optional<float> fps;            // "fps": the video track's nominal frame rate
+    // "speed": 1. Playback speed of a GIF: the pictures of speed seconds of the movie are
+    // shown in one second, at the "fps" rate.
+    std::optional<double> speed;
 };
 
 }  // namespace pindle

@@ -26,7 +26,7 @@ RCGIFFileSizeEstimator::RCGIFFileSizeEstimator(RCFileManager& files, dispatch::Q
 
 uint64_t RCGIFFileSizeEstimator::quickEstimateFileSize(const RCRecording& recording) {
     float perSecond = recording.editedWidth() * recording.editedHeight() * recording.editedFPS();
-    float bytes = perSecond * float(recording.editedDuration().seconds());
+    float bytes = perSecond * float(recording.playbackDuration().seconds());
     if (!(bytes > 0)) {
         return 0;
     }
@@ -66,6 +66,8 @@ void RCGIFFileSizeEstimator::estimateFileSize(RCRecordingPtr recording, Completi
         options.startTime = recording->editedStartTime();
         options.endTime = recording->editedEndTime();
         options.fps = recording->editedFPS();
+        options.speed =
+            recording->editParameters() ? recording->editParameters()->playbackSpeed() : 1.0;
         generator->makeGIF(gif, options, nullptr,
                            [this, semaphore, holdsUnit, gif, completion](Status) {
                                dispatch::globalQueue(dispatch::Priority::UserInitiated)

@@ -502,6 +502,7 @@ Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& opt
     }
     RCExportOptions gifOptions;
     gifOptions.fps = options.fps;
+    gifOptions.speed = options.speed;
     gifOptions.width = options.width;
     gifOptions.height = options.height;
     gifOptions.captionsLayer = options.captionsLayer;
@@ -523,12 +524,19 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
         return logged(Error{moviePath.string() + " has no video"});
     }
     float fps = gif_timing::samplingRate(options.fps.value_or(0), info.nominalFrameRate);
-    int64_t count = gif_timing::frameCount(info.duration.seconds(), fps);
+    // Frames are shown at fps and taken from the movie at sourceRate: faster playback takes
+    // pictures further apart and shows them for as long.
+    double speed = options.speed.value_or(1.0);
+    if (!(speed > 0) || !std::isfinite(speed)) {
+        return logged(Error{"cannot play the clip at speed " + std::to_string(speed)});
+    }
+    float sourceRate = float(double(fps) / speed);
+    int64_t count = gif_timing::frameCount(info.duration.seconds(), sourceRate);
     if (count <= 0) {
         return logged(Error{"the clip is shorter than one GIF frame"});
     }
     media::FrameReaderOptions readerOptions;
-    readerOptions.sampleRate = fps;
+    readerOptions.sampleRate = sourceRate;
     std::optional<Size> asked;
     if (options.width && options.height) {
         int width = int(std::lround(*options.width));
@@ -554,7 +562,7 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     FrameAtTime frames(std::move(*reader));
     // Without a size asked for, the GIF takes the size of the pictures the movie decodes
     // to, not the one its header declares, which may be anything.
-    auto first = frames.at(gif_timing::sampleTime(0, fps));
+    auto first = frames.at(gif_timing::sampleTime(0, sourceRate));
     if (!first) {
         return logged(first.error());
     }
@@ -566,7 +574,10 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     }
     bool draws = !isPassthrough(options);
     for (int64_t i = 0; i < count; ++i) {
-        auto frame = frames.at(gif_timing::sampleTime(i, fps));
+        // The layers are timed on the movie's pictures, so a caption covers the same
+        // pictures at any speed.
+        MediaTime pictureTime = gif_timing::sampleTime(i, sourceRate);
+        auto frame = frames.at(pictureTime);
         if (!frame) {
             return logged(frame.error());
         }
@@ -574,7 +585,7 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
         Image drawn;
         if (draws) {
             drawn = *picture;
-            drawExportLayers(drawn, gif_timing::sampleTime(i, fps), options);
+            drawExportLayers(drawn, pictureTime, options);
             picture = &drawn;
         }
         Status added = (*gif)->addFrame(*picture, gif_timing::delayCentiseconds(i, fps));

@@ -27,6 +27,17 @@ void RCLoopingAVPlayer::setLoopType(int64_t loopType) {
     }
 }
 
+void RCLoopingAVPlayer::setPlaybackSpeed(double speed) {
+    if (!(speed > 0)) {
+        return;
+    }
+    double old = playbackSpeed_;
+    playbackSpeed_ = speed;
+    if (isPlaying()) {
+        setRate(rate() / old * speed);
+    }
+}
+
 void RCLoopingAVPlayer::play() {
     if (!recording_) {
         return;
@@ -47,7 +58,7 @@ void RCLoopingAVPlayer::startAt(const LoopContinuation& continuation) {
     seekToTime(continuation.seekTo == WindowEdge::Start ? reversePlaybackEndTime()
                                                         : forwardPlaybackEndTime(),
                MediaTime::zero(), MediaTime::zero());
-    setRate(continuation.rate);
+    setRate(continuation.rate * playbackSpeed_);
 }
 
 }  // namespace pindle

@@ -30,6 +30,11 @@ public:
     // effect at the next play().
     void setLoopType(int64_t loopType);
 
+    // How fast the loop plays its pictures (2: twice as fast), as the exported GIF will; a
+    // change applies at once while playing.
+    double playbackSpeed() const { return playbackSpeed_; }
+    void setPlaybackSpeed(double speed);
+
     bool isPlaying() const { return rate() != 0; }
     // Seeks to the end the loop type starts at and plays toward the other.
     void play();
@@ -46,6 +51,7 @@ private:
 
     std::shared_ptr<RCRecording> recording_;
     int64_t loopType_ = 0;
+    double playbackSpeed_ = 1;
 };
 
 }  // namespace pindle

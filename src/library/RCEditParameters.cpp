@@ -1,16 +1,29 @@
 #include "library/RCEditParameters.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "base/keyed_archive.h"
 #include "base/log.h"
 
 namespace pindle {
+namespace {
+
+constexpr const char* kPlaybackSpeedKey = "playbackSpeed";
+
+}  // namespace
+
+bool isPlaybackSpeed(double value) {
+    return std::find(std::begin(kPlaybackSpeeds), std::end(kPlaybackSpeeds), value) !=
+           std::end(kPlaybackSpeeds);
+}
 
 bool RCEditParameters::isEqualToEditParameters(const RCEditParameters* other) const {
     static const RCEditParameters kEmpty;
     const RCEditParameters& that = other != nullptr ? *other : kEmpty;
     if (trimmedStartTime_ != that.trimmedStartTime_ || trimmedEndTime_ != that.trimmedEndTime_ ||
         loopType_ != that.loopType_ || resizeValue_ != that.resizeValue_ ||
-        captions_.size() != that.captions_.size()) {
+        playbackSpeed_ != that.playbackSpeed_ || captions_.size() != that.captions_.size()) {
         return false;
     }
     for (size_t i = 0; i < captions_.size(); ++i) {
@@ -48,6 +61,9 @@ void RCEditParameters::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeInt32(int32_t(resizeValue_), "resizeValue");
     coder.encodeInt32(int32_t(frameRate_), "frameRate");
     coder.encodeArray(captions_, "captions");
+    if (playbackSpeed_ != 1.0) {
+        coder.encodeDouble(playbackSpeed_, kPlaybackSpeedKey);
+    }
 }
 
 std::shared_ptr<RCEditParameters> RCEditParameters::initWithCoder(KeyedUnarchiver& coder) {
@@ -58,6 +74,15 @@ std::shared_ptr<RCEditParameters> RCEditParameters::initWithCoder(KeyedUnarchive
     parameters->loopType_ = coder.decodeInt32("loopType");
     parameters->resizeValue_ = coder.decodeInt32("resizeValue");
     parameters->frameRate_ = coder.decodeInt32("frameRate");
+    if (coder.containsValueForKey(kPlaybackSpeedKey)) {
+        // A speed that cannot be read costs the speed, not the recording's other edits.
+        try {
+            double speed = coder.decodeDouble(kPlaybackSpeedKey);
+            parameters->playbackSpeed_ = isPlaybackSpeed(speed) ? speed : 1.0;
+        } catch (const ArchiveError& error) {
+            PINDLE_LOG_WARNING("store", "playback speed left out: %s", error.what());
+        }
+    }
     auto captions =
         coder.decodeArray<RCTimedCaption>("captions", [](const ArchiveError& error, size_t index) {
             PINDLE_LOG_WARNING("store", "caption %zu left out: %s", index, error.what());

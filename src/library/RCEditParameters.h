@@ -27,6 +27,11 @@ inline constexpr int64_t kFrameRateHigh = 1;
 inline constexpr int64_t kFrameRateLow = 2;
 inline constexpr int64_t kFrameRateHD = 3;
 
+// Playback speeds offered for the exported clip; 1 plays it as recorded.
+inline constexpr double kPlaybackSpeeds[] = {0.5, 1.0, 1.5, 2.0, 4.0};
+// Whether value is one of kPlaybackSpeeds.
+bool isPlaybackSpeed(double value);
+
 using CaptionList = std::vector<std::shared_ptr<RCTimedCaption>>;
 
 // What the user chose in the editor for one recording: trim range, loop type, output size,
@@ -56,8 +61,13 @@ public:
     MediaTime trimmedEndTime() const { return trimmedEndTime_; }
     void setTrimmedEndTime(MediaTime value) { trimmedEndTime_ = value; }
 
-    // Trim times (as instants), loop type, resize value and captions equal; the frame-rate
-    // code and the clip flag take no part. Null compares as a default record.
+    // How fast the exported clip plays its pictures: 2 shows the trimmed range in half the
+    // time. The frame rate of the output stays the one chosen.
+    double playbackSpeed() const { return playbackSpeed_; }
+    void setPlaybackSpeed(double value) { playbackSpeed_ = value; }
+
+    // Trim times (as instants), loop type, resize value, playback speed and captions equal;
+    // the frame-rate code and the clip flag take no part. Null compares as a default record.
     bool isEqualToEditParameters(const RCEditParameters* other) const;
 
     // A copy whose captions are copies too (the editor edits a copy and keeps the original
@@ -66,8 +76,9 @@ public:
 
     const char* className() const { return "RCEditParameters"; }
     void encodeWithCoder(KeyedArchiver& coder) const;
-    // Codes are taken as stored; a caption that cannot be decoded is left out (and counted
-    // in the unarchiver's rejectedRecords()).
+    // The playback speed is stored only when it is not 1, under a key that readers without
+    // it ignore; an absent or unknown value reads as 1. Codes are taken as stored; a caption that
+    // cannot be decoded is left out (and counted in the unarchiver's rejectedRecords()).
     static std::shared_ptr<RCEditParameters> initWithCoder(KeyedUnarchiver& coder);
 
 private:
@@ -75,6 +86,7 @@ private:
     int64_t loopType_ = kLoopTypeNormal;
     int64_t resizeValue_ = kResizeOriginal;
     int64_t frameRate_ = kFrameRateStandard;
+    double playbackSpeed_ = 1.0;
     CaptionList captions_;
     MediaTime trimmedStartTime_ = MediaTime::zero();
     MediaTime trimmedEndTime_ = MediaTime::zero();

@@ -256,6 +256,21 @@ uint64_t RCRecording::editedFrameCount() const {
     return wholeCount(editedDuration().seconds() * double(editedFPS()));
 }
 
+MediaTime RCRecording::playbackDuration() const {
+    auto parameters = editParameters();
+    MediaTime duration = editedDuration();
+    double speed = parameters ? parameters->playbackSpeed() : 1.0;
+    if (speed == 1.0 || !duration.isNumeric()) {
+        return duration;
+    }
+    return MediaTime::makeWithSeconds(duration.seconds() / speed,
+                                      std::max(duration.timescale, 600));
+}
+
+uint64_t RCRecording::playbackFrameCount() const {
+    return wholeCount(playbackDuration().seconds() * double(editedFPS()));
+}
+
 void RCRecording::encodeWithCoder(KeyedArchiver& coder) const {
     Path movie;
     std::shared_ptr<RCEditParameters> parameters;

@@ -94,6 +94,10 @@ public:
     float editedFPS() const;
     // Whole frames of editedDuration at editedFPS; 0 for an empty or reversed range.
     uint64_t editedFrameCount() const;
+    // How long the exported clip plays: editedDuration divided by the playback speed.
+    MediaTime playbackDuration() const;
+    // Whole frames of playbackDuration at editedFPS: the exported GIF's frames.
+    uint64_t playbackFrameCount() const;
 
     const char* className() const { return "RCRecording"; }
     // Only the movie's address and the edit parameters are stored.

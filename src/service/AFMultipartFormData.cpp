@@ -10,6 +10,25 @@ namespace {
 
 constexpr const char* kCRLF = "\r\n";
 
+// A field or file name inside the quotes of a Content-Disposition header, written as browsers
+// write form data: a quote or a line break would otherwise end the name or the header and
+// let the text after it pass for headers or parts of its own.
+std::string quotedName(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"') {
+            quoted += "%22";
+        } else if (c == '\r') {
+            quoted += "%0D";
+        } else if (c == '\n') {
+            quoted += "%0A";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
+}
+
 HTTPError fileError(const std::string& reason) {
     return HTTPError{kAFNetworkingErrorDomain, kAFNetworkingBadURLCode, reason, reason, {}, {}};
 }
@@ -173,7 +192,7 @@ bool AFStreamingMultipartFormData::appendPartWithFileURL(const std::filesystem::
     }
     AFHTTPBodyPart part;
     part.headers.set("Content-Disposition",
-                     "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"");
+                     "form-data; name=" + quotedName(name) + "; filename=" + quotedName(fileName));
     part.headers.set("Content-Type", mimeType);
     part.bodyFile = file;
     part.bodyContentLength = size;
@@ -185,7 +204,7 @@ bool AFStreamingMultipartFormData::appendPartWithFileURL(const std::filesystem::
 void AFStreamingMultipartFormData::appendPartWithFormData(std::string data,
                                                           const std::string& name) {
     http::Headers headers;
-    headers.set("Content-Disposition", "form-data; name=\"" + name + "\"");
+    headers.set("Content-Disposition", "form-data; name=" + quotedName(name));
     appendPartWithHeaders(std::move(headers), std::move(data));
 }
 

@@ -260,7 +260,11 @@ void RCUserSettings::pindleHydrateUserDataWithCompletion(std::function<void()> c
         }
     };
     if (!isLoggedIntoPINDLE()) {
-        fail("not signed in");
+        // Signed out is the usual state, not a fault: nothing to read, nothing to warn about.
+        PINDLE_LOG_DEBUG("settings", "no profile to read: not signed in");
+        if (failure) {
+            failure("not signed in");
+        }
         return;
     }
     std::string token = *pindleAccessToken_;

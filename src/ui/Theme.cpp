@@ -38,8 +38,21 @@ QPushButton#uploadButton {
     font-weight: bold; padding: 4px 12px;
 }
 QPushButton#uploadButton:hover { background: #46464b; }
+QPushButton#copyGIFButton {
+    color: #ececee; background: #3a3a3e; border: 1px solid #4a4a4f; border-radius: 5px;
+    font-weight: bold; padding: 4px 12px;
+}
+QPushButton#copyGIFButton:hover { background: #46464b; }
 QPushButton#sizeButton { color: #b48cff; background: transparent; border: none; padding: 2px 4px; }
 QPushButton#sizeButton:hover { color: #cdb0ff; text-decoration: underline; }
+QPushButton#idleTrimButton { color: #b48cff; background: transparent; border: none; padding: 2px 4px; }
+QPushButton#idleTrimButton:hover { color: #cdb0ff; text-decoration: underline; }
+QPushButton#idleTrimApply, QPushButton#idleTrimCancel {
+    color: #ececee; background: #3a3a3e; border: 1px solid #4a4a4f; border-radius: 4px;
+    padding: 3px 12px;
+}
+QPushButton#idleTrimApply { background: #5b34a0; border-color: #8e4df0; }
+QWidget#idleTrimProposal QLabel { color: #ececee; }
 QFrame#separator { background: #3a3a3e; max-height: 1px; min-height: 1px; }
 )";
 }

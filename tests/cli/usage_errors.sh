@@ -39,3 +39,16 @@ for source in "$work/loop-a/movie.mp4" "$long"; do
     "$expect" 1 --stderr-once '^pindle-capture export: ' \
         -- "$program" export "$source" --to "$work/out.gif"
 done
+
+# A damaged movie: one line says why, and FFmpeg's own messages stay in the log.
+damaged="$(dirname "$0")/../fuzz/movie_corpus/sample_count_huge.mp4"
+"$expect" 1 --stderr-once "^pindle-capture info: cannot open " --stderr-once '.' \
+    -- "$program" info "$damaged"
+"$expect" 1 --stderr-once "^pindle-capture export: cannot open " --stderr-once '.' \
+    -- "$program" export "$damaged" --to "$work/out.gif"
+
+# --max-size writes and checks a file of its own, so it needs a real destination.
+for destination in "--to -" "--copy"; do
+    "$expect" 2 --stderr-once '^pindle-capture export: --max-size writes a file of its own' \
+        -- "$program" export "$damaged" $destination --max-size 1MB
+done

@@ -3,7 +3,7 @@
 // seeds for -seconds=N (default 5) with -seed=N (default: from the clock). An input that
 // crashes the target is written to ./fuzz-crash-input first.
 //
-//   store_loader_fuzzer [-seconds=N] [-seed=N] FILE_OR_DIRECTORY...
+//   TARGET_fuzzer [-seconds=N] [-seed=N] FILE_OR_DIRECTORY...
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
         run(input);
         ++runs;
     }
-    std::printf("store loader: %zu seeds and %llu mutated inputs without a fault (seed %llu)\n",
-                seeds.size(), static_cast<unsigned long long>(runs),
-                static_cast<unsigned long long>(seed));
+    std::fprintf(stderr, "%s: %zu seeds and %llu mutated inputs without a fault (seed %llu)\n",
+                 std::filesystem::path(argv[0]).filename().c_str(), seeds.size(),
+                 static_cast<unsigned long long>(runs), static_cast<unsigned long long>(seed));
     return 0;
 }

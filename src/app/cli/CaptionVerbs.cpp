@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/ExportVerb.h"
 #include "base/atomic_file.h"
 #include "base/dispatch.h"
@@ -176,7 +177,6 @@ int addCaption(const RCRecordingPtr& recording, const std::vector<std::string>& 
         return fail("caption", "the caption ends before it starts", 2);
     }
     parameters->captions().push_back(caption);
-    std::printf("caption %zu added\n", parameters->captions().size());
     return 0;
 }
 
@@ -226,7 +226,12 @@ int runCaption(const std::vector<std::string>& args) {
         if (int status = addCaption(*recording, rest); status != 0) {
             return status;
         }
-        return saveCaptions(store, *recording);
+        // Said once the caption is stored, not before.
+        if (int status = saveCaptions(store, *recording); status != 0) {
+            return status;
+        }
+        std::printf("caption %zu added\n", captions.size());
+        return 0;
     }
     if (action == "remove" && rest.size() == 1) {
         auto index = parsePosition(rest[0], captions.size());
@@ -323,6 +328,9 @@ int runFrame(const std::vector<std::string>& args) {
             source = arg;
             continue;
         }
+        if (arg != "--at" && arg != "--to" && arg != "--loop" && arg != "--size") {
+            return fail("frame", unexpectedArgument(arg), 2);
+        }
         if (i + 1 >= args.size()) {
             return fail("frame", arg + " needs a value", 2);
         }
@@ -405,8 +413,8 @@ Verb watermarkVerb() {
 
 Verb frameVerb() {
     return {"frame", kFrameUsage,
-            "Write one output frame, captions and watermark drawn, as a PNG: the frame the "
-            "export shows at S seconds of its output",
+            "Write the frame an export shows at S seconds of its output as a PNG, with its "
+            "captions and watermark",
             runFrame};
 }
 

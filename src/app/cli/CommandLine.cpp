@@ -34,8 +34,8 @@ const std::vector<Verb>& verbs() {
         infoVerb(),
         deleteVerb(),
         {"record", "--region X,Y,W,H --seconds N [--capture-last-at S]... [--cursor] [--clicks]",
-         "Capture a screen region (points from the top-left of the primary display) for N "
-         "seconds into the library; a capture-last at each S; prints each new recording",
+         "Capture a screen region (X,Y from the top-left of the primary display) for N seconds "
+         "into the library, with a capture-last at each S; prints each new recording",
          runRecord},
         {"doctor", "",
          "Print the screen-capture backend and why it was chosen, the desktop portal's and "
@@ -51,7 +51,7 @@ const std::vector<Verb>& verbs() {
         logoutVerb(),
         uploadVerb(),
         {"export", kExportUsage,
-         "Export a library recording or a movie as a GIF, MP4, JPEG or a batch of four files.",
+         "Export a library recording or a movie as a GIF, MP4, JPEG or a batch of four files",
          runExportVerb},
         frameVerb(),
         captionVerb(),
@@ -60,24 +60,43 @@ const std::vector<Verb>& verbs() {
     return all;
 }
 
+namespace {
+
+// "NAME USAGE", or the name alone for a verb without arguments.
+std::string synopsis(const Verb& verb) {
+    return verb.usage.empty() ? verb.name : verb.name + " " + verb.usage;
+}
+
+}  // namespace
+
 void printUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: pindle-capture [--version | --help]\n"
-                 "       pindle-capture VERB [ARGS...]\n\n"
-                 "Without a verb the desktop application starts (it needs an X display).\n");
-    if (!verbs().empty()) {
-        std::fprintf(out, "\nVerbs:\n");
-    }
+                 "       pindle-capture VERB [ARGS...]\n"
+                 "       pindle-capture VERB --help\n\n"
+                 "Without a verb the desktop application starts (it needs an X display).\n"
+                 "\nVerbs:\n");
     for (const Verb& verb : verbs()) {
-        std::fprintf(out, "  %s %s\n      %s\n", verb.name.c_str(), verb.usage.c_str(),
-                     verb.summary.c_str());
+        std::fprintf(out, "  %s\n      %s\n", synopsis(verb).c_str(), verb.summary.c_str());
     }
+}
+
+std::string unexpectedArgument(const std::string& arg) {
+    if (arg.size() > 1 && arg[0] == '-') {
+        return "unknown option '" + arg + "'";
+    }
+    return "unexpected argument '" + arg + "'";
 }
 
 int runVerb(const std::vector<std::string>& args) {
     for (const Verb& verb : verbs()) {
         if (verb.name != args.at(0)) {
             continue;
+        }
+        if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+            std::printf("Usage: pindle-capture %s\n\n%s\n", synopsis(verb).c_str(),
+                        verb.summary.c_str());
+            return 0;
         }
         // A failure a verb did not foresee (a std::filesystem::filesystem_error for a path
         // that cannot be examined, memory) ends it with a one-line report, not an abort.

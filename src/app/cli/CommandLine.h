@@ -23,4 +23,8 @@ int runVerb(const std::vector<std::string>& args);
 
 void printUsage(std::FILE* out);
 
+// What a verb says of an argument it does not take: "unknown option '--x'" for an option,
+// "unexpected argument 'x'" otherwise.
+std::string unexpectedArgument(const std::string& arg);
+
 }  // namespace pindle::cli

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/CommandLine.h"
 #include "app/cli/ExportVerb.h"
 #include "base/dispatch.h"
 #include "library/RCDataStore.h"
@@ -157,7 +158,12 @@ int info(const std::vector<std::string>& args) {
             ok = false;
         }
         if (!ok) {
-            std::fprintf(stderr, "pindle-capture info: bad argument '%s'\n", arg.c_str());
+            bool known = arg == "--loop" || arg == "--resize" || arg == "--rate" ||
+                         arg == "--start" || arg == "--end";
+            std::string message = !known      ? unexpectedArgument(arg)
+                                  : !hasValue ? arg + " needs a value"
+                                              : "bad value for " + arg;
+            std::fprintf(stderr, "pindle-capture info: %s\n", message.c_str());
             return 2;
         }
     }
@@ -231,6 +237,10 @@ int deleteRecording(const std::vector<std::string>& args) {
         std::fprintf(stderr, "pindle-capture delete: which item? (item 1 is the newest)\n");
         return 2;
     }
+    if (args[0].rfind("-", 0) == 0) {
+        std::fprintf(stderr, "pindle-capture delete: %s\n", unexpectedArgument(args[0]).c_str());
+        return 2;
+    }
     RCDataStore& store = RCDataStore::getCurrentInstance();
     if (auto loaded = store.loadStatus(); !loaded) {
         std::fprintf(stderr, "pindle-capture delete: %s\n", loaded.error().message.c_str());
@@ -257,21 +267,21 @@ int deleteRecording(const std::vector<std::string>& args) {
 
 Verb libraryVerb() {
     return Verb{"library", "",
-                "list the recordings of the library, newest first (item 1), with their movie "
-                "facts and edit settings",
+                "List the library's recordings, newest first (item 1), with their movie facts "
+                "and edit settings",
                 library};
 }
 
 Verb infoVerb() {
     return Verb{"info", "MOVIE [--start S] [--end S] [--loop 0-2] [--resize 0-3] [--rate 0-3]",
-                "show what a recording of MOVIE would show: its facts and the edited duration, "
-                "size, frame rate and frame count",
+                "Show a movie's facts and the duration, size, frame rate and frame count of "
+                "its export with the given edits",
                 info};
 }
 
 Verb deleteVerb() {
     return Verb{"delete", "ITEM",
-                "remove a recording from the library (item 1 is the newest) and delete its movie",
+                "Remove a recording from the library (item 1 is the newest) and delete its movie",
                 deleteRecording};
 }
 

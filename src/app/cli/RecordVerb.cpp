@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/cli/CaptureBackend.h"
+#include "app/cli/CommandLine.h"
 #include "base/dispatch.h"
 #include "capture/RCCaptureEngine.h"
 #include "library/RCDataStore.h"
@@ -109,7 +110,7 @@ Result<RecordArguments> parse(const std::vector<std::string>& args) {
         } else if (arg == "--clicks") {
             parsed.clicks = true;
         } else {
-            return Error{"unknown argument '" + arg + "'"};
+            return Error{unexpectedArgument(arg)};
         }
     }
     if (!haveRegion || !haveSeconds) {

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <optional>
 
+#include "app/cli/CommandLine.h"
 #include "base/dispatch.h"
 #include "base/log.h"
 #include "library/RCUtilities.h"
@@ -128,8 +129,10 @@ int runLogin(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--email" && i + 1 < args.size()) {
             email = args[++i];
+        } else if (args[i] == "--email") {
+            return usageError("login", "--email needs a value");
         } else {
-            return usageError("login", "unexpected argument '" + args[i] + "'");
+            return usageError("login", unexpectedArgument(args[i]));
         }
     }
     if (email.empty()) {
@@ -177,7 +180,7 @@ int runLogin(const std::vector<std::string>& args) {
 
 int runLogout(const std::vector<std::string>& args) {
     if (!args.empty()) {
-        return usageError("logout", "unexpected argument '" + args[0] + "'");
+        return usageError("logout", unexpectedArgument(args[0]));
     }
     RCUserSettings& settings = RCUserSettings::getCurrentInstance();
     if (!settings.isLoggedIntoPINDLE()) {
@@ -235,7 +238,7 @@ int runUpload(const std::vector<std::string>& args) {
         } else if (!arg.empty() && arg[0] != '-' && !file) {
             file = arg;
         } else {
-            return usageError("upload", "unexpected argument '" + arg + "'");
+            return usageError("upload", unexpectedArgument(arg));
         }
         if (!ok) {
             return usageError("upload", arg + " needs a value");
@@ -319,18 +322,18 @@ int runUpload(const std::vector<std::string>& args) {
 
 Verb loginVerb() {
     return {"login", "--email E",
-            "sign in to the service (password on standard input) and store the account", runLogin};
+            "Sign in to the service (password on standard input) and keep the account", runLogin};
 }
 
 Verb logoutVerb() {
-    return {"logout", "", "sign out of the service", runLogout};
+    return {"logout", "", "Sign out of the service", runLogout};
 }
 
 Verb uploadVerb() {
     return {"upload",
             "FILE [--clip] [--tags T] [--source URL] [--title T] [--description D] "
             "[--rating unrated|g|pg|pg-13|r] [--private] [--username U] [--channel C]",
-            "upload a GIF (or with --clip a video clip) and print its page address", runUpload};
+            "Upload a GIF (or with --clip a video clip) and print its page address", runUpload};
 }
 
 }  // namespace pindle::cli

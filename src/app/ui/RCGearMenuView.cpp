@@ -62,11 +62,11 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
     watermarkRow->addWidget(chooseWatermarkButton_);
 
     clearCapturesButton_ = new QPushButton(RCGearMenuViewController::kClearCapturesTitle);
-    rateUsButton_ = new QPushButton(RCGearMenuViewController::kRateUsTitle);
+    projectPageButton_ = new QPushButton(RCGearMenuViewController::kProjectPageTitle);
     contactUsButton_ = new QPushButton(RCGearMenuViewController::kContactUsTitle);
     quitButton_ = new QPushButton(RCGearMenuViewController::kQuitTitle);
     for (QPushButton* button :
-         {clearCapturesButton_, rateUsButton_, contactUsButton_, quitButton_}) {
+         {clearCapturesButton_, projectPageButton_, contactUsButton_, quitButton_}) {
         button->setObjectName("menuButton");
         button->setCursor(Qt::PointingHandCursor);
     }
@@ -81,7 +81,7 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
     layout->addWidget(separator());
     layout->setSpacing(2);
     layout->addWidget(clearCapturesButton_);
-    layout->addWidget(rateUsButton_);
+    layout->addWidget(projectPageButton_);
     layout->addWidget(contactUsButton_);
     layout->addWidget(separator());
     layout->addWidget(quitButton_);
@@ -100,9 +100,9 @@ RCGearMenuView::RCGearMenuView(RCGearMenuViewController& controller, QWidget* sh
     });
     connect(clearCapturesButton_, &QPushButton::clicked, this,
             &RCGearMenuView::confirmClearCaptures);
-    connect(rateUsButton_, &QPushButton::clicked, this, [this] {
+    connect(projectPageButton_, &QPushButton::clicked, this, [this] {
         hide();
-        controller_.rateUsClicked();
+        controller_.projectPageClicked();
     });
     connect(contactUsButton_, &QPushButton::clicked, this, [this] {
         hide();

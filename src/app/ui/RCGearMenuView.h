@@ -41,7 +41,7 @@ private:
     QLabel* watermarkFileLabel_;
     QPushButton* chooseWatermarkButton_;
     QPushButton* clearCapturesButton_;
-    QPushButton* rateUsButton_;
+    QPushButton* projectPageButton_;
     QPushButton* contactUsButton_;
     QPushButton* quitButton_;
 };

@@ -2,7 +2,6 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QFileInfo>
 
 #include "app/RCMasterAppController.h"
 #include "base/log.h"
@@ -10,14 +9,6 @@
 namespace pindle::ui {
 namespace {
 constexpr const char* kTag = "remote";
-}
-
-bool sessionBusAvailable() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
-        return true;
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo(runtime + "/bus").exists();
 }
 
 bool RemoteControl::publish() {

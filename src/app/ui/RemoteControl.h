@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QObject>
 
 // The running application's control on the session bus, for `pindle-capture toggle` and
@@ -13,8 +14,14 @@ inline constexpr const char* kRemoteControlInterface = "com.pindle.capture.Contr
 
 // Whether a session bus is there to connect to: its address is set, or its socket is in the
 // runtime folder. Without one Qt would try to start a bus of its own for the X display
-// (dbus-launch), which outlives the program.
-bool sessionBusAvailable();
+// (dbus-launch), which outlives the program. Inline: the command line's verbs ask it too.
+inline bool sessionBusAvailable() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        return true;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo(runtime + "/bus").exists();
+}
 
 class RemoteControl : public QObject {
     Q_OBJECT

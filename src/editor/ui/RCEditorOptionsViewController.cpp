@@ -1,21 +1,28 @@
 #include "editor/ui/RCEditorOptionsViewController.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "base/dispatch.h"
+#include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
+#include "editor/ui/GIFClipboard.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCRangeSliderView.h"
+#include "library/RCFileManager.h"
 #include "ui/Theme.h"
 
 namespace pindle::ui {
@@ -140,6 +147,51 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
         connect(menu, &QComboBox::activated, this, &RCEditorOptionsViewController::menuChosen);
     }
 
+    // Speed is how fast the pictures play, the frame rate how many are shown each second:
+    // the two sit apart, and the speed says so.
+    speedMenu_ = new QComboBox(this);
+    speedMenu_->setObjectName("playbackSpeed");
+    for (const std::string& label : playbackSpeedMenuLabels()) {
+        speedMenu_->addItem(QString::fromStdString(label));
+    }
+    speedMenu_->setCurrentIndex(model_.playbackSpeedIndex());
+    speedMenu_->setFocusPolicy(Qt::NoFocus);
+    speedMenu_->setToolTip("How fast the clip plays. The frame rate stays as chosen.");
+    connect(speedMenu_, &QComboBox::activated, this, &RCEditorOptionsViewController::speedChosen);
+    if (playerView_) {
+        playerView_->setPlaybackSpeed(model_.selectedPlaybackSpeed());
+    }
+
+    idleTrimButton_ = new QPushButton("Trim idle start and end");
+    idleTrimButton_->setObjectName("idleTrimButton");
+    idleTrimButton_->setFocusPolicy(Qt::NoFocus);
+    idleTrimButton_->setCursor(Qt::PointingHandCursor);
+    idleTrimButton_->setFlat(true);
+    idleTrimButton_->setToolTip(
+        "Moves the trim past the still picture at the start and the end; shown before it is "
+        "applied.");
+    connect(idleTrimButton_, &QPushButton::clicked, this,
+            &RCEditorOptionsViewController::proposeIdleTrim);
+    idleTrimProposal_ = new QWidget(this);
+    idleTrimProposal_->setObjectName("idleTrimProposal");
+    idleTrimLabel_ = new QLabel;
+    idleTrimLabel_->setObjectName("idleTrimLabel");
+    auto* applyTrim = new QPushButton("Apply");
+    applyTrim->setObjectName("idleTrimApply");
+    auto* cancelTrim = new QPushButton("Cancel");
+    cancelTrim->setObjectName("idleTrimCancel");
+    for (QPushButton* button : {applyTrim, cancelTrim}) {
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+    connect(applyTrim, &QPushButton::clicked, this, [this] { finishIdleTrim(true); });
+    connect(cancelTrim, &QPushButton::clicked, this, [this] { finishIdleTrim(false); });
+    auto* proposalRow = new QHBoxLayout(idleTrimProposal_);
+    proposalRow->setContentsMargins(0, 0, 0, 0);
+    proposalRow->addWidget(idleTrimLabel_, 1);
+    proposalRow->addWidget(applyTrim);
+    proposalRow->addWidget(cancelTrim);
+    idleTrimProposal_->hide();
+
     durationLabel_ = new QLabel;
     dimensionsLabel_ = new QLabel;
     frameRateLabel_ = new QLabel;
@@ -169,6 +221,13 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     uploadButton_->setCursor(Qt::PointingHandCursor);
     connect(uploadButton_, &QPushButton::clicked, this,
             &RCEditorOptionsViewController::uploadButtonClicked);
+    copyButton_ = new QPushButton("COPY GIF");
+    copyButton_->setObjectName("copyGIFButton");
+    copyButton_->setFixedHeight(40);
+    copyButton_->setFocusPolicy(Qt::NoFocus);
+    copyButton_->setCursor(Qt::PointingHandCursor);
+    copyButton_->setToolTip("Copies the GIF with the current edits, captions and watermark.");
+    connect(copyButton_, &QPushButton::clicked, this, &RCEditorOptionsViewController::copyGIF);
     savedTimer_ = new QTimer(this);
     savedTimer_->setSingleShot(true);
     savedTimer_->setInterval(std::chrono::milliseconds(RCSaveButton::kSavedDisplayTime));
@@ -182,6 +241,7 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     layout->setSpacing(10);
     layout->addWidget(captionLabel("Trim"));
     layout->addWidget(slider_);
+    layout->addWidget(idleTrimProposal_);
     auto* menus = new QGridLayout;
     menus->setHorizontalSpacing(12);
     menus->setVerticalSpacing(4);
@@ -191,6 +251,18 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     menus->addWidget(loopTypeMenu_, 1, 0);
     menus->addWidget(resizeMenu_, 1, 1);
     menus->addWidget(frameRateMenu_, 1, 2);
+    // The speed stands apart from the frame rate, behind a rule, under a name of its own.
+    auto* rule = new QFrame;
+    rule->setObjectName("speedRule");
+    rule->setFrameShape(QFrame::VLine);
+    rule->setFixedWidth(1);
+    rule->setStyleSheet("background: #4a4a4f;");
+    menus->addWidget(rule, 0, 3, 2, 1);
+    menus->addWidget(captionLabel("Playback speed"), 0, 4);
+    menus->addWidget(speedMenu_, 1, 4);
+    for (int column : {0, 1, 2}) {
+        menus->setColumnStretch(column, 1);
+    }
     layout->addLayout(menus);
     auto* info = new QHBoxLayout;
     info->setSpacing(14);
@@ -198,11 +270,13 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
         info->addWidget(label);
     }
     info->addStretch(1);
+    info->addWidget(idleTrimButton_);
     info->addWidget(sizeButton_);
     layout->addLayout(info);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     buttons->addWidget(saveButton_, 3);
+    buttons->addWidget(copyButton_, 1);
     buttons->addWidget(uploadButton_, 1);
     layout->addLayout(buttons);
 
@@ -217,11 +291,24 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
             });
     }
 
+    // Dragging the preview out drags the GIF of the current edit.
+    if (playerView_) {
+        playerView_->setDragOutExporter([this]() -> std::filesystem::path {
+            auto gif = RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
+            Status made =
+                generator_->makeGIFNow(gif, model_.exportOptions(SaveFormat::gif), nullptr);
+            return made ? gif : std::filesystem::path();
+        });
+    }
+
     updateFileStatsLabels();
 }
 
 RCEditorOptionsViewController::~RCEditorOptionsViewController() {
     stopObservingPlayback();
+    if (playerView_) {
+        playerView_->setDragOutExporter(nullptr);
+    }
 }
 
 void RCEditorOptionsViewController::stopObservingPlayback() {
@@ -299,6 +386,116 @@ void RCEditorOptionsViewController::updateFileSize() {
             }
         });
     });
+}
+
+void RCEditorOptionsViewController::copyGIF() {
+    if (!copyButton_->isEnabled()) {
+        return;
+    }
+    copyButton_->setEnabled(false);
+    copyButton_->setText("COPYING...");
+    // The file stays in the temporary folder until the program quits, so that a paste of
+    // the file later still finds it.
+    auto gif = RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
+    QPointer<RCEditorOptionsViewController> self(this);
+    generator_->makeGIF(gif, model_.exportOptions(SaveFormat::gif), nullptr,
+                        [self, gif](Status status) {
+                            if (!self) {
+                                return;
+                            }
+                            QMimeData* mime = status ? makeGIFMimeData(gif) : nullptr;
+                            if (mime != nullptr) {
+                                QGuiApplication::clipboard()->setMimeData(mime);
+                            }
+                            self->copyButton_->setText(mime != nullptr ? "COPIED" : "NOT COPIED");
+                            QTimer::singleShot(std::chrono::seconds(2), self, [self] {
+                                if (self) {
+                                    self->copyButton_->setText("COPY GIF");
+                                    self->copyButton_->setEnabled(true);
+                                }
+                            });
+                        });
+}
+
+void RCEditorOptionsViewController::speedChosen(int index) {
+    model_.selectPlaybackSpeedIndex(index);
+    if (playerView_) {
+        playerView_->setPlaybackSpeed(model_.selectedPlaybackSpeed());
+    }
+    updateFileStatsLabels();
+}
+
+void RCEditorOptionsViewController::proposeIdleTrim() {
+    media::MoviePtr movie = recording_->asset();
+    if (!movie || idleTrimProposal_->isVisible()) {
+        return;
+    }
+    idleTrimButton_->setEnabled(false);
+    idleTrimButton_->setText("Looking for idle time...");
+    QPointer<RCEditorOptionsViewController> self(this);
+    MediaTime start = model_.trimmedStartTime();
+    MediaTime end = model_.trimmedEndTime();
+    dispatch::globalQueue(dispatch::Priority::UserInitiated)->async([self, movie, start, end] {
+        auto found = idle_trim::findActiveRange(*movie, start, end);
+        dispatch::mainQueue()->async([self, found] {
+            if (!self) {
+                return;
+            }
+            self->idleTrimButton_->setEnabled(true);
+            self->idleTrimButton_->setText("Trim idle start and end");
+            if (!found || !*found) {
+                self->idleTrimLabel_->setText(!found ? "The movie could not be read."
+                                                     : "The picture never changes.");
+                self->knobsBeforeProposal_[0] = self->model_.slider().lowerValue();
+                self->knobsBeforeProposal_[1] = self->model_.slider().upperValue();
+                self->idleTrimProposal_->show();
+                return;
+            }
+            auto& slider = self->model_.slider();
+            self->knobsBeforeProposal_[0] = slider.lowerValue();
+            self->knobsBeforeProposal_[1] = slider.upperValue();
+            double cut = (self->model_.trimmedEndTime() - self->model_.trimmedStartTime() -
+                          ((*found)->end - (*found)->start))
+                             .seconds();
+            // The knobs show the proposal; the edit changes only when it is applied.
+            self->model_.setTrimmedStartTime((*found)->start);
+            self->model_.setTrimmedEndTime((*found)->end);
+            slider.setPlaybackMarker(slider.lowerValue());
+            self->slider_->update();
+            self->idleTrimLabel_->setText(
+                QString("Trim to %1 s \u2013 %2 s, cutting %3 s of still picture?")
+                    .arg((*found)->start.seconds(), 0, 'f', 1)
+                    .arg((*found)->end.seconds(), 0, 'f', 1)
+                    .arg(std::max(0.0, cut), 0, 'f', 1));
+            self->idleTrimProposal_->show();
+            self->slider_->setEnabled(false);
+            if (self->playerView_) {
+                self->playerView_->pause();
+                self->playerView_->seekExactly(self->model_.trimmedStartTime());
+            }
+        });
+    });
+}
+
+void RCEditorOptionsViewController::finishIdleTrim(bool apply) {
+    idleTrimProposal_->hide();
+    slider_->setEnabled(true);
+    if (!apply) {
+        model_.slider().setLowerValue(knobsBeforeProposal_[0]);
+        model_.slider().setUpperValue(knobsBeforeProposal_[1]);
+    }
+    MediaTime start = model_.trimmedStartTime();
+    if (playerView_) {
+        playerView_->setPlaybackRange(start, model_.trimmedEndTime());
+        playerView_->seekExactly(start);
+        playerView_->play();
+    }
+    model_.slider().setPlaybackMarker(model_.slider().lowerValue());
+    slider_->update();
+    if (apply) {
+        model_.trimChanged();
+        updateFileStatsLabels();
+    }
 }
 
 bool RCEditorOptionsViewController::sheetIsShown() const {

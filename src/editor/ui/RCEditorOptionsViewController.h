@@ -41,6 +41,9 @@ public:
     void openSavePanel();
     void updateFileSize();
     void uploadButtonClicked();
+    // Exports the GIF of the current edit into the temporary folder and puts it on the
+    // clipboard, as image/gif bytes and as the file.
+    void copyGIF();
 
 signals:
     // A sheet (dialog or alert) is attached to the window, or no longer is.
@@ -56,6 +59,11 @@ private:
     bool sheetIsShown() const;
     void saveButtonChanged();
     void stopObservingPlayback();
+    void speedChosen(int index);
+    // Finds the idle start and end in the background and shows the proposed trim.
+    void proposeIdleTrim();
+    // Applies the proposed trim, or puts the knobs back where they were.
+    void finishIdleTrim(bool apply);
 
     RCRecordingPtr recording_;
     QPointer<RCEditorPlayerView> playerView_;
@@ -69,6 +77,12 @@ private:
     QComboBox* loopTypeMenu_ = nullptr;
     QComboBox* resizeMenu_ = nullptr;
     QComboBox* frameRateMenu_ = nullptr;
+    QComboBox* speedMenu_ = nullptr;
+    QPushButton* idleTrimButton_ = nullptr;
+    QWidget* idleTrimProposal_ = nullptr;
+    QLabel* idleTrimLabel_ = nullptr;
+    // The knobs before a proposed idle trim moved them.
+    double knobsBeforeProposal_[2] = {0, 1};
     QLabel* durationLabel_ = nullptr;
     QLabel* dimensionsLabel_ = nullptr;
     QLabel* frameRateLabel_ = nullptr;
@@ -76,6 +90,7 @@ private:
     QPushButton* sizeButton_ = nullptr;
     RCSaveButtonView* saveButton_ = nullptr;
     QPushButton* uploadButton_ = nullptr;
+    QPushButton* copyButton_ = nullptr;
     int playbackObserver_ = 0;  // the player view's token
     QTimer* savedTimer_ = nullptr;
     QPointer<QFileDialog> savePanel_;

@@ -1,18 +1,24 @@
 #include "editor/ui/RCEditorPlayerView.h"
 
+#include <QApplication>
+#include <QDrag>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QResizeEvent>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "captions/LayerCompositor.h"
 #include "editor/RCEditorCaptions.h"
 #include "editor/RCLoopingAVPlayer.h"
 #include "editor/RCRecordingLayers.h"
+#include "editor/ui/GIFClipboard.h"
 
 namespace pindle::ui {
 
@@ -48,6 +54,11 @@ public:
         if (player_) {
             player_->setReversePlaybackEndTime(start);
             player_->setForwardPlaybackEndTime(end);
+        }
+    }
+    void setPlaybackSpeed(double speed) override {
+        if (player_) {
+            player_->setPlaybackSpeed(speed);
         }
     }
     void seekExactly(MediaTime time) override {
@@ -194,6 +205,10 @@ protected:
 
     // A press on the selected caption starts dragging it; one on another caption selects it.
     void mousePressEvent(QMouseEvent* event) override {
+        if (!editMode_ && dragOutExporter_ && event->button() == Qt::LeftButton) {
+            dragOutStart_ = event->position().toPoint();
+            return;
+        }
         if (!editMode_ || !model_ || event->button() != Qt::LeftButton) {
             RCEditorPlayerView::mousePressEvent(event);
             return;
@@ -204,12 +219,20 @@ protected:
         }
     }
     void mouseMoveEvent(QMouseEvent* event) override {
+        if (dragOutStart_ && (event->buttons() & Qt::LeftButton) &&
+            (event->position().toPoint() - *dragOutStart_).manhattanLength() >=
+                QApplication::startDragDistance()) {
+            dragOutStart_.reset();
+            dragOut();
+            return;
+        }
         if (model_ && model_->isDraggingCaption()) {
             model_->previewMouseDragged(viewPoint(event));
         }
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton) {
+            dragOutStart_.reset();
             endCaptionDrag();
         }
     }
@@ -224,6 +247,26 @@ private:
 
     static Point viewPoint(const QMouseEvent* event) {
         return Point{event->position().x(), event->position().y()};
+    }
+
+    // Exports the GIF (the pointer shows the wait) and drags its file.
+    void dragOut() {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        std::filesystem::path gif = dragOutExporter_();
+        QApplication::restoreOverrideCursor();
+        QMimeData* mime = gif.empty() ? nullptr : makeGIFMimeData(gif);
+        if (mime == nullptr) {
+            return;
+        }
+        auto* drag = new QDrag(this);
+        drag->setMimeData(mime);
+        if (frame_) {
+            QImage picture(frame_->pixels.data(), frame_->width, frame_->height, frame_->stride,
+                           QImage::Format_RGBA8888);
+            drag->setPixmap(QPixmap::fromImage(
+                picture.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        }
+        drag->exec(Qt::CopyAction);
     }
 
     void endCaptionDrag() {
@@ -277,6 +320,7 @@ private:
     std::unique_ptr<RCLoopingPlayerPlayback> playback_;  // over player_
     RCEditorCaptionsModel* model_ = nullptr;
     bool editMode_ = false;
+    std::optional<QPoint> dragOutStart_;  // a press that may become a drag out
     ImagePtr frame_;
     MediaTime frameTime_ = MediaTime::zero();
     RCLayerPtr captionsLayer_;

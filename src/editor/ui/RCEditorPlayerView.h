@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
 
 #include "base/media_time.h"
@@ -28,6 +29,8 @@ public:
     // Playback stays between start (where reverse playback ends) and end (where forward
     // playback ends).
     virtual void setPlaybackRange(MediaTime start, MediaTime end) = 0;
+    // Pictures play this many times as fast as recorded (the export's playback speed).
+    virtual void setPlaybackSpeed(double speed) = 0;
     // Shows the frame at time exactly.
     virtual void seekExactly(MediaTime time) = 0;
     virtual void play() = 0;
@@ -58,11 +61,21 @@ public:
     // The player as the Captions tab drives it; null when there is no movie to play.
     virtual RCCaptionsPlayback* captionsPlayback() = 0;
 
+    // --- Dragging the GIF out
+    // Outside caption editing, dragging the preview drags the GIF file that exporter makes
+    // when the drag starts (an empty path: nothing is dragged). Null: the preview stays put.
+    void setDragOutExporter(std::function<std::filesystem::path()> exporter) {
+        dragOutExporter_ = std::move(exporter);
+    }
+
 signals:
     // The first frame of the movie has been painted.
     void readyForDisplay();
     // A frame and its layers reached the screen; time is the frame's.
     void painted(MediaTime time);
+
+protected:
+    std::function<std::filesystem::path()> dragOutExporter_;
 };
 
 // The preview of the editor for recording: its movie played by a looping player, each frame

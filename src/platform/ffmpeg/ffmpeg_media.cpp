@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cstdarg>
 #include <deque>
 #include <memory>
 #include <string>
@@ -216,17 +217,23 @@ Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
 class ImageConverter {
 public:
     // Exact: full chroma interpolation, without which the colour of thin coloured lines and
-    // text edges is taken from the neighbouring pixel, which is visible in exported GIFs.
-    // Fast: the scaler's fast path, for pictures shown for a moment on a display.
+    // text edges is taken from the neighbouring pixel, which is visible in exported GIFs;
+    // pictures made smaller are filtered with Lanczos, which keeps small text sharper than
+    // bicubic filtering. Fast: the scaler's fast path, for pictures shown for a moment on a
+    // display.
     enum class Quality { Exact, Fast };
 
-    explicit ImageConverter(Quality quality = Quality::Exact)
-        : flags_(quality == Quality::Exact ? SWS_BICUBIC | SWS_FULL_CHR_H_INT : SWS_BILINEAR) {}
+    explicit ImageConverter(Quality quality = Quality::Exact) : quality_(quality) {}
 
     Result<ImagePtr> convert(const AVFrame* frame, int width, int height) {
+        int flags = SWS_BILINEAR;
+        if (quality_ == Quality::Exact) {
+            const bool smaller = width < frame->width || height < frame->height;
+            flags = (smaller ? SWS_LANCZOS : SWS_BICUBIC) | SWS_FULL_CHR_H_INT;
+        }
         scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
                                            AVPixelFormat(frame->format), width, height,
-                                           AV_PIX_FMT_RGBA, flags_, nullptr, nullptr, nullptr));
+                                           AV_PIX_FMT_RGBA, flags, nullptr, nullptr, nullptr));
         if (!scaler_) {
             PINDLE_LOG_ERROR(kTag, "sws_getCachedContext failed for format %d", frame->format);
             return Error{"cannot convert the video frame's pixel format"};
@@ -271,7 +278,7 @@ private:
         return nullptr;
     }
 
-    int flags_;
+    Quality quality_;
     ScaleContextPtr scaler_;
     size_t poolSize_ = 0;
     std::vector<std::shared_ptr<Image>> pooled_;
@@ -928,8 +935,30 @@ Result<media::MoviePtr> openMovie(const std::filesystem::path& file) {
     return media::MoviePtr(std::make_shared<FfmpegMovie>(file, std::move(info)));
 }
 
+namespace {
+
+// FFmpeg's own messages about a damaged file or a refused setting go to the program's log as
+// debug lines: the failure itself reaches the user through the operation that met it, in one
+// line, and FFmpeg's lines would otherwise land on standard error among a verb's report.
+void logFFmpegMessage(void* context, int level, const char* format, va_list arguments) {
+    if (level > AV_LOG_ERROR || log::level() < log::Level::Debug) {
+        return;
+    }
+    char line[1024];
+    int printPrefix = 1;
+    av_log_format_line2(context, level, format, arguments, line, sizeof line, &printPrefix);
+    std::string text = line;
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    PINDLE_LOG_DEBUG("ffmpeg", "%s", text.c_str());
+}
+
+}  // namespace
+
 void installMovieOpener() {
     av_log_set_level(AV_LOG_ERROR);
+    av_log_set_callback(logFFmpegMessage);
     media::setMovieOpener(&openMovie);
 }
 

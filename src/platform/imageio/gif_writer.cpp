@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gif_lib.h>
 #include <libimagequant.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -27,27 +29,55 @@ namespace {
 constexpr const char* kTag = "gif";
 
 // A pixel whose colour moved by at most this much on every channel since it was last
-// written counts as unchanged and is left to show through. It absorbs the noise of a lossy
-// intermediate movie without letting slow fades creep, because the comparison is with the
-// colour last written, not with the previous frame.
-constexpr int kUnchangedTolerance = 3;
+// written counts as unchanged and is left to show through. Any change counts: the noise of
+// a lossy intermediate movie is dealt with by the slack below, which compares with what the
+// GIF shows, so slow fades cannot creep.
+constexpr int kUnchangedTolerance = 0;
 
-// libimagequant: speed 1 (best) .. 10 (fastest). Screen content profits little from slower
-// settings.
-constexpr int kQuantiserSpeed = 8;
-constexpr float kDitheringLevel = 0.5f;
-// The quality (0-100) at which the quantiser stops adding colours. Flat screen content
-// reaches it with far fewer than 256 colours, and fewer colours compress much better.
-constexpr int kQualityTarget = 94;
+// libimagequant: speed 1 (best) .. 10 (fastest). Below 4 palettes improve little for the
+// time they take. Frames that redraw much of the picture (scrolling, video; see
+// qualityTarget) are most of the work of such clips and are shown briefly: a faster search
+// (6) costs them little (on video about 0.001 of SSIM for a third less time; 8 loses
+// visibly on scrolling text at 1280 wide).
+constexpr int kQuantiserSpeed = 4;
+constexpr int kRedrawQuantiserSpeed = 6;
+// Light dithering: smooth gradients without the noise that full dithering spreads over
+// flat areas and text edges, which costs bytes and structure.
+constexpr float kDitheringLevel = 0.25f;
+
+// The colour budget. A frame that changes a small part of the picture (a dialog, a menu, a
+// pointer) gets up to 256 colours: what it draws stays on screen for many frames. A frame
+// that redraws much of the picture (scrolling, video) stops adding colours at a quality
+// target (0-100) that rises as pictures get smaller, where every pixel carries more of the
+// picture: 90 at 1280 x 720 and above, about 94 at 480 x 270, 97 at 320 x 180.
+constexpr int kSmallChangePercent = 15;
+constexpr double kLargePictureArea = 1280.0 * 720.0;
+constexpr int kLargePictureQuality = 90;
+constexpr double kQualityPerHalving = 1.75;
+constexpr int kSmallestPictureQuality = 98;
+
+int qualityTarget(int width, int height, int64_t changedPixels) {
+    if (changedPixels * 100 < int64_t(width) * height * kSmallChangePercent) {
+        return 100;
+    }
+    const double halvings = std::log2(kLargePictureArea / (double(width) * height));
+    const int target =
+        kLargePictureQuality + int(std::lround(kQualityPerHalving * std::max(0.0, halvings)));
+    return std::min(target, kSmallestPictureQuality);
+}
 
 // A changed pixel is still left transparent when the colour already shown is about as close
 // to its new colour as the palette's colour would be: the squared distance (summed over the
-// channels) may be larger by this much, plus kNoiseSlack times the square of the frame's
-// noise level. Pixels that would barely change cost no bytes, and the noise of camera-like
-// content is not redrawn in every frame. The error stays bounded, since it is measured
-// against what the GIF shows.
-constexpr int kBaseSlack = 80;
-constexpr int kNoiseSlack = 2;
+// channels) may be larger by the slack. That is kBaseSlack for frames that redraw much of
+// the picture (see qualityTarget) and half of it for small changes, plus a part that grows
+// with the frame's noise level, more slowly beyond kNoiseSlackCap. Pixels that would barely
+// change cost no bytes, and the grain of camera-like content is not redrawn in every frame,
+// also at small sizes where scaling has averaged part of it away. The error stays bounded,
+// since it is measured against what the GIF shows.
+constexpr int kBaseSlack = 20;
+constexpr int kNoiseSlack = 25;
+constexpr int kNoiseSlackCap = 4;
+constexpr int kHeavyNoiseSlack = 2;
 
 struct LiqAttrDeleter {
     void operator()(liq_attr* attr) const { liq_attr_destroy(attr); }
@@ -88,8 +118,12 @@ struct QuantisedFrame {
     int transparentIndex = NO_TRANSPARENT_COLOR;
     std::vector<uint8_t> indices;  // area.width * area.height
     std::vector<uint8_t> rgba;     // the area's source colours
-    int slack = 0;                 // see kBaseSlack
-    std::string error;             // set when the colours could not be chosen
+    // Per pixel, 0 where the pixel did not change (left to show through unless a run of
+    // one colour through it compresses better), 255 where it did; empty when every pixel
+    // changed.
+    std::vector<uint8_t> changedMask;
+    int slack = 0;      // see kBaseSlack
+    std::string error;  // set when the colours could not be chosen
 };
 
 // Chooses the palette of one area and maps the area to it. The palette is chosen from the
@@ -98,14 +132,17 @@ struct QuantisedFrame {
 // transparent. Independent of every other frame, so frames are quantised side by side.
 QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
                         std::vector<uint8_t> importance, bool anyUnchanged, bool firstFrame,
-                        int delay, int slack) {
+                        int delay, int slack, int quality, int speed) {
+    // Frames are quantised side by side on worker threads already: libimagequant's own
+    // OpenMP team on top of that only adds threads that spin waiting for work.
+    omp_set_num_threads(1);
     QuantisedFrame out;
     out.area = area;
     out.delay = delay;
     out.slack = slack;
     std::unique_ptr<liq_attr, LiqAttrDeleter> attr(liq_attr_create());
-    liq_set_speed(attr.get(), kQuantiserSpeed);
-    liq_set_quality(attr.get(), 0, kQualityTarget);
+    liq_set_speed(attr.get(), speed);
+    liq_set_quality(attr.get(), 0, quality);
     liq_set_max_colors(attr.get(), firstFrame ? 256 : 255);
     std::unique_ptr<liq_image, LiqImageDeleter> image(
         liq_image_create_rgba(attr.get(), rgba.data(), area.width, area.height, 0));
@@ -137,11 +174,7 @@ QuantisedFrame quantise(ChangedArea area, std::vector<uint8_t> rgba,
         out.transparentIndex = count;
     }
     if (anyUnchanged) {
-        for (size_t i = 0; i < importance.size(); ++i) {
-            if (importance[i] == 0) {
-                out.indices[i] = uint8_t(count);
-            }
-        }
+        out.changedMask = std::move(importance);
     }
     out.rgba = std::move(rgba);
     return out;
@@ -326,6 +359,7 @@ private:
         std::vector<uint8_t> rgba(size_t(area.width) * area.height * 4);
         std::vector<uint8_t> importance(size_t(area.width) * area.height);
         bool anyUnchanged = false;
+        int64_t changed = 0;
         for (int y = 0; y < area.height; ++y) {
             const uint8_t* src = frame.row(area.top + y) + size_t(area.left) * 4;
             uint8_t* shown = lastWritten_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
@@ -341,15 +375,23 @@ private:
                     shown[1] = src[1];
                     shown[2] = src[2];
                     *weight = 255;
+                    ++changed;
                 } else {
                     anyUnchanged = true;
                 }
             }
         }
-        int slack = kBaseSlack + kNoiseSlack * noise_ * noise_;
+        // The first frame stays under everything that follows: it gets every colour.
+        const int quality = frames_ == 0 ? 100 : qualityTarget(width_, height_, changed);
+        const int speed = quality < 100 ? kRedrawQuantiserSpeed : kQuantiserSpeed;
+        // A small change stays on screen for long: it gets half the base slack.
+        const int beyond = std::max(0, noise_ - kNoiseSlackCap);
+        const int slack = (quality < 100 ? kBaseSlack : kBaseSlack / 2) +
+                          kNoiseSlack * std::min(noise_, kNoiseSlackCap) +
+                          kHeavyNoiseSlack * beyond * beyond;
         pending_.push_back(std::async(std::launch::async, quantise, area, std::move(rgba),
                                       std::move(importance), anyUnchanged, frames_ == 0, delay,
-                                      slack));
+                                      slack, quality, speed));
         return writeReady(maxInFlight_);
     }
 
@@ -368,25 +410,38 @@ private:
         return Ok{};
     }
 
-    // Leaves the pixels that would barely change transparent (see kBaseSlack) and records
-    // what the GIF shows once the frame is written.
+    // Leaves the pixels that did not change, and those that would barely change,
+    // transparent (see kBaseSlack), except where the pixel's palette colour continues the
+    // colour of the pixel before it on the row and is as close to its source as what is
+    // shown: LZW codes long runs of one index far more cheaply than runs broken by the
+    // transparent index. Records what the GIF shows once the frame is written.
     void keepShownColours(QuantisedFrame& frame) {
         const ChangedArea& area = frame.area;
+        const bool transparency = frame.transparentIndex != NO_TRANSPARENT_COLOR;
         for (int y = 0; y < area.height; ++y) {
             uint8_t* shown = shown_.data() + (size_t(area.top + y) * width_ + area.left) * 3;
             const uint8_t* src = frame.rgba.data() + size_t(y) * area.width * 4;
             uint8_t* index = frame.indices.data() + size_t(y) * area.width;
+            const uint8_t* changed = frame.changedMask.empty()
+                                         ? nullptr
+                                         : frame.changedMask.data() + size_t(y) * area.width;
+            int previous = -1;
             for (int x = 0; x < area.width; ++x, shown += 3, src += 4, ++index) {
-                if (*index == frame.transparentIndex) {
-                    continue;
-                }
                 const GifColorType& colour = frame.colors[*index];
-                if (frame.transparentIndex != NO_TRANSPARENT_COLOR &&
-                    squaredDistance(src, shown[0], shown[1], shown[2]) <=
-                        squaredDistance(src, colour.Red, colour.Green, colour.Blue) + frame.slack) {
-                    *index = uint8_t(frame.transparentIndex);
-                    continue;
+                if (transparency) {
+                    const int toShown = squaredDistance(src, shown[0], shown[1], shown[2]);
+                    const int toPalette =
+                        squaredDistance(src, colour.Red, colour.Green, colour.Blue);
+                    const bool keepShown = (changed != nullptr && changed[x] == 0) ||
+                                           toShown <= toPalette + frame.slack;
+                    const bool continuesRun = *index == previous && toPalette <= toShown;
+                    if (keepShown && !continuesRun) {
+                        *index = uint8_t(frame.transparentIndex);
+                        previous = frame.transparentIndex;
+                        continue;
+                    }
                 }
+                previous = *index;
                 shown[0] = colour.Red;
                 shown[1] = colour.Green;
                 shown[2] = colour.Blue;

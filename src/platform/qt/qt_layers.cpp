@@ -227,8 +227,15 @@ public:
 
     Result<Image> loadImage(const std::filesystem::path& file) override {
         QImageReader reader(QString::fromStdString(file.string()));
+        // The size comes from the header, before anything is decoded: a file that does not
+        // say it is damaged or of a kind whose size only decoding would tell.
         QSize size = reader.size();
-        if (size.isValid() && !isAllowedPictureSize(size.width(), size.height())) {
+        if (!size.isValid()) {
+            return Error{"cannot read the image " + file.string() + ": " +
+                         (reader.canRead() ? "its header gives no picture size"
+                                           : reader.errorString().toStdString())};
+        }
+        if (!isAllowedPictureSize(size.width(), size.height())) {
             return Error{file.string() + " is too large: pictures may be " + kPictureSizeLimits};
         }
         QImage image = reader.read();
@@ -236,8 +243,8 @@ public:
             return Error{"cannot read the image " + file.string() + ": " +
                          reader.errorString().toStdString()};
         }
-        if (image.width() <= 0 || image.height() <= 0) {
-            return Error{file.string() + " has no width or height"};
+        if (!isAllowedPictureSize(image.width(), image.height())) {
+            return Error{file.string() + " is larger than its header says"};
         }
         image = image.convertToFormat(QImage::Format_RGBA8888);
         Image result(image.width(), image.height());

@@ -8,6 +8,8 @@
 #include <xcb/xfixes.h>
 #include <xcb/xinput.h>
 
+#include <libyuv/convert_from_argb.h>
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -454,7 +456,16 @@ private:
                                cursor->y - cursor->yhot - rect.y);
     }
 
+    // One pass from the grabbed pixels to the encoder's picture, written into a recycled
+    // buffer. The usual case (same size, little-endian pixels) goes through libyuv, several
+    // times cheaper than swscale's general path; swscale handles scaling and other orders.
     PixelBufferPtr convert(const uint8_t* pixels, const PixelRect& rect, int width, int height) {
+        if (rect.width == width && rect.height == height && sourceFormat_ == AV_PIX_FMT_BGR0) {
+            auto buffer = std::const_pointer_cast<PixelBuffer>(pool_.make(width, height));
+            libyuv::ARGBToNV12(pixels, rect.width * 4, buffer->planes[0], buffer->strides[0],
+                               buffer->planes[1], buffer->strides[1], width, height);
+            return buffer;
+        }
         sws_ = sws_getCachedContext(sws_, rect.width, rect.height, sourceFormat_, width, height,
                                     AV_PIX_FMT_NV12, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (sws_ == nullptr) {
