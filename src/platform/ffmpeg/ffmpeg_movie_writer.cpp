@@ -72,10 +72,10 @@ public:
         const std::string path = url_.string();
         // Held until the movie is complete: a library loaded meanwhile by another process
         // sees that the movie is being written, and one loaded after a crash that it is not.
-        if (auto lock = FileLock::acquire(url_, std::chrono::milliseconds(0))) {
-            inUse_.emplace(std::move(*lock));
+        if (auto fileLock = FileLock::acquire(url_, std::chrono::milliseconds(0))) {
+            inUse_.emplace(std::move(*fileLock));
         } else {
-            return fail("cannot create " + path + ": " + lock.error().message);
+            return fail("cannot create " + path + ": " + fileLock.error().message);
         }
         if (int error = avformat_alloc_output_context2(&context_, nullptr, "mp4", path.c_str());
             error < 0) {
