@@ -43,16 +43,7 @@ using ui::RCCaptureWindow;
 // X key code of "g" in the server's default US layout.
 constexpr uint32_t kKeyG = 42;
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
+using test::eventually;
 
 class Desktop {
 public:

@@ -34,16 +34,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
+using test::eventually;
 
 struct Box {
     int x = 0, y = 0, width = 0, height = 0;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -91,5 +92,17 @@ private:
     std::atomic<bool> showing_{false};
     std::thread thread_;
 };
+
+// Polls condition every 50 ms until it holds or timeout passes; its last answer.
+inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
 
 }  // namespace pindle::test
