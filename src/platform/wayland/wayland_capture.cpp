@@ -30,19 +30,6 @@ namespace {
 
 constexpr const char* kTag = "wayland-capture";
 
-MediaTime hostTime(std::chrono::steady_clock::time_point when) {
-    const auto ns =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-    return MediaTime::make(int64_t(ns), 1'000'000'000);
-}
-
-// The frames' size: the crop's size in points, rounded, made even; at least 2 x 2. The same
-// as the X11 backend's, so a region gives the same movie on either.
-PixelRect outputSizeForCrop(const Rect& crop) {
-    auto even = [](double points) { return std::max(2, int(std::lround(points)) & ~1); };
-    return PixelRect{0, 0, even(crop.width()), even(crop.height())};
-}
-
 AVPixelFormat avFormat(uint32_t spaFormat) {
     switch (spaFormat) {
         case SPA_VIDEO_FORMAT_BGRx:
@@ -364,12 +351,6 @@ private:
 
 // ---- the session
 
-struct Delivery {
-    std::atomic<bool> inFlight{false};
-    std::atomic<uint64_t> delivered{0};
-    std::atomic<uint64_t> dropped{0};
-};
-
 class Session final : public CaptureSession {
 public:
     explicit Session(std::shared_ptr<Defaults> settings) : settings_(std::move(settings)) {}
@@ -393,7 +374,9 @@ public:
         queue_ = std::move(queue);
     }
 
-    void setAlwaysDiscardsLateVideoFrames(bool discards) override { discardsLate_ = discards; }
+    void setAlwaysDiscardsLateVideoFrames(bool discards) override {
+        delivery_.setDiscardsLateFrames(discards);
+    }
 
     void setVideoPixelFormat(uint32_t pixelFormat) override {
         if (pixelFormat != kPixelFormat420v) {
@@ -439,9 +422,7 @@ public:
 
     bool isRunning() const override { return running_; }
 
-    CaptureStatistics statistics() const override {
-        return {delivery_->delivered.load(), delivery_->dropped.load()};
-    }
+    CaptureStatistics statistics() const override { return delivery_.statistics(); }
 
 private:
     Status openStream() {
@@ -529,10 +510,10 @@ private:
                 std::lock_guard lock(shared_->mutex);
                 pictures = shared_->serial;
             }
-            PINDLE_LOG_INFO(kTag,
-                            "stopped: %llu pictures from the compositor, %llu frames delivered",
-                            static_cast<unsigned long long>(pictures),
-                            static_cast<unsigned long long>(delivery_->delivered.load()));
+            PINDLE_LOG_INFO(
+                kTag, "stopped: %llu pictures from the compositor, %llu frames delivered",
+                static_cast<unsigned long long>(pictures),
+                static_cast<unsigned long long>(delivery_.statistics().framesDelivered));
         }
         stream_.reset();
         portal_.reset();
@@ -591,7 +572,6 @@ private:
         dispatch::setCurrentThreadName("pindle.wlgrab");
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now();
-        FormatDescriptionPtr format;
         for (;;) {
             std::shared_ptr<ScreenInput> input;
             std::weak_ptr<VideoDataOutputDelegate> delegate;
@@ -645,66 +625,24 @@ private:
             if (rect.width <= 0) {
                 continue;
             }
-            if (discardsLate_ && delivery_->inFlight) {
-                delivery_->dropped++;
+            if (delivery_.dropsLateFrame()) {
                 continue;
             }
             PixelBufferPtr frame = picture(rect, size.width, size.height);
             if (!frame) {
                 continue;
             }
-            if (!format || format->width != size.width || format->height != size.height) {
-                auto description = std::make_shared<FormatDescription>();
-                description->mediaType = kMediaTypeVideo;
-                description->mediaSubType = kPixelFormat420v;
-                description->width = size.width;
-                description->height = size.height;
-                format = std::move(description);
-            }
-            auto sample = std::make_shared<SampleBuffer>();
-            sample->formatDescription = format;
-            sample->presentationTimeStamp = hostTime(slot);
-            sample->duration = frameDuration;
-            sample->imageBuffer = std::move(frame);
-            deliver(std::move(sample), std::move(delegate), queue);
+            delivery_.deliver(delivery_.sample(std::move(frame), slot, frameDuration),
+                              std::move(delegate), queue);
         }
     }
 
+    // Ends the run: no more frames can come. The delegate hears why on its queue.
     void fail(const Error& error, const std::weak_ptr<VideoDataOutputDelegate>& delegate,
               const dispatch::QueuePtr& queue) {
-        PINDLE_LOG_ERROR(kTag, "%s; no more frames", error.message.c_str());
         ended_ = true;
         running_ = false;
-        if (queue) {
-            queue->async([delegate, error] {
-                if (auto target = delegate.lock()) {
-                    target->captureOutputDidFail(error);
-                }
-            });
-        }
-    }
-
-    void deliver(SampleBufferPtr sample, std::weak_ptr<VideoDataOutputDelegate> delegate,
-                 const dispatch::QueuePtr& queue) {
-        if (delivery_->inFlight.exchange(true)) {
-            if (discardsLate_) {
-                delivery_->dropped++;
-                return;
-            }
-            while (delivery_->inFlight.exchange(true)) {
-                if (!sleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(1))) {
-                    return;
-                }
-            }
-        }
-        queue->async(
-            [delivery = delivery_, sample = std::move(sample), delegate = std::move(delegate)] {
-                if (auto target = delegate.lock()) {
-                    target->captureOutput(sample);
-                    delivery->delivered++;
-                }
-                delivery->inFlight = false;
-            });
+        delivery_.fail(error, delegate, queue);
     }
 
     const std::shared_ptr<Defaults> settings_;
@@ -715,11 +653,10 @@ private:
     std::weak_ptr<VideoDataOutputDelegate> delegate_;
     dispatch::QueuePtr queue_;
     bool stopRequested_ = false;
-    std::atomic<bool> discardsLate_{true};
     std::atomic<bool> running_{false};
     std::atomic<bool> ended_{false};
     std::thread thread_;
-    std::shared_ptr<Delivery> delivery_ = std::make_shared<Delivery>();
+    CaptureDelivery delivery_{kTag, [this](auto deadline) { return sleepUntil(deadline); }};
 
     // Made by startRunning, used by the capture thread, closed once it ended.
     std::unique_ptr<ScreenCastSession> portal_;

@@ -4,21 +4,13 @@
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/capture_backend.h"
 
 // The arithmetic between a Wayland desktop's outputs (logical coordinates: origin top-left,
 // y down, in the compositor's logical pixels), the program's global screen coordinates
 // (points, origin bottom-left of the primary display, y up) and the pixels of a screen-cast
 // stream of one output.
 namespace pindle::wayland {
-
-// A rectangle of stream pixels, or of logical coordinates.
-struct PixelRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    friend bool operator==(const PixelRect&, const PixelRect&) = default;
-};
 
 // One output as the compositor announces it.
 struct Output {

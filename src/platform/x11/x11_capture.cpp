@@ -120,13 +120,6 @@ double queryDpi(xcb_connection_t* c, xcb_screen_t* screen) {
     return std::atof(resources.c_str() + key + 8);
 }
 
-// Presentation times are the monotonic clock (steady_clock on Linux), in nanoseconds.
-MediaTime hostTime(std::chrono::steady_clock::time_point when) {
-    const auto ns =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-    return MediaTime::make(int64_t(ns), 1'000'000'000);
-}
-
 // ---- the platform
 
 class Platform final : public ScreenCapturePlatform {
@@ -507,13 +500,6 @@ private:
 
 // ---- the session
 
-// Shared with the delivery tasks, which may outlive the session.
-struct Delivery {
-    std::atomic<bool> inFlight{false};
-    std::atomic<uint64_t> delivered{0};
-    std::atomic<uint64_t> dropped{0};
-};
-
 class Session final : public CaptureSession {
 public:
     explicit Session(std::string displayName) : displayName_(std::move(displayName)) {}
@@ -537,7 +523,9 @@ public:
         queue_ = std::move(queue);
     }
 
-    void setAlwaysDiscardsLateVideoFrames(bool discards) override { discardsLate_ = discards; }
+    void setAlwaysDiscardsLateVideoFrames(bool discards) override {
+        delivery_.setDiscardsLateFrames(discards);
+    }
 
     void setVideoPixelFormat(uint32_t pixelFormat) override {
         if (pixelFormat != kPixelFormat420v) {
@@ -582,9 +570,7 @@ public:
 
     bool isRunning() const override { return running_; }
 
-    CaptureStatistics statistics() const override {
-        return {delivery_->delivered.load(), delivery_->dropped.load()};
-    }
+    CaptureStatistics statistics() const override { return delivery_.statistics(); }
 
 private:
     // Waits until deadline or a stop; false on a stop.
@@ -597,7 +583,6 @@ private:
         dispatch::setCurrentThreadName("pindle.x11grab");
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now();
-        FormatDescriptionPtr format;
         for (;;) {
             std::shared_ptr<ScreenInput> input;
             std::weak_ptr<VideoDataOutputDelegate> delegate;
@@ -650,70 +635,26 @@ private:
             if (rect.width <= 0) {
                 continue;
             }
-            if (discardsLate_ && delivery_->inFlight) {
-                delivery_->dropped++;  // the delivery queue is still busy: spare the grab
-                continue;
+            if (delivery_.dropsLateFrame()) {
+                continue;  // the delivery queue is still busy: spare the grab
             }
-            const MediaTime pts = hostTime(slot);
             PixelBufferPtr picture =
                 grabber.grab(rect, size.width, size.height, input->capturesCursor(),
                              input->capturesMouseClicks());
             if (!picture) {
                 continue;
             }
-            if (!format || format->width != size.width || format->height != size.height) {
-                auto description = std::make_shared<FormatDescription>();
-                description->mediaType = kMediaTypeVideo;
-                description->mediaSubType = kPixelFormat420v;
-                description->width = size.width;
-                description->height = size.height;
-                format = std::move(description);
-            }
-            auto sample = std::make_shared<SampleBuffer>();
-            sample->formatDescription = format;
-            sample->presentationTimeStamp = pts;
-            sample->duration = frameDuration;
-            sample->imageBuffer = std::move(picture);
-            deliver(std::move(sample), std::move(delegate), queue);
+            delivery_.deliver(delivery_.sample(std::move(picture), slot, frameDuration),
+                              std::move(delegate), queue);
         }
     }
 
     // Ends the run: no more frames can come. The delegate hears why on its queue.
     void fail(const Error& error, const std::weak_ptr<VideoDataOutputDelegate>& delegate,
               const dispatch::QueuePtr& queue) {
-        PINDLE_LOG_ERROR(kTag, "%s; no more frames", error.message.c_str());
         ended_ = true;
         running_ = false;
-        if (queue) {
-            queue->async([delegate, error] {
-                if (auto target = delegate.lock()) {
-                    target->captureOutputDidFail(error);
-                }
-            });
-        }
-    }
-
-    void deliver(SampleBufferPtr sample, std::weak_ptr<VideoDataOutputDelegate> delegate,
-                 const dispatch::QueuePtr& queue) {
-        if (delivery_->inFlight.exchange(true)) {
-            if (discardsLate_) {
-                delivery_->dropped++;
-                return;
-            }
-            while (delivery_->inFlight.exchange(true)) {
-                if (!sleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(1))) {
-                    return;
-                }
-            }
-        }
-        queue->async(
-            [delivery = delivery_, sample = std::move(sample), delegate = std::move(delegate)] {
-                if (auto target = delegate.lock()) {
-                    target->captureOutput(sample);
-                    delivery->delivered++;
-                }
-                delivery->inFlight = false;
-            });
+        delivery_.fail(error, delegate, queue);
     }
 
     const std::string displayName_;
@@ -724,11 +665,10 @@ private:
     std::weak_ptr<VideoDataOutputDelegate> delegate_;
     dispatch::QueuePtr queue_;
     bool stopRequested_ = false;
-    std::atomic<bool> discardsLate_{true};
     std::atomic<bool> running_{false};
     std::atomic<bool> ended_{false};  // the thread ended on a failure
     std::thread thread_;
-    std::shared_ptr<Delivery> delivery_ = std::make_shared<Delivery>();
+    CaptureDelivery delivery_{kTag, [this](auto deadline) { return sleepUntil(deadline); }};
 };
 
 std::unique_ptr<CaptureSession> Platform::makeSession() {

@@ -76,11 +76,6 @@ PixelRect grabRectForCrop(const PixelRect& monitor, const Rect& crop, double sca
     return PixelRect{x0, y0, x1 - x0, y1 - y0};
 }
 
-PixelRect outputSizeForCrop(const Rect& crop) {
-    auto even = [](double points) { return std::max(2, int(std::lround(points)) & ~1); };
-    return PixelRect{0, 0, even(crop.width()), even(crop.height())};
-}
-
 double scaleFactorForDpi(double dpi) {
     if (!(dpi > 0)) {
         return 1.0;
