@@ -21,6 +21,7 @@ extern "C" {
 #include <vector>
 
 #include "base/log.h"
+#include "platform/capture_backend.h"
 #include "platform/wayland/screencast_portal.h"
 #include "platform/wayland/wayland_geometry.h"
 #include "platform/wayland/wayland_outputs.h"

@@ -26,6 +26,7 @@ extern "C" {
 #include <thread>
 
 #include "base/log.h"
+#include "platform/capture_backend.h"
 #include "platform/x11/frame_overlay.h"
 #include "platform/x11/x11_geometry.h"
 
