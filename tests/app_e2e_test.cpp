@@ -22,6 +22,7 @@
 #include "app/ui/RCGIFCollectionWindow.h"
 #include "base/dispatch.h"
 #include "capture/ui/RCCaptureWindow.h"
+#include "capture/window/RCCaptureWindowController.h"
 #include "decoded_media.h"
 #include "library/RCDataStore.h"
 #include "library/RCFileManager.h"
@@ -200,6 +201,17 @@ public:
             count += line.find(text) != std::string::npos ? 1 : 0;
         }
         return count;
+    }
+    // The last line of the program's log holding text; empty when none does.
+    std::string lastLogLine(const std::string& text) const {
+        std::ifstream in(log_);
+        std::string last;
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(text) != std::string::npos) {
+                last = line;
+            }
+        }
+        return last;
     }
     // Waits until the log holds count lines with text.
     bool waitForLog(const std::string& text, int count = 1,
@@ -396,6 +408,66 @@ TEST(DesktopProgram, ShortcutCaptureQuitRulesAndDeletingFromTheStrip) {
     EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(movie); }, 5s));
     EXPECT_TRUE(eventually([&] { return storedRecordings(home).empty(); }, 5s));
     EXPECT_TRUE(again.terminate(5s));
+}
+
+// A capture that finds the disk full ends with the reason in the window, not with a quiet
+// loss or a message about something else; the partial movie is removed and the library
+// loads afterwards. The program's whole home is a small tmpfs (needs root to mount).
+TEST(DesktopProgram, ACaptureOnAFullDiskSaysSoAndTheLibraryStillLoads) {
+    test::TempDir home;
+    test::TempDir logs;
+    if (std::system(("mount -t tmpfs -o size=4m tmpfs '" + home.path().string() + "' 2>/dev/null")
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs";
+    }
+    struct Unmount {
+        std::filesystem::path folder;
+        ~Unmount() { (void)std::system(("umount '" + folder.string() + "'").c_str()); }
+    } unmount{home.path()};
+    Desktop desktop;
+    ASSERT_TRUE(desktop.isRunning());
+    ffmpeg::installMovieOpener();
+    {  // A first launch, which clears the shortcut; then the user picks one.
+        Program first(desktop, home.path(), logs / "first.txt");
+        ASSERT_TRUE(first.waitForLog("capture window shown"));
+        ASSERT_TRUE(first.terminate(5s));
+        auto defaults = qt::makeSettingsFileDefaults(home / "settings.ini");
+        defaults->setData(RCShortcutHelper::kDefaultsKey,
+                          RCShortcutHelper::archiveShortcut({kKeyG, modifier::kCommand}));
+        ASSERT_TRUE(defaults->synchronize());
+    }
+    Program program(desktop, home.path(), logs / "log.txt");
+    ASSERT_TRUE(program.window());
+    ASSERT_TRUE(program.waitForLog("capture window shown; shortcut bound"));
+    desktop.run("xdotool key ctrl+alt+g");
+    ASSERT_TRUE(program.waitForLog("capturing "));
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_NE(
+        std::system(
+            ("dd if=/dev/zero of='" + (home / "filler").string() + "' bs=1k 2>/dev/null").c_str()),
+        0)
+        << "the disk did not fill";
+    desktop.run("xdotool key ctrl+alt+g");
+
+    ASSERT_TRUE(program.waitForLog("a capture could not be saved"));
+    // The library saves on the same disk fail too, and may be reported later: the reason the
+    // capture was lost stays what the window says.
+    std::this_thread::sleep_for(1s);
+    const std::string shown = program.lastLogLine("status shown: ");
+    EXPECT_NE(shown.find(std::string("status shown: ") + RCCaptureWindowController::kDiskFullText),
+              std::string::npos)
+        << shown;
+    ASSERT_TRUE(program.terminate(10s));
+
+    std::filesystem::remove(home / "filler");
+    RCFileManager files(home.appDirectories());
+    NotificationCenter center;
+    RCDataStore store(files, center);
+    EXPECT_TRUE(store.loadStatus().ok()) << store.loadStatus().error().message;
+    EXPECT_EQ(store.recordingsCount(), 0u);
+    for (const auto& entry : std::filesystem::directory_iterator(home.path())) {
+        EXPECT_NE(entry.path().extension(), ".mp4") << "the partial movie stayed";
+    }
 }
 
 // The window's geometry, once a visible window with exactly that name is mapped.

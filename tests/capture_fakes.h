@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -339,7 +340,10 @@ private:
         }
         Status status() const override { return status_; }
         std::string errorDescription() const override {
-            return status_ == Status::Failed ? "the disk is full" : "";
+            // What the real writer says when the disk is full.
+            return status_ == Status::Failed
+                       ? std::string("writing a sample failed: ") + std::strerror(ENOSPC)
+                       : "";
         }
         const std::filesystem::path& outputURL() const override { return url_; }
 

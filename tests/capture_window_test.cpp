@@ -267,6 +267,44 @@ TEST_F(CaptureWindow, FailedStartOrEncodingReturnsTheWindowToIdleWithAStatus) {
     ASSERT_TRUE(dispatch::runUntil([&] { return !controller.isBusy(); }, 5s));
 }
 
+// A capture lost to a full disk says so, and keeps saying so when the library save that
+// fails on the same disk is reported after it.
+TEST_F(CaptureWindow, ACaptureLostToAFullDiskSaysSoOverTheFailedLibrarySave) {
+    // A folder where the store file goes: no save can replace it.
+    std::filesystem::create_directory(
+        files.makeDocumentFileWithName(RCDataStore::kArchiveFileName));
+    FakeBackedEngine real(files);
+    real.writers.failAfterAppends = 3;
+    RCCaptureWindowController controller(settings,
+                                         std::make_unique<RCCaptureEngineBridge>(real.engine, 1.0),
+                                         real.center, [this] { return now; });
+    controller.windowDidLoad(&view);
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil(
+        [&] {
+            return controller.captureState() == RCCaptureStateCapturing &&
+                   real.engine->bufferedFrameCount() >= 5;
+        },
+        5s));
+    now += 2;
+    controller.toggleCapture();
+    ASSERT_TRUE(dispatch::runUntil(
+        [&] {
+            return !controller.isBusy() && view.label == RCCaptureWindowController::kDiskFullText;
+        },
+        5s))
+        << view.label;
+    // The library saves that failed meanwhile are announced after the capture's failure.
+    dispatch::runUntil([] { return false; }, 300ms);
+    EXPECT_EQ(view.label, RCCaptureWindowController::kDiskFullText);
+    EXPECT_EQ(real.store.recordingsCount(), 0u);
+    // Later failures of the library alone are shown again once the status has reverted.
+    ASSERT_TRUE(dispatch::runUntil([&] { return view.label == "640 x 320"; }, 4s)) << view.label;
+    real.store.addRecording(RCRecording::recordingWithURL(files.makeDocumentFileWithName("A.mp4")));
+    EXPECT_TRUE(dispatch::runUntil([&] { return view.label == "Library not saved"; }, 5s))
+        << view.label;
+}
+
 // A start the display never answers is given up: the window is idle again and may quit;
 // when the display answers after all, the engine is stopped and the window stays idle.
 TEST_F(CaptureWindow, StartThatIsNeverAnsweredIsGivenUp) {

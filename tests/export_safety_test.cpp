@@ -150,14 +150,22 @@ TEST_F(ExportSafetyTest, AFailedExportKeepsTheFileThatWasThereAndAFinishedOneRep
                  }).ok());
     EXPECT_EQ(test::readFile(work_ / "folder" / "inside.txt"), "kept");
 
-    // Finished exports take the files' places; no temporary file is left beside them.
+    // Exports under way show nowhere in the folder; finished ones take the files' places
+    // and leave nothing beside them.
     RCExportOptions half;
     half.width = 80;
     half.height = 60;
+    const std::set<std::string> before = namesUnder(work_);
+    int looks = 0;
+    auto look = [&](float) {
+        ++looks;
+        EXPECT_EQ(namesUnder(work_), before);
+    };
     ASSERT_TRUE(
-        run([&](auto done) { generator->makeGIF(work_ / "out.gif", half, nullptr, done); }).ok());
+        run([&](auto done) { generator->makeGIF(work_ / "out.gif", half, look, done); }).ok());
     ASSERT_TRUE(
-        run([&](auto done) { generator->makeVideo(work_ / "out.mp4", half, nullptr, done); }).ok());
+        run([&](auto done) { generator->makeVideo(work_ / "out.mp4", half, look, done); }).ok());
+    EXPECT_GT(looks, 2);
     EXPECT_EQ(test::decodeMedia(work_ / "out.gif").width, 80);
     EXPECT_EQ(test::decodeMedia(work_ / "out.mp4").width, 80);
     EXPECT_EQ(namesUnder(work_), (std::set<std::string>{"a.mp4", "folder", "folder/inside.txt",

@@ -287,7 +287,8 @@ void RCDataStore::listUnlistedMovies(std::vector<RCRecordingPtr>& loaded) {
             continue;  // not a movie of ours, listed, or being written
         }
         auto written = std::filesystem::last_write_time(movie, ignored);
-        // An empty file may be one a writer has just created and not locked yet.
+        // An empty file may be one a writer has just created and not locked yet (see
+        // kUnlistedMovieSettleTime).
         if (ignored || (std::filesystem::file_size(movie, ignored) == 0 && written >= settled)) {
             continue;
         }

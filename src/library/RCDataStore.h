@@ -58,7 +58,9 @@ public:
     static constexpr const char* kUpdateNotification = "RCDataStoreUpdateNotification";
     static constexpr const char* kSaveFailedNotification = "RCDataStoreSaveFailedNotification";
     // An empty movie file younger than this may have just been created by a writer that has
-    // not locked it yet: loading leaves it alone.
+    // not locked it yet: loading leaves it alone. A writer names its movie only once it is
+    // locked and holds its header, except on a file system without unnamed files, and
+    // earlier versions of the program created the file before locking it.
     static constexpr std::chrono::seconds kUnlistedMovieSettleTime{60};
 
     // Loads the store file of files' documents directory. Both arguments must outlive the

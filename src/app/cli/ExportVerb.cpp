@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 
@@ -541,12 +544,45 @@ Status exportOnce(const RCRecordingPtr& recording, const ExportRequest& request,
     return result;
 }
 
-// --max-size: the largest GIF among the choices whose estimate fits, written beside the
-// output and put in its place only once its real size is known to fit. One that comes out
-// over the target (an estimate that missed) sends the search on to the next smaller choice.
+// Puts a copy of file in destination's place; destination is untouched on failure.
+Status copyInPlace(const std::filesystem::path& file, const std::filesystem::path& destination) {
+    auto replacement = FileReplacement::begin(destination);
+    if (!replacement) {
+        return replacement.error();
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> block(1 << 16);
+    while (in) {
+        in.read(block.data(), std::streamsize(block.size()));
+        const char* next = block.data();
+        size_t left = size_t(in.gcount());
+        while (left > 0) {
+            ssize_t written = ::write(replacement->descriptor(), next, left);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                return Error{"cannot write " + destination.string() + ": " +
+                             std::strerror(written < 0 ? errno : EIO)};
+            }
+            next += written;
+            left -= size_t(written);
+        }
+    }
+    if (in.bad() || !in.eof()) {
+        return Error{"cannot read " + file.string()};
+    }
+    return replacement->commit();
+}
+
+// --max-size: the largest GIF among the choices whose estimate fits, written to the
+// program's temporary folder and copied to the output only once its real size is known to
+// fit. One that comes out over the target (an estimate that missed) sends the search on to
+// the next smaller choice.
 int exportWithinSize(const RCRecordingPtr& recording, const ExportRequest& request) {
     const uint64_t maxBytes = *request.maxBytes;
     const auto choices = gifChoices(*recording, recording->editParameters()->frameRate());
+    RCFileManager& files = RCFileManager::getCurrentInstance();
     for (size_t from = 0; from < choices.size();) {
         const auto chosen = chooseFittingGIF(recording, choices, from, maxBytes);
         if (!chosen) {
@@ -554,27 +590,25 @@ int exportWithinSize(const RCRecordingPtr& recording, const ExportRequest& reque
         }
         std::printf("chose %s for at most %llu bytes\n", describeChoice(*recording).c_str(),
                     static_cast<unsigned long long>(maxBytes));
-        auto replacement = FileReplacement::begin(request.to);
-        if (!replacement) {
-            std::fprintf(stderr, "pindle-capture export: %s\n",
-                         replacement.error().message.c_str());
-            return 1;
-        }
-        if (!exportOnce(recording, request, replacement->path())) {
+        const std::filesystem::path candidate = files.makeTempFileWithExtension("gif");
+        if (!exportOnce(recording, request, candidate)) {
+            files.deleteFile(candidate);
             return 1;
         }
         std::error_code error;
-        const auto written = std::filesystem::file_size(replacement->path(), error);
+        const auto written = std::filesystem::file_size(candidate, error);
         if (!error && written <= maxBytes) {
-            if (Status committed = replacement->commit(); !committed) {
-                std::fprintf(stderr, "pindle-capture export: %s\n",
-                             committed.error().message.c_str());
+            Status copied = copyInPlace(candidate, request.to);
+            files.deleteFile(candidate);
+            if (!copied) {
+                std::fprintf(stderr, "pindle-capture export: %s\n", copied.error().message.c_str());
                 return 1;
             }
             std::printf("wrote %s (%llu bytes)\n", request.to.c_str(),
                         static_cast<unsigned long long>(written));
             return 0;
         }
+        files.deleteFile(candidate);
         std::printf("the GIF came to %llu bytes; trying a smaller one\n",
                     static_cast<unsigned long long>(written));
         from = *chosen + 1;

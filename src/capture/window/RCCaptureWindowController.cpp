@@ -1,9 +1,11 @@
 #include "capture/window/RCCaptureWindowController.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "base/dispatch.h"
@@ -41,9 +43,12 @@ RCCaptureWindowController::RCCaptureWindowController(RCUserSettings& settings,
     if (engine_) {
         engine_->setDelegate(this);
     }
-    librarySaveFailed_ =
-        center_.addObserver(RCDataStore::kSaveFailedNotification, nullptr,
-                            [this](const Notification&) { showStatusText("Library not saved"); });
+    librarySaveFailed_ = center_.addObserver(RCDataStore::kSaveFailedNotification, nullptr,
+                                             [this](const Notification&) {
+                                                 if (!showingCaptureFailure_) {
+                                                     showStatusText("Library not saved");
+                                                 }
+                                             });
 }
 
 RCCaptureWindowController::~RCCaptureWindowController() {
@@ -128,7 +133,9 @@ void RCCaptureWindowController::updateCaptureDimensionsLabel() {
 }
 
 void RCCaptureWindowController::showStatusText(const std::string& text) {
+    PINDLE_LOG_INFO("capture", "status shown: %s", text.c_str());
     unsigned generation = ++statusGeneration_;
+    showingCaptureFailure_ = false;
     if (view_) {
         view_->showDimensionsText(text);
     }
@@ -136,6 +143,7 @@ void RCCaptureWindowController::showStatusText(const std::string& text) {
     dispatch::after(kStatusTextDuration, dispatch::mainQueue(), [this, alive, generation] {
         auto living = alive.lock();
         if (living && *living && generation == statusGeneration_) {
+            showingCaptureFailure_ = false;
             updateCaptureDimensionsLabel();
         }
     });
@@ -327,7 +335,11 @@ void RCCaptureWindowController::captureEngineDidFailWhileCapturing(const std::st
 
 void RCCaptureWindowController::captureEngineDidFailToOutputCapture(const std::string& message) {
     PINDLE_LOG_WARNING("capture", "a capture could not be saved: %s", message.c_str());
-    showStatusText("Not saved");
+    // A full disk is the one cause the user can do something about.
+    const bool full = message.find(std::strerror(ENOSPC)) != std::string::npos ||
+                      message.find(std::strerror(EDQUOT)) != std::string::npos;
+    showStatusText(full ? kDiskFullText : "Not saved");
+    showingCaptureFailure_ = true;
 }
 
 void RCCaptureWindowController::captureLastButtonClicked() {

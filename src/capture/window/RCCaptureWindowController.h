@@ -98,6 +98,8 @@ public:
     static constexpr std::chrono::milliseconds kTickInterval{100};
     static constexpr double kShortestCaptureSeconds = 1.0;
     static constexpr std::chrono::seconds kStatusTextDuration{2};
+    // The status of a capture that could not be saved because the disk is full.
+    static constexpr const char* kDiskFullText = "Not saved: disk full";
 
     using Clock = std::function<double()>;  // seconds on a steady clock
 
@@ -173,6 +175,9 @@ private:
     // Delayed calls check it, so none runs after the controller is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     unsigned statusGeneration_ = 0;
+    // A capture that could not be saved is what the status says until it reverts: a failed
+    // library save that comes with it (the same full disk) does not replace it.
+    bool showingCaptureFailure_ = false;
     // A library save that failed shows as a short status.
     NotificationCenter::Token librarySaveFailed_;
     unsigned startGeneration_ = 0;

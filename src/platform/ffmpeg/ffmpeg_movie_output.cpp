@@ -8,8 +8,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -21,6 +19,7 @@ extern "C" {
 
 #include "base/atomic_file.h"
 #include "base/log.h"
+#include "platform/ffmpeg/descriptor_io.h"
 
 namespace pindle::ffmpeg {
 namespace {
@@ -43,9 +42,7 @@ std::string avError(int status) {
 
 struct FormatOutputDeleter {
     void operator()(AVFormatContext* context) const {
-        if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE)) {
-            avio_closep(&context->pb);
-        }
+        closeDescriptorOutput(&context->pb);
         avformat_free_context(context);
     }
 };
@@ -89,25 +86,26 @@ Result<InputPtr> openInput(const std::filesystem::path& file) {
     return input;
 }
 
-// An MP4 muxer writing the replacement's temporary file.
+// An MP4 muxer writing the replacement's new version through its descriptor (the file may
+// have no name to open).
 Result<OutputPtr> openOutput(const FileReplacement& replacement) {
-    const std::filesystem::path& file = replacement.path();
     AVFormatContext* raw = nullptr;
-    int status = avformat_alloc_output_context2(&raw, nullptr, "mp4", file.c_str());
+    int status = avformat_alloc_output_context2(&raw, nullptr, "mp4", nullptr);
     if (status < 0 || raw == nullptr) {
         return Error{"cannot make an MP4 muxer: " + avError(status)};
     }
     OutputPtr output(raw);
-    if ((status = avio_open(&output->pb, file.c_str(), AVIO_FLAG_WRITE)) < 0) {
-        return Error{"cannot create " + file.string() + ": " + avError(status)};
+    output->pb = openDescriptorOutput(replacement.descriptor());
+    if (output->pb == nullptr) {
+        return Error{"cannot create " + replacement.destination().string() + ": out of memory"};
     }
+    output->flags |= AVFMT_FLAG_CUSTOM_IO;
     return output;
 }
 
-// Closes the output's file, which flushes what the muxer still holds, and puts the file in
-// its destination's place.
+// Writes out what the muxer still holds and puts the file in its destination's place.
 Status closeAndCommit(OutputPtr& output, FileReplacement& replacement) {
-    int status = avio_closep(&output->pb);
+    int status = closeDescriptorOutput(&output->pb);
     output.reset();
     if (status < 0) {
         return Error{"cannot write " + replacement.destination().string() + ": " + avError(status)};
@@ -173,8 +171,7 @@ public:
     FfmpegMovieWriter(std::filesystem::path file, media::MovieWriterSettings settings)
         : file_(std::move(file)), settings_(std::move(settings)) {}
 
-    // An unfinished movie's temporary file goes with replacement_; the destination is
-    // untouched.
+    // An unfinished movie goes with replacement_; the destination is untouched.
     ~FfmpegMovieWriter() override {
         encoder_.reset();
         output_.reset();
@@ -192,7 +189,6 @@ public:
         if (!replacement) {
             return replacement.error();
         }
-        ::close(replacement->takeDescriptor());
         replacement_.emplace(std::move(*replacement));
         auto output = openOutput(*replacement_);
         if (!output) {
@@ -883,7 +879,6 @@ private:
         if (!replacement) {
             return replacement.error();
         }
-        ::close(replacement->takeDescriptor());
         auto output = openOutput(*replacement);
         if (!output) {
             return output.error();

@@ -11,6 +11,7 @@ extern "C" {
 #include "base/atomic_file.h"
 #include "base/dispatch.h"
 #include "base/log.h"
+#include "platform/ffmpeg/descriptor_io.h"
 #include "platform/ffmpeg/ffmpeg_error.h"
 
 namespace pindle::ffmpeg {
@@ -39,9 +40,7 @@ public:
 
     ~Writer() override {
         if (context_ != nullptr) {
-            if (context_->pb != nullptr) {
-                avio_closep(&context_->pb);
-            }
+            closeDescriptorOutput(&context_->pb);
             avformat_free_context(context_);
         }
     }
@@ -72,18 +71,22 @@ public:
         const std::string path = url_.string();
         // Held until the movie is complete: a library loaded meanwhile by another process
         // sees that the movie is being written, and one loaded after a crash that it is not.
-        if (auto fileLock = FileLock::acquire(url_, std::chrono::milliseconds(0))) {
+        // The file takes its name once it is locked and holds its header (writeHeader), so
+        // that nobody finds it unlocked or empty.
+        if (auto fileLock = FileLock::createLocked(url_)) {
             inUse_.emplace(std::move(*fileLock));
         } else {
-            return fail("cannot create " + path + ": " + fileLock.error().message);
+            return fail(fileLock.error().message);
         }
-        if (int error = avformat_alloc_output_context2(&context_, nullptr, "mp4", path.c_str());
+        if (int error = avformat_alloc_output_context2(&context_, nullptr, "mp4", nullptr);
             error < 0) {
             return fail("cannot make an MP4 muxer: " + errorText(error));
         }
-        if (int error = avio_open(&context_->pb, path.c_str(), AVIO_FLAG_WRITE); error < 0) {
-            return fail("cannot open " + path + ": " + errorText(error));
+        context_->pb = openDescriptorOutput(inUse_->descriptor());
+        if (context_->pb == nullptr) {
+            return fail("cannot open " + path + ": out of memory");
         }
+        context_->flags |= AVFMT_FLAG_CUSTOM_IO;
         status_ = Status::Writing;
         return format_ == nullptr || writeHeader(format_);
     }
@@ -196,6 +199,13 @@ private:
         if (int error = avformat_write_header(context_, nullptr); error < 0) {
             return fail("cannot write the movie header: " + errorText(error));
         }
+        avio_flush(context_->pb);
+        if (context_->pb->error < 0) {
+            return fail("cannot write the movie header: " + errorText(context_->pb->error));
+        }
+        if (pindle::Status named = inUse_->publish(); !named) {
+            return fail(named.error().message);
+        }
         headerWritten_ = true;
         return true;
     }
@@ -213,7 +223,7 @@ private:
             fail("cannot finish the movie: " + errorText(error));
             return;
         }
-        if (int error = avio_closep(&context_->pb); error < 0) {
+        if (int error = closeDescriptorOutput(&context_->pb); error < 0) {
             fail("cannot close the movie: " + errorText(error));
             return;
         }

@@ -196,7 +196,7 @@ public:
         for (auto& frame : pending_) {
             frame.wait();
         }
-        // The temporary file goes with the replacement; the destination is untouched.
+        // The new version goes with the replacement; the destination is untouched.
         if (gif_ != nullptr) {
             int error = 0;
             EGifCloseFile(gif_, &error);
@@ -507,7 +507,7 @@ Result<std::unique_ptr<GifWriter>> createGifWriter(const std::filesystem::path& 
         PINDLE_LOG_ERROR(kTag, "%s", replacement.error().message.c_str());
         return replacement.error();
     }
-    int fd = replacement->takeDescriptor();
+    int fd = replacement->duplicate();
     int error = 0;
     GifFileType* gif = EGifOpenFileHandle(fd, &error);
     if (gif == nullptr) {

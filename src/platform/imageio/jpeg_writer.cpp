@@ -56,7 +56,7 @@ Status writeJPEGFile(const Image& image, const std::filesystem::path& file) {
     if (!replacement) {
         return replacement.error();
     }
-    int fd = replacement->takeDescriptor();
+    int fd = replacement->duplicate();
     std::unique_ptr<std::FILE, FileCloser> out(::fdopen(fd, "wb"));
     if (!out) {
         ::close(fd);
