@@ -127,6 +127,15 @@ TEST_F(EditExtras, MoviesPlayAtTheChosenSpeedWithThePicturesOfTheClip) {
             << "frame " << k;
         EXPECT_NEAR(slow.frames[k].durationSeconds, 1.0 / 15, 0.002) << "frame " << k;
     }
+
+    // The batch's movie too.
+    auto batch = path("batch");
+    ASSERT_EQ(run("export '" + movie.string() + "' --start 1 --end 5 --speed 2 --format batch " +
+                  "--to '" + batch.string() + "'"),
+              0);
+    test::DecodedMovie batchMovie = test::decodeMedia(batch / "Video MP4 (320x240).mp4");
+    EXPECT_EQ(batchMovie.frames.size(), 60u) << batchMovie.error;
+    EXPECT_NEAR(batchMovie.durationSeconds, 2.0, 1.0 / 30);
 }
 
 TEST_F(EditExtras, ACaptionCoversTheSamePicturesAtAnySpeed) {

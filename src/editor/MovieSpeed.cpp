@@ -15,6 +15,13 @@ constexpr float kFallbackRate = 30;
 constexpr float kMaximumRate = 60;
 }  // namespace
 
+Status checkSpeed(double speed) {
+    if (!(speed > 0) || !std::isfinite(speed)) {
+        return Error{"cannot play the clip at speed " + std::to_string(speed)};
+    }
+    return Ok{};
+}
+
 float outputRate(float sourceRate, double speed) {
     float rate = sourceRate > 0 && std::isfinite(sourceRate) ? sourceRate : kFallbackRate;
     rate = std::min(rate, kMaximumRate);
@@ -40,8 +47,8 @@ int64_t pictureCount(MediaTime duration, float rate) {
 
 Status writeAtSpeed(const media::Movie& movie, const std::filesystem::path& output, double speed,
                     media::EncodingQuality quality, const std::function<void(float)>& progress) {
-    if (!(speed > 0) || !std::isfinite(speed)) {
-        return Error{"cannot play the clip at speed " + std::to_string(speed)};
+    if (Status checked = checkSpeed(speed); !checked) {
+        return checked;
     }
     const media::MovieInfo& info = movie.info();
     auto movies = media::movieOutput();

@@ -19,6 +19,8 @@
 // second movie that players drop frames of anyway.
 namespace pindle::movie_speed {
 
+// Refuses a speed that is not a positive number.
+Status checkSpeed(double speed);
 // Pictures per second of a copy at speed of a movie of sourceRate pictures per second.
 float outputRate(float sourceRate, double speed);
 // The time of the copy's picture i, and the time on the source of the picture it shows.

@@ -432,6 +432,9 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
 Status RCGIFGenerator::makeVideoAtSpeedNow(const Path& output, const RCExportOptions& options,
                                            const Progress& progress,
                                            media::EncodingQuality quality) {
+    if (Status checked = movie_speed::checkSpeed(*options.speed); !checked) {
+        return logged(checked.error());
+    }
     if (Status checked = checkOutput(output, recording_->url()); !checked) {
         return checked;
     }
