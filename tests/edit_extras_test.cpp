@@ -45,9 +45,10 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // Exports movie with the options to a GIF and decodes it.
-    test::DecodedMovie gif(const std::filesystem::path& movie, const std::string& options) {
-        auto file = home_ / ("out" + std::to_string(++exports_) + ".gif");
+    // Exports movie with the options to a GIF (or another format) and decodes it.
+    test::DecodedMovie gif(const std::filesystem::path& movie, const std::string& options,
+                           const std::string& extension = ".gif") {
+        auto file = home_ / ("out" + std::to_string(++exports_) + extension);
         EXPECT_EQ(
             run("export '" + movie.string() + "' " + options + " --to '" + file.string() + "'"), 0)
             << options;
@@ -97,6 +98,46 @@ TEST_F(EditExtras, DoubleSpeedShowsEverySecondPictureInHalfTheTime) {
     EXPECT_FALSE(std::filesystem::exists(path("refused.gif")));
 }
 
+TEST_F(EditExtras, MoviesPlayAtTheChosenSpeedWithThePicturesOfTheClip) {
+    auto movie = path("pattern.mp4");
+    ASSERT_TRUE(test::makeTestMovie(movie, {.width = 320, .height = 240, .fps = 30, .seconds = 6}));
+    test::DecodedMovie normal = gif(movie, "--start 1 --end 5", ".mp4");
+    test::DecodedMovie fast = gif(movie, "--start 1 --end 5 --speed 2", ".mp4");
+    test::DecodedMovie slow = gif(movie, "--start 1 --end 5 --speed 0.5", ".mp4");
+    ASSERT_EQ(normal.frames.size(), 120u) << normal.error;
+    EXPECT_NEAR(normal.durationSeconds, 4.0, 1.0 / 30);
+
+    // Twice as fast: 2 s at the clip's rate, every second picture.
+    EXPECT_NEAR(fast.durationSeconds, 2.0, 1.0 / 30);
+    ASSERT_EQ(fast.frames.size(), 60u) << fast.error;
+    for (size_t k = 0; k < fast.frames.size(); ++k) {
+        const Image& picture = fast.frames[k].image;
+        double same = test::meanAbsoluteDifference(picture, normal.frames[2 * k].image);
+        double next = test::meanAbsoluteDifference(picture, normal.frames[2 * k + 1].image);
+        EXPECT_LT(same, 3) << "frame " << k;
+        EXPECT_GT(next, 2 * same + 1) << "frame " << k;
+        EXPECT_NEAR(fast.frames[k].seconds, double(k) / 30, 0.002) << "frame " << k;
+    }
+
+    // Half as fast: 8 s, every picture once, each shown for twice as long.
+    EXPECT_NEAR(slow.durationSeconds, 8.0, 1.0 / 15);
+    ASSERT_EQ(slow.frames.size(), 120u) << slow.error;
+    for (size_t k = 0; k < slow.frames.size(); ++k) {
+        EXPECT_LT(test::meanAbsoluteDifference(slow.frames[k].image, normal.frames[k].image), 3)
+            << "frame " << k;
+        EXPECT_NEAR(slow.frames[k].durationSeconds, 1.0 / 15, 0.002) << "frame " << k;
+    }
+
+    // The batch's movie too.
+    auto batch = path("batch");
+    ASSERT_EQ(run("export '" + movie.string() + "' --start 1 --end 5 --speed 2 --format batch " +
+                  "--to '" + batch.string() + "'"),
+              0);
+    test::DecodedMovie batchMovie = test::decodeMedia(batch / "Video MP4 (320x240).mp4");
+    EXPECT_EQ(batchMovie.frames.size(), 60u) << batchMovie.error;
+    EXPECT_NEAR(batchMovie.durationSeconds, 2.0, 1.0 / 30);
+}
+
 TEST_F(EditExtras, ACaptionCoversTheSamePicturesAtAnySpeed) {
     auto movie = home_ / "0A1B2C3D-0000-4000-8000-00000000000A.mp4";
     ASSERT_TRUE(test::makeTestMovie(
@@ -105,23 +146,31 @@ TEST_F(EditExtras, ACaptionCoversTheSamePicturesAtAnySpeed) {
     std::filesystem::last_write_time(
         movie, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     ASSERT_EQ(run("caption 1 add --text IIII --from 1 --to 2 --size lg"), 0);
-    for (double speed : {0.5, 2.0, 4.0}) {
-        SCOPED_TRACE(speed);
-        std::ostringstream option;
-        option << "--speed " << speed;
-        auto file = path("captioned.gif");
-        ASSERT_EQ(run("export 1 " + option.str() + " --to '" + file.string() + "'"), 0);
-        test::DecodedMovie decoded = test::decodeMedia(file);
-        ASSERT_EQ(decoded.frames.size(), size_t(4 / speed * 15)) << decoded.error;
-        for (const test::DecodedFrame& frame : decoded.frames) {
-            double picture = frame.seconds * speed;
-            if (std::abs(picture - 1) < 0.05 || std::abs(picture - 2) < 0.05) {
-                continue;
+    for (const char* extension : {".gif", ".mp4"})
+        for (double speed : {0.5, 2.0, 4.0}) {
+            SCOPED_TRACE(std::string(extension) + " at " + std::to_string(speed));
+            std::ostringstream option;
+            option << "--speed " << speed;
+            auto file = path(std::string("captioned") + extension);
+            ASSERT_EQ(run("export 1 " + option.str() + " --to '" + file.string() + "'"), 0);
+            test::DecodedMovie decoded = test::decodeMedia(file);
+            // 15 GIF pictures a second; the movie is drawn at that rate too, and plays faster
+            // at it or slower at a lower one.
+            size_t pictures = size_t(4 / std::max(speed, 1.0) * 15);
+            ASSERT_EQ(decoded.frames.size(),
+                      std::string(extension) == ".gif" ? size_t(4 / speed * 15) : pictures)
+                << decoded.error;
+            EXPECT_NEAR(decoded.durationSeconds, 4 / speed, 1.0 / 15);
+            for (const test::DecodedFrame& frame : decoded.frames) {
+                double picture = frame.seconds * speed;
+                if (std::abs(picture - 1) < 0.05 || std::abs(picture - 2) < 0.05) {
+                    continue;
+                }
+                bool inside = picture > 1 && picture < 2;
+                EXPECT_EQ(whitePixels(frame.image) > 50, inside)
+                    << "picture at " << picture << " s";
             }
-            bool inside = picture > 1 && picture < 2;
-            EXPECT_EQ(whitePixels(frame.image) > 50, inside) << "picture at " << picture << " s";
         }
-    }
 }
 
 TEST_F(EditExtras, IdleTrimRemovesTheStillStartAndEndAndNothingElse) {

@@ -4,6 +4,9 @@
 #include <regex>
 
 #include "base/dispatch.h"
+#include "editor/RCEditorOptions.h"
+#include "fake_movies.h"
+#include "library/RCEditParameters.h"
 #include "library/RCFileManager.h"
 #include "library/RCUtilities.h"
 #include "settings/RCUserSettings.h"
@@ -318,6 +321,25 @@ TEST_F(UploadSessionTest, ASheetClosedMidwayHearsNothingAndTheMovieIsDeleted) {
     uploadProgress = nullptr;
     clock.pending.clear();
     EXPECT_TRUE(watch.expired());
+}
+
+TEST(UploadLengthTest, TheLimitAppliesToHowLongTheUploadedMoviePlays) {
+    test::FakeMovies movies;
+    movies.add("/movies/upload-20", test::FakeMovies::video(640, 360, 20, 30));
+    movies.add("/movies/upload-10", test::FakeMovies::video(640, 360, 10, 30));
+    auto twenty = RCRecording::recordingWithURL("/movies/upload-20");
+    auto ten = RCRecording::recordingWithURL("/movies/upload-10");
+    EXPECT_EQ(checkUpload(*twenty, true), RCUploadCheck::tooLongGIF);
+    // 20 s played twice as fast lasts 10 s; 10 s at half speed lasts 20 s.
+    twenty->editParameters()->setPlaybackSpeed(2.0);
+    EXPECT_EQ(checkUpload(*twenty, true), RCUploadCheck::allowed);
+    EXPECT_EQ(uploadExportOptions(*twenty).speed, 2.0);
+    ten->editParameters()->setPlaybackSpeed(0.5);
+    EXPECT_EQ(checkUpload(*ten, true), RCUploadCheck::tooLongGIF);
+    // A clip's limit is 30 s of playing time: 20 s at half speed is 40 s.
+    twenty->setIsClip(true);
+    twenty->editParameters()->setPlaybackSpeed(0.5);
+    EXPECT_EQ(checkUpload(*twenty, true), RCUploadCheck::tooLongClip);
 }
 
 TEST(ShareViewTest, ButtonsWaitForAnId) {

@@ -42,7 +42,8 @@ void exportBatch(const std::shared_ptr<RCGIFGenerator>& generator,
     RCBatchFileNames names = batchFileNames(edited.width, edited.height, smallHeight);
     MediaTime start = recording.editedStartTime();
     MediaTime end = recording.editedEndTime();
-    int64_t loopType = recording.editParameters() ? recording.editParameters()->loopType() : 0;
+    auto parameters = recording.editParameters();
+    int64_t loopType = parameters ? parameters->loopType() : 0;
 
     // Ends the batch when the last of the four files is done.
     struct Tally {
@@ -76,6 +77,7 @@ void exportBatch(const std::shared_ptr<RCGIFGenerator>& generator,
     video.startTime = start;
     video.endTime = end;
     video.loopType = loopType;
+    video.speed = parameters ? parameters->playbackSpeed() : 1.0;
     video.fps = recording.editedFPS();
     generator->makeVideo(folder / names.video, video, nullptr, oneDone);
 

@@ -337,7 +337,9 @@ RCUploadCheck checkUpload(const RCRecording& recording, bool signedIn) {
     if (!signedIn) {
         return RCUploadCheck::needsSignIn;
     }
-    double seconds = recording.editedDuration().seconds();
+    // The service limits how long the uploaded movie plays, which is the trimmed length at
+    // the playback speed.
+    double seconds = recording.playbackDuration().seconds();
     if (!recording.isClip() && seconds > 15.0) {
         return RCUploadCheck::tooLongGIF;
     }

@@ -26,8 +26,8 @@ struct RCExportOptions {
     RCExportLayerPtr captionsLayer;      // "captionsLayer": none
     RCExportLayerPtr watermarkLayer;     // "watermarkLayer": none
     std::optional<float> fps;            // "fps": the video track's nominal frame rate
-    // "speed": 1. Playback speed of a GIF: the pictures of speed seconds of the movie are
-    // shown in one second, at the "fps" rate.
+    // "speed": 1. Playback speed: the pictures of speed seconds of the clip are shown in one
+    // second (a GIF's at the "fps" rate).
     std::optional<double> speed;
 };
 

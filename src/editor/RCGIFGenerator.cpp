@@ -5,7 +5,9 @@
 #include "base/dispatch.h"
 #include "base/log.h"
 #include "captions/LayerCompositor.h"
+#include "editor/FrameAtTime.h"
 #include "editor/GIFTiming.h"
+#include "editor/MovieSpeed.h"
 #include "editor/RCMovieOperations.h"
 #include "library/RCFileManager.h"
 #include "platform/image_output.h"
@@ -89,56 +91,6 @@ Status checkOutput(const std::filesystem::path& output, const std::filesystem::p
     }
     return Ok{};
 }
-
-// The frame of a reader shown at successive times: the last frame starting at or before
-// the time, or the first frame for times before it.
-class FrameAtTime {
-public:
-    explicit FrameAtTime(std::unique_ptr<media::FrameReader> reader) : reader_(std::move(reader)) {}
-
-    Result<const media::Frame*> at(MediaTime time) {
-        if (!started_) {
-            started_ = true;
-            if (Status read = advance(); !read) {
-                return read.error();
-            }
-            if (!next_) {
-                return Error{"the movie has no frames"};
-            }
-            current_ = std::move(next_);
-            if (Status read = advance(); !read) {
-                return read.error();
-            }
-        }
-        while (next_ && next_->presentationTime <= time) {
-            current_ = std::move(next_);
-            if (Status read = advance(); !read) {
-                return read.error();
-            }
-        }
-        return &*current_;
-    }
-
-private:
-    Status advance() {
-        next_.reset();
-        while (true) {
-            auto frame = reader_->nextFrame();
-            if (!frame) {
-                return frame.error();
-            }
-            if (!frame->has_value() || (*frame)->image) {
-                next_ = std::move(*frame);
-                return Ok{};
-            }
-        }
-    }
-
-    std::unique_ptr<media::FrameReader> reader_;
-    bool started_ = false;
-    std::optional<media::Frame> current_;
-    std::optional<media::Frame> next_;
-};
 
 }  // namespace
 
@@ -256,6 +208,9 @@ Status RCGIFGenerator::makeJPEGNow(const Path& output, MediaTime time, Size size
 
 Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& options,
                                     const Progress& progress, media::EncodingQuality quality) {
+    if (options.speed.value_or(1.0) != 1.0) {
+        return makeVideoAtSpeedNow(output, options, progress, quality);
+    }
     media::MoviePtr movie = recording_->asset();
     if (!movie || !movie->info().hasVideo()) {
         return logged(Error{"the recording's movie cannot be read"});
@@ -470,6 +425,44 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
     Status finished = (*writer)->finish(total);
     if (!finished) {
         return logged(finished.error());
+    }
+    return Ok{};
+}
+
+Status RCGIFGenerator::makeVideoAtSpeedNow(const Path& output, const RCExportOptions& options,
+                                           const Progress& progress,
+                                           media::EncodingQuality quality) {
+    if (Status checked = movie_speed::checkSpeed(*options.speed); !checked) {
+        return logged(checked.error());
+    }
+    if (Status checked = checkOutput(output, recording_->url()); !checked) {
+        return checked;
+    }
+    // The clip is made at its recorded speed, captions and watermark drawn, then played
+    // at the speed asked for: every layer stays on the pictures it covers. The sound is
+    // left out, as it cannot follow the pictures.
+    RCExportOptions recorded = options;
+    recorded.speed.reset();
+    recorded.exportAudio.reset();
+    Progress firstHalf, secondHalf;
+    if (progress) {
+        firstHalf = [progress](float p) { progress(p * 0.5f); };
+        secondHalf = [progress](float p) { progress(0.5f + p * 0.5f); };
+    }
+    TempFile movie(files_, "mp4");
+    Status made =
+        makeVideoNow(movie.path(), recorded, firstHalf, media::EncodingQuality::Intermediate);
+    if (!made) {
+        return made;
+    }
+    auto opened = media::openMovie(movie.path());
+    if (!opened) {
+        return logged(opened.error());
+    }
+    Status written =
+        movie_speed::writeAtSpeed(**opened, output, *options.speed, quality, secondHalf);
+    if (!written) {
+        return logged(written.error());
     }
     return Ok{};
 }

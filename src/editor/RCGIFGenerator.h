@@ -61,7 +61,7 @@ public:
 
     // The frame shown at time, fitted inside size (never enlarged), as a JPEG.
     void makeJPEG(const Path& output, MediaTime time, Size size, Completion completion);
-    // The edited clip as an MP4.
+    // The edited clip as an MP4, played at the "speed" option (without sound unless 1).
     void makeVideo(const Path& output, RCExportOptions options, Progress progress,
                    Completion completion);
     // The edited clip as an animated GIF, made from an intermediate movie of exactly what
@@ -96,6 +96,9 @@ public:
     static bool isPassthrough(const RCExportOptions& options);
 
 private:
+    // makeVideoNow for a speed other than 1: the clip at its recorded speed, then retimed.
+    Status makeVideoAtSpeedNow(const Path& output, const RCExportOptions& options,
+                               const Progress& progress, media::EncodingQuality quality);
     void runInBackground(std::function<Status(const Progress&)> work, Progress progress,
                          Completion completion);
 

@@ -62,6 +62,7 @@ RCExportOptions uploadExportOptions(const RCRecording& recording) {
     options.endTime = recording.editedEndTime();
     addExportLayers(options, recording);
     options.fps = recording.editedFPS();
+    options.speed = parameters ? parameters->playbackSpeed() : 1.0;
     options.exportAudio = loopType == kLoopTypeNormal;
     return options;
 }

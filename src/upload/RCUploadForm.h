@@ -60,8 +60,9 @@ RCPINDLEMetadata uploadMetadata(const RCUploadFormInput& input,
                                 const RCUploadFieldVisibility& visibility, bool isClip,
                                 const std::function<std::string()>& timeNow);
 
-// The export of the edited recording that is uploaded: trim, loop, frame rate, captions
-// and watermark drawn, at the recording's own size; sound only with the normal loop.
+// The export of the edited recording that is uploaded: trim, loop, frame rate, playback
+// speed, captions and watermark drawn, at the recording's own size; sound only with the
+// normal loop.
 RCExportOptions uploadExportOptions(const RCRecording& recording);
 
 // The reading of the upload's reply: the new GIF's id, or the line for the log.

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "base/dispatch.h"
+#include "editor/GIFExportCache.h"
 #include "editor/IdleTrim.h"
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
@@ -291,14 +292,23 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
             });
     }
 
-    // Dragging the preview out drags the GIF of the current edit.
+    // Dragging the preview out drags the GIF of the current edit, made in the background
+    // and kept for the next drag or copy of the same edit.
+    GIFExportCache::Hooks hooks;
+    hooks.makeTempFile = [] {
+        return RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
+    };
+    hooks.exportGIF = [this](const std::filesystem::path& gif, GIFExportCache::Progress progress,
+                             std::function<void(Status)> done) {
+        generator_->makeGIF(gif, model_.exportOptions(SaveFormat::gif), std::move(progress),
+                            std::move(done));
+    };
+    hooks.deleteFile = [](const std::filesystem::path& file) {
+        RCFileManager::getCurrentInstance().deleteFile(file);
+    };
+    gifCache_ = std::make_unique<GIFExportCache>(std::move(hooks));
     if (playerView_) {
-        playerView_->setDragOutExporter([this]() -> std::filesystem::path {
-            auto gif = RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
-            Status made =
-                generator_->makeGIFNow(gif, model_.exportOptions(SaveFormat::gif), nullptr);
-            return made ? gif : std::filesystem::path();
-        });
+        playerView_->setDragOutCache(gifCache_.get());
     }
 
     updateFileStatsLabels();
@@ -307,7 +317,7 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
 RCEditorOptionsViewController::~RCEditorOptionsViewController() {
     stopObservingPlayback();
     if (playerView_) {
-        playerView_->setDragOutExporter(nullptr);
+        playerView_->setDragOutCache(nullptr);
     }
 }
 
@@ -396,25 +406,24 @@ void RCEditorOptionsViewController::copyGIF() {
     copyButton_->setText("COPYING...");
     // The file stays in the temporary folder until the program quits, so that a paste of
     // the file later still finds it.
-    auto gif = RCFileManager::getCurrentInstance().makeTempFileWithExtension("gif");
     QPointer<RCEditorOptionsViewController> self(this);
-    generator_->makeGIF(gif, model_.exportOptions(SaveFormat::gif), nullptr,
-                        [self, gif](Status status) {
-                            if (!self) {
-                                return;
-                            }
-                            QMimeData* mime = status ? makeGIFMimeData(gif) : nullptr;
-                            if (mime != nullptr) {
-                                QGuiApplication::clipboard()->setMimeData(mime);
-                            }
-                            self->copyButton_->setText(mime != nullptr ? "COPIED" : "NOT COPIED");
-                            QTimer::singleShot(std::chrono::seconds(2), self, [self] {
-                                if (self) {
-                                    self->copyButton_->setText("COPY GIF");
-                                    self->copyButton_->setEnabled(true);
-                                }
-                            });
-                        });
+    gifCache_->request(GIFEditState::of(recording_->editParameters().get()), nullptr,
+                       [self](const std::filesystem::path& gif) {
+                           if (!self) {
+                               return;
+                           }
+                           QMimeData* mime = gif.empty() ? nullptr : makeGIFMimeData(gif);
+                           if (mime != nullptr) {
+                               QGuiApplication::clipboard()->setMimeData(mime);
+                           }
+                           self->copyButton_->setText(mime != nullptr ? "COPIED" : "NOT COPIED");
+                           QTimer::singleShot(std::chrono::seconds(2), self, [self] {
+                               if (self) {
+                                   self->copyButton_->setText("COPY GIF");
+                                   self->copyButton_->setEnabled(true);
+                               }
+                           });
+                       });
 }
 
 void RCEditorOptionsViewController::speedChosen(int index) {
@@ -687,7 +696,14 @@ void RCEditorOptionsViewController::prepareForClose() {
     if (sheet_) {
         sheet_->close();
     }
+    // A GIF being made for a drag or a copy is not wanted any more: its file goes when
+    // the export ends, and a made one nobody took goes now.
+    gifCache_->invalidate();
     model_.updateEditParameters();
+}
+
+void RCEditorOptionsViewController::watermarkChanged() {
+    gifCache_->invalidate();
 }
 
 }  // namespace pindle::ui

@@ -17,6 +17,10 @@ class QMessageBox;
 class QPushButton;
 class QTimer;
 
+namespace pindle {
+class GIFExportCache;
+}  // namespace pindle
+
 namespace pindle::ui {
 
 class RCEditorPlayerView;
@@ -41,9 +45,11 @@ public:
     void openSavePanel();
     void updateFileSize();
     void uploadButtonClicked();
-    // Exports the GIF of the current edit into the temporary folder and puts it on the
-    // clipboard, as image/gif bytes and as the file.
+    // Exports the GIF of the current edit into the temporary folder (or takes the one a drag
+    // made of it) and puts it on the clipboard, as image/gif bytes and as the file.
     void copyGIF();
+    // The watermark changed: a GIF made before shows the old one.
+    void watermarkChanged();
 
 signals:
     // A sheet (dialog or alert) is attached to the window, or no longer is.
@@ -70,6 +76,8 @@ private:
     const RCEditorEnvironment& environment_;
     RCEditorOptionsModel model_;
     std::shared_ptr<RCGIFGenerator> generator_;
+    // The GIF of the edit for dragging out and copying.
+    std::unique_ptr<GIFExportCache> gifCache_;
     RCSizeButton sizeButtonModel_;
     RCSaveButton saveButtonModel_;
 

@@ -6,7 +6,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QResizeEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +17,7 @@
 #include <optional>
 
 #include "captions/LayerCompositor.h"
+#include "editor/GIFExportCache.h"
 #include "editor/RCEditorCaptions.h"
 #include "editor/RCLoopingAVPlayer.h"
 #include "editor/RCRecordingLayers.h"
@@ -43,7 +46,10 @@ public:
         reloadLayers();
     }
 
-    ~RCLoopingPlayerView() override { stop(); }
+    ~RCLoopingPlayerView() override {
+        setDragOutCache(nullptr);
+        stop();
+    }
 
     void setLoopType(int64_t loopType) override {
         if (player_) {
@@ -156,6 +162,20 @@ public:
 
     RCCaptionsPlayback* captionsPlayback() override { return playback_.get(); }
 
+    void setDragOutCache(GIFExportCache* cache) override {
+        if (dragOutCache_ && dragOutTicket_) {
+            dragOutCache_->stopWaiting(dragOutTicket_);
+        }
+        dragOutCache_ = cache;
+        dragOutStart_.reset();
+        dragOutWaiting_ = false;
+        dragOutTicket_ = 0;
+        dragOutProgress_.reset();
+        unsetCursor();
+        update();
+    }
+    std::optional<float> dragOutProgress() const override { return dragOutProgress_; }
+
     QSize sizeHint() const override {
         Size size = recording_ ? recording_->dimensions() : Size{};
         if (!(size.width > 0 && size.height > 0)) {
@@ -195,6 +215,9 @@ protected:
                      QImage::Format_RGBA8888);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(fittedRect(), image);
+        if (dragOutProgress_) {
+            paintDragOutProgress(painter, *dragOutProgress_);
+        }
         if (!shownOnce_) {
             shownOnce_ = true;
             QMetaObject::invokeMethod(this, &RCEditorPlayerView::readyForDisplay,
@@ -205,7 +228,7 @@ protected:
 
     // A press on the selected caption starts dragging it; one on another caption selects it.
     void mousePressEvent(QMouseEvent* event) override {
-        if (!editMode_ && dragOutExporter_ && event->button() == Qt::LeftButton) {
+        if (!editMode_ && dragOutCache_ && event->button() == Qt::LeftButton) {
             dragOutStart_ = event->position().toPoint();
             return;
         }
@@ -232,7 +255,9 @@ protected:
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton) {
+            // A GIF still being made is kept for the next drag, but not dragged now.
             dragOutStart_.reset();
+            dragOutWaiting_ = false;
             endCaptionDrag();
         }
     }
@@ -249,12 +274,52 @@ private:
         return Point{event->position().x(), event->position().y()};
     }
 
-    // Exports the GIF (the pointer shows the wait) and drags its file.
+    // Asks for the GIF of the edit; the drag starts when it is ready, unless the button was
+    // let go by then. The window stays responsive meanwhile, the progress on the preview.
     void dragOut() {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        std::filesystem::path gif = dragOutExporter_();
-        QApplication::restoreOverrideCursor();
-        QMimeData* mime = gif.empty() ? nullptr : makeGIFMimeData(gif);
+        if (dragOutTicket_) {
+            dragOutCache_->stopWaiting(dragOutTicket_);
+            dragOutTicket_ = 0;
+        }
+        dragOutWaiting_ = true;
+        auto parameters = recording_ ? recording_->editParameters() : nullptr;
+        QPointer<RCLoopingPlayerView> self(this);
+        int ticket = dragOutCache_->request(
+            GIFEditState::of(parameters.get()),
+            [self](float fraction) {
+                if (self && self->dragOutProgress_) {
+                    self->dragOutProgress_ = fraction;
+                    self->update();
+                }
+            },
+            [self](const std::filesystem::path& gif) {
+                if (self) {
+                    self->dragOutReady(gif);
+                }
+            });
+        if (ticket != 0) {
+            dragOutTicket_ = ticket;
+            dragOutProgress_ = 0.0f;
+            setCursor(Qt::BusyCursor);
+            update();
+        }
+    }
+
+    void dragOutReady(const std::filesystem::path& gif) {
+        dragOutTicket_ = 0;
+        dragOutProgress_.reset();
+        unsetCursor();
+        update();
+        if (gif.empty() || !dragOutWaiting_) {
+            return;
+        }
+        dragOutWaiting_ = false;
+        // Outside the export's completion: the drag runs an event loop of its own.
+        QTimer::singleShot(0, this, [this, gif] { dragFile(gif); });
+    }
+
+    void dragFile(const std::filesystem::path& gif) {
+        QMimeData* mime = makeGIFMimeData(gif);
         if (mime == nullptr) {
             return;
         }
@@ -267,6 +332,18 @@ private:
                 picture.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         }
         drag->exec(Qt::CopyAction);
+    }
+
+    // A bar along the bottom of the picture with what is being made.
+    void paintDragOutProgress(QPainter& painter, float fraction) {
+        QRectF picture = fittedRect();
+        QRectF band(picture.left(), picture.bottom() - 28, picture.width(), 28);
+        painter.fillRect(band, QColor(0, 0, 0, 170));
+        QRectF bar(band.left(), band.bottom() - 4, band.width() * double(fraction), 4);
+        painter.fillRect(bar, QColor(0x4a, 0x9e, 0xff));
+        painter.setPen(QColor(0xec, 0xec, 0xee));
+        painter.drawText(band.adjusted(0, 0, 0, -4), Qt::AlignCenter,
+                         QString("Preparing the GIF\u2026 %1%").arg(int(fraction * 100)));
     }
 
     void endCaptionDrag() {
@@ -321,6 +398,10 @@ private:
     RCEditorCaptionsModel* model_ = nullptr;
     bool editMode_ = false;
     std::optional<QPoint> dragOutStart_;  // a press that may become a drag out
+    GIFExportCache* dragOutCache_ = nullptr;
+    bool dragOutWaiting_ = false;  // the button is held since a drag out began
+    int dragOutTicket_ = 0;        // the cache's, while a GIF is made for a drag
+    std::optional<float> dragOutProgress_;
     ImagePtr frame_;
     MediaTime frameTime_ = MediaTime::zero();
     RCLayerPtr captionsLayer_;

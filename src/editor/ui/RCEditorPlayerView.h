@@ -2,13 +2,14 @@
 
 #include <QWidget>
 
-#include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "base/media_time.h"
 #include "library/RCRecording.h"
 
 namespace pindle {
+class GIFExportCache;
 class RCCaptionsPlayback;
 class RCEditorCaptionsModel;
 }  // namespace pindle
@@ -62,20 +63,19 @@ public:
     virtual RCCaptionsPlayback* captionsPlayback() = 0;
 
     // --- Dragging the GIF out
-    // Outside caption editing, dragging the preview drags the GIF file that exporter makes
-    // when the drag starts (an empty path: nothing is dragged). Null: the preview stays put.
-    void setDragOutExporter(std::function<std::filesystem::path()> exporter) {
-        dragOutExporter_ = std::move(exporter);
-    }
+    // Outside caption editing, dragging the preview drags the GIF of the recording's edit
+    // that cache makes. It is made in the background, its progress shown on the preview,
+    // and the drag starts once the file is ready if the button is still held. Null: the
+    // preview stays put. The cache must outlive its use here.
+    virtual void setDragOutCache(GIFExportCache* cache) = 0;
+    // How much of the GIF a drag waits for is made (0 to 1); none while nothing is made.
+    virtual std::optional<float> dragOutProgress() const = 0;
 
 signals:
     // The first frame of the movie has been painted.
     void readyForDisplay();
     // A frame and its layers reached the screen; time is the frame's.
     void painted(MediaTime time);
-
-protected:
-    std::function<std::filesystem::path()> dragOutExporter_;
 };
 
 // The preview of the editor for recording: its movie played by a looping player, each frame

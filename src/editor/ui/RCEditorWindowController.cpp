@@ -137,6 +137,7 @@ RCEditorWindowController::RCEditorWindowController(RCRecordingPtr recording,
     observe(environment_.watermarkUpdateNotification, [self] {
         if (self) {
             self->playerView_->reloadLayers();
+            self->options_->watermarkChanged();
         }
     });
     setCaptureRunning(environment_.isCapturing && environment_.isCapturing());
