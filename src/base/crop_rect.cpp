@@ -64,11 +64,14 @@ std::optional<CropRect> clampedCrop(const std::optional<CropRect>& rect, Size pi
     int height = pixels(picture.height);
     int left = std::clamp(rect->x, 0, width);
     int top = std::clamp(rect->y, 0, height);
-    int right = std::clamp(int(std::min<long long>(static_cast<long long>(rect->x) + rect->width, width)), left, width);
-    int bottom = std::clamp(int(std::min<long long>(static_cast<long long>(rect->y) + rect->height, height)), top, height);
+    int right =
+        std::clamp(int(std::min<long long>(static_cast<long long>(rect->x) + rect->width, width)),
+                   left, width);
+    int bottom =
+        std::clamp(int(std::min<long long>(static_cast<long long>(rect->y) + rect->height, height)),
+                   top, height);
     CropRect clamped{left, top, right - left, bottom - top};
-    if (clamped.width <= 0 || clamped.height <= 0 ||
-        clamped == CropRect{0, 0, width, height}) {
+    if (clamped.width <= 0 || clamped.height <= 0 || clamped == CropRect{0, 0, width, height}) {
         return std::nullopt;
     }
     return clamped;

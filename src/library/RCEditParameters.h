@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/crop_rect.h"
 #include "base/media_time.h"
 #include "captions/RCTimedCaption.h"
-#include "base/crop_rect.h"
 
 namespace pindle {
 
