@@ -20,6 +20,7 @@
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/ui/GIFClipboard.h"
+#include "editor/ui/RCCropControls.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCRangeSliderView.h"
 #include "library/RCFileManager.h"
@@ -239,7 +240,20 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 14);
     layout->setSpacing(10);
-    layout->addWidget(captionLabel("Trim"));
+    // The crop sits on the trim's caption row, as high as the caption, so the tab keeps its
+    // height.
+    cropControls_ = new RCCropControls(model_, playerView_, this);
+    connect(cropControls_, &RCCropControls::cropChanged, this,
+            &RCEditorOptionsViewController::updateFileStatsLabels);
+    QLabel* trimLabel = captionLabel("Trim");
+    cropControls_->setFixedHeight(trimLabel->sizeHint().height());
+    auto* captionRow = new QHBoxLayout;
+    captionRow->setSpacing(6);
+    captionRow->addWidget(trimLabel);
+    captionRow->addStretch(1);
+    captionRow->addWidget(captionLabel("Crop"));
+    captionRow->addWidget(cropControls_);
+    layout->addLayout(captionRow);
     layout->addWidget(slider_);
     layout->addWidget(idleTrimProposal_);
     auto* menus = new QGridLayout;

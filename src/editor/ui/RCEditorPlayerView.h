@@ -9,6 +9,7 @@
 #include "library/RCRecording.h"
 
 namespace pindle {
+class CropEditing;
 class RCCaptionsPlayback;
 class RCEditorCaptionsModel;
 }  // namespace pindle
@@ -61,6 +62,16 @@ public:
     // The player as the Captions tab drives it; null when there is no movie to play.
     virtual RCCaptionsPlayback* captionsPlayback() = 0;
 
+    // --- Cropping
+    // Crop mode, on while editing is given: the whole recording is shown with the crop's
+    // rectangle and handles and the outside dimmed, and presses and drags in the view draw,
+    // move and resize it through editing (cropEdited at the end of each drag). Null ends crop
+    // mode. Outside crop mode and caption editing the preview shows only the edit's crop.
+    // editing must outlive its use here.
+    virtual void setCropEditing(CropEditing* editing) = 0;
+    // The edit's crop changed: the preview and the watermark follow it.
+    virtual void cropChanged() = 0;
+
     // --- Dragging the GIF out
     // Outside caption editing, dragging the preview drags the GIF file that exporter makes
     // when the drag starts (an empty path: nothing is dragged). Null: the preview stays put.
@@ -73,6 +84,8 @@ signals:
     void readyForDisplay();
     // A frame and its layers reached the screen; time is the frame's.
     void painted(MediaTime time);
+    // A drag in crop mode ended with the rectangle changed.
+    void cropEdited();
 
 protected:
     std::function<std::filesystem::path()> dragOutExporter_;
