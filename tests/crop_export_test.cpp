@@ -67,13 +67,13 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // A 640 x 480, 1 s movie of the source, as the only recording of the library.
-    std::filesystem::path makeRecording(const std::string& source) {
+    // A 640 x 480 movie of the source, as the only recording of the library.
+    std::filesystem::path makeRecording(const std::string& source, int seconds = 1) {
         auto movie = home_ / "0A1B2C3D-0000-4000-8000-00000000000C.mp4";
-        std::string command =
-            "ffmpeg -nostdin -loglevel error -y -f lavfi -i \"" + source +
-            "\" -t 1 -c:v libx264 -preset ultrafast -qp 0 -pix_fmt yuv444p -g 1 '" +
-            movie.string() + "'";
+        std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i \"" + source +
+                              "\" -t " + std::to_string(seconds) +
+                              " -c:v libx264 -preset ultrafast -qp 0 -pix_fmt yuv444p -g 1 '" +
+                              movie.string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0);
         return movie;
     }
@@ -182,6 +182,31 @@ TEST_F(CropExport, CaptionsSitOnTheCroppedPictureAndTheEstimateFollowsTheCrop) {
     EXPECT_EQ(std::stoull(quickWhole[1]), 4 * std::stoull(quickCropped[1]));
     EXPECT_NEAR(double(std::stoull(exact[1])), double(std::filesystem::file_size(file)),
                 0.02 * double(std::filesystem::file_size(file)));
+}
+
+TEST_F(CropExport, IdleTrimLooksOnlyAtTheCrop) {
+    // A box moves inside the crop from 1 s to 3 s; below the crop another moves all along.
+    auto movie = makeRecording(
+        "color=c=0x204060:size=640x480:rate=15[bg];color=c=white:size=40x40:rate=15[in];"
+        "color=c=yellow:size=40x40:rate=15[out];"
+        "[bg][in]overlay=x='100+t*50':y=100:enable='between(t,1,3)'[a];"
+        "[a][out]overlay=x='mod(t*300,500)':y=400",
+        4);
+    auto seconds = [&](const std::string& options) {
+        auto file = home_ / "idle.gif";
+        EXPECT_EQ(run("export '" + movie.string() + "' --trim-idle " + options + " --to '" +
+                      file.string() + "'"),
+                  0);
+        test::DecodedMovie out = test::decodeMedia(file);
+        double total = 0;
+        for (const test::DecodedFrame& frame : out.frames) {
+            total += frame.durationSeconds;
+        }
+        return total;
+    };
+    EXPECT_NEAR(seconds(""), 4.0, 0.01);
+    // The motion inside, with one still picture kept on either side.
+    EXPECT_NEAR(seconds("--crop 100,50,320,240"), 2.1, 0.2);
 }
 
 }  // namespace

@@ -342,8 +342,9 @@ std::string applyEdits(const ExportRequest& request, RCRecording& recording) {
         if (!movie) {
             return "cannot read the movie to find its idle start and end";
         }
-        auto active = idle_trim::findActiveRange(*movie, parameters->trimmedStartTime(),
-                                                 parameters->trimmedEndTime());
+        auto active =
+            idle_trim::findActiveRange(*movie, parameters->trimmedStartTime(),
+                                       parameters->trimmedEndTime(), recording.editedCrop());
         if (!active) {
             return "cannot find the idle start and end: " + active.error().message;
         }
