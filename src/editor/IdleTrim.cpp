@@ -72,13 +72,14 @@ std::optional<TrimRange> ActiveRangeFinder::result() const {
 }
 
 Result<std::optional<TrimRange>> findActiveRange(const media::Movie& movie, MediaTime start,
-                                                 MediaTime end) {
+                                                 MediaTime end, std::optional<CropRect> crop) {
     media::FrameReaderOptions options;
     options.start = start;
     options.end = end;
     options.width = kComparedSide;
     options.height = kComparedSide;
     options.fitInside = true;
+    options.crop = crop;
     auto reader = movie.makeFrameReader(options);
     if (!reader) {
         return reader.error();

@@ -54,7 +54,9 @@ private:
 
 // Reads the recording's frames between start and end (scaled down to keep the reading quick)
 // and returns the trim without the idle start and end; an Error when the movie cannot be read.
+// With a crop only that part of the picture is looked at: what moves outside it is not seen.
 Result<std::optional<TrimRange>> findActiveRange(const media::Movie& movie, MediaTime start,
-                                                 MediaTime end);
+                                                 MediaTime end,
+                                                 std::optional<CropRect> crop = std::nullopt);
 
 }  // namespace pindle::idle_trim

@@ -37,7 +37,7 @@ void exportBatch(const std::shared_ptr<RCGIFGenerator>& generator,
         return;
     }
     Size edited = recording.editedDimensions();
-    Size natural = recording.dimensions();
+    Size natural = recording.croppedDimensions();
     double smallHeight = natural.width > 0 ? natural.height / natural.width * 400 : 0;
     RCBatchFileNames names = batchFileNames(edited.width, edited.height, smallHeight);
     MediaTime start = recording.editedStartTime();
@@ -69,7 +69,7 @@ void exportBatch(const std::shared_ptr<RCGIFGenerator>& generator,
         }
     };
 
-    generator->makeJPEG(folder / names.still, start, edited, oneDone);
+    generator->makeJPEG(folder / names.still, start, edited, oneDone, layers.crop);
 
     RCExportOptions video = layers;
     video.width = float(edited.width);

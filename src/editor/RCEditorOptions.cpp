@@ -420,6 +420,21 @@ void RCEditorOptionsModel::trimChanged() {
     updateEditParameters();
 }
 
+std::optional<CropRect> RCEditorOptionsModel::cropRect() const {
+    return recording_->editedCrop();
+}
+
+void RCEditorOptionsModel::setCropRect(std::optional<CropRect> rect) {
+    auto parameters = recording_->editParameters();
+    if (!parameters) {
+        return;
+    }
+    parameters->setCropRect(clampedCrop(rect, recording_->dimensions()));
+    if (editsChanged_) {
+        editsChanged_();
+    }
+}
+
 void RCEditorOptionsModel::updateEditParameters() {
     auto parameters = recording_->editParameters();
     if (!parameters) {

@@ -230,6 +230,11 @@ public:
     void selectPlaybackSpeedIndex(int index);
     void trimChanged();
 
+    // The edit's crop as it applies to the movie (none: the whole picture).
+    std::optional<CropRect> cropRect() const;
+    // Stores rect fitted to the movie, none for the whole picture, and calls editsChanged.
+    void setCropRect(std::optional<CropRect> rect);
+
     // Writes trim start and end, loop type, resize value, frame rate and speed into the recording's
     // edit parameters, then calls editsChanged.
     void updateEditParameters();

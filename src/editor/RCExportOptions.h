@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/crop_rect.h"
 #include "base/media_time.h"
 #include "captions/RCLayer.h"
 
@@ -29,6 +30,10 @@ struct RCExportOptions {
     // "speed": 1. Playback speed: the pictures of speed seconds of the clip are shown in one
     // second (a GIF's at the "fps" rate).
     std::optional<double> speed;
+    // "crop": none. The part of the recording's picture that is kept, in its pixels, taken
+    // before any resizing: "width" and "height" then size that part, and the layers are
+    // drawn over it (so their root stands for the cropped picture).
+    std::optional<CropRect> crop;
 };
 
 }  // namespace pindle

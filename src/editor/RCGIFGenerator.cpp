@@ -29,7 +29,7 @@ struct VideoSettings {
 
 VideoSettings readVideoOptions(const RCExportOptions& options, const RCRecording& recording) {
     VideoSettings settings;
-    Size dimensions = recording.dimensions();
+    Size dimensions = options.crop ? options.crop->size() : recording.dimensions();
     settings.width = options.width.value_or(float(dimensions.width));
     settings.height = options.height.value_or(float(dimensions.height));
     settings.start = options.startTime.value_or(MediaTime::zero());
@@ -143,11 +143,11 @@ void RCGIFGenerator::runInBackground(std::function<Status(const Progress&)> work
         });
 }
 
-void RCGIFGenerator::makeJPEG(const Path& output, MediaTime time, Size size,
-                              Completion completion) {
-    runInBackground(
-        [this, output, time, size](const Progress&) { return makeJPEGNow(output, time, size); },
-        nullptr, std::move(completion));
+void RCGIFGenerator::makeJPEG(const Path& output, MediaTime time, Size size, Completion completion,
+                              std::optional<CropRect> crop) {
+    runInBackground([this, output, time, size,
+                     crop](const Progress&) { return makeJPEGNow(output, time, size, crop); },
+                    nullptr, std::move(completion));
 }
 
 void RCGIFGenerator::makeVideo(const Path& output, RCExportOptions options, Progress progress,
@@ -186,7 +186,8 @@ void RCGIFGenerator::convertVideo(const Path& movie, const Path& gif, RCExportOp
         std::move(progress), std::move(completion));
 }
 
-Status RCGIFGenerator::makeJPEGNow(const Path& output, MediaTime time, Size size) {
+Status RCGIFGenerator::makeJPEGNow(const Path& output, MediaTime time, Size size,
+                                   std::optional<CropRect> crop) {
     media::MoviePtr movie = recording_->asset();
     auto images = imageOutput();
     if (!movie || !images) {
@@ -195,7 +196,7 @@ Status RCGIFGenerator::makeJPEGNow(const Path& output, MediaTime time, Size size
     if (Status checked = checkOutput(output, movie->path()); !checked) {
         return checked;
     }
-    auto image = movie->copyImageAtTime(time, size);
+    auto image = movie->copyImageAtTime(time, size, crop);
     if (!image) {
         return logged(image.error());
     }
@@ -246,10 +247,11 @@ Status RCGIFGenerator::makeVideoNow(const Path& output, const RCExportOptions& o
         composition->video.push_back(backward);
     }
 
-    bool sizeMatches = sameSizeInPixels(composition->naturalSize, settings.width, settings.height);
+    Size picture = options.crop ? options.crop->size() : composition->naturalSize;
+    bool sizeMatches = sameSizeInPixels(picture, settings.width, settings.height);
     auto segments = segmentsOfOneMovie(*composition);
     auto movies = media::movieOutput();
-    if (!sizeMatches && isPassthrough(options) && segments && movies) {
+    if (!sizeMatches && !options.crop && isPassthrough(options) && segments && movies) {
         // Nothing is drawn: the clip's pictures go from the recording straight to the
         // output size, without a composed movie in between.
         media::MovieWriterSettings resized;
@@ -313,7 +315,7 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
     }
     bool passthrough = isPassthrough(options);
     auto segments = segmentsOfOneMovie(composition);
-    if (passthrough && segments) {
+    if (passthrough && segments && !options.crop) {
         Status copied = movies->copySegments(composition.video.front().movie->path(), *segments,
                                              composition.audio.has_value(), output);
         if (copied) {
@@ -325,9 +327,11 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
         PINDLE_LOG_INFO(kTag, "re-encoding instead of copying: %s", copied.error().message.c_str());
     }
 
+    // A cropped composition is drawn at the crop's size from the part of each frame it keeps.
+    Size picture = options.crop ? options.crop->size() : composition.naturalSize;
     media::MovieWriterSettings settings;
-    settings.width = int(std::lround(composition.naturalSize.width));
-    settings.height = int(std::lround(composition.naturalSize.height));
+    settings.width = int(std::lround(picture.width));
+    settings.height = int(std::lround(picture.height));
     settings.quality = quality;
     settings.audio = composition.audio;
     // Drawn frames come at a steady rate: the "fps" option truncated to whole frames per
@@ -363,6 +367,7 @@ Status RCGIFGenerator::exportVideoCompositionNow(const RCComposition& compositio
         media::FrameReaderOptions readerOptions;
         readerOptions.start = segment.start;
         readerOptions.end = segment.start + segment.duration;
+        readerOptions.crop = options.crop;
         auto reader = segment.movie->makeFrameReader(readerOptions);
         if (!reader) {
             return logged(reader.error());
@@ -500,6 +505,8 @@ Status RCGIFGenerator::makeGIFNow(const Path& output, const RCExportOptions& opt
     gifOptions.height = options.height;
     gifOptions.captionsLayer = options.captionsLayer;
     gifOptions.watermarkLayer = options.watermarkLayer;
+    // The composed movie keeps the whole picture; the GIF stage crops it as it scales.
+    gifOptions.crop = options.crop;
     return convertVideoNow(movie.path(), output, gifOptions, secondHalf);
 }
 
@@ -530,6 +537,8 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     }
     media::FrameReaderOptions readerOptions;
     readerOptions.sampleRate = sourceRate;
+    readerOptions.crop = options.crop;
+    Size picture = options.crop ? options.crop->size() : info.naturalSize;
     std::optional<Size> asked;
     if (options.width && options.height) {
         int width = int(std::lround(*options.width));
@@ -539,7 +548,7 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
                                 std::to_string(height) + " pixels"});
         }
         asked = Size{double(width), double(height)};
-        if (!sameSizeInPixels(info.naturalSize, *options.width, *options.height)) {
+        if (!sameSizeInPixels(picture, *options.width, *options.height)) {
             readerOptions.width = width;
             readerOptions.height = height;
         }

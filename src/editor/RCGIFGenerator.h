@@ -59,8 +59,10 @@ public:
 
     const RCRecordingPtr& recording() const { return recording_; }
 
-    // The frame shown at time, fitted inside size (never enlarged), as a JPEG.
-    void makeJPEG(const Path& output, MediaTime time, Size size, Completion completion);
+    // The frame shown at time, or the crop of it, fitted inside size (never enlarged), as a
+    // JPEG.
+    void makeJPEG(const Path& output, MediaTime time, Size size, Completion completion,
+                  std::optional<CropRect> crop = std::nullopt);
     // The edited clip as an MP4, played at the "speed" option (without sound unless 1).
     void makeVideo(const Path& output, RCExportOptions options, Progress progress,
                    Completion completion);
@@ -74,14 +76,15 @@ public:
                                 RCExportOptions options, const Path& output, Progress progress,
                                 Completion completion);
     // The movie sampled at the "fps" option (else its own rate), at most 30 per second,
-    // into a GIF of the movie's size, or scaled to the "width" and "height" options when
-    // both are given. The caption and watermark layers are drawn over each GIF frame at
-    // its time on the movie's timeline.
+    // into a GIF of the movie's size (or of the "crop" option's), or scaled to the "width"
+    // and "height" options when both are given. The caption and watermark layers are drawn over
+    // each GIF frame at its time on the movie's timeline.
     void convertVideo(const Path& movie, const Path& gif, RCExportOptions options,
                       Progress progress, Completion completion);
 
     // The same operations run on the calling thread; progress is called on that thread.
-    Status makeJPEGNow(const Path& output, MediaTime time, Size size);
+    Status makeJPEGNow(const Path& output, MediaTime time, Size size,
+                       std::optional<CropRect> crop = std::nullopt);
     Status makeVideoNow(const Path& output, const RCExportOptions& options,
                         const Progress& progress, media::EncodingQuality quality);
     Status makeGIFNow(const Path& output, const RCExportOptions& options, const Progress& progress);

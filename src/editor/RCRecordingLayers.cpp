@@ -31,7 +31,11 @@ RCLayerPtr generateCaptionsLayerWithOptions(const RCRecording& recording,
 }
 
 RCLayerPtr generateNormalizedCaptionsLayer(const RCRecording& recording) {
-    return generateNormalizedCaptionsLayer(captionsSourceOfRecording(recording));
+    RCLayerPtr layer = generateNormalizedCaptionsLayer(captionsSourceOfRecording(recording));
+    if (auto crop = recording.editedCrop(); crop && layer) {
+        cropLayerTree(*layer, *crop, recording.dimensions());
+    }
+    return layer;
 }
 
 RCLayerPtr generateWatermarkLayer(const RCRecording& recording) {
@@ -40,7 +44,7 @@ RCLayerPtr generateWatermarkLayer(const RCRecording& recording) {
         std::lock_guard lock(locationMutex);
         location = watermarkLocation;
     }
-    return generateWatermarkLayer(recording.dimensions(),
+    return generateWatermarkLayer(recording.croppedDimensions(),
                                   location ? location() : std::filesystem::path());
 }
 
@@ -49,9 +53,19 @@ void setWatermarkLocation(std::function<std::filesystem::path()> location) {
     watermarkLocation = std::move(location);
 }
 
+void cropLayerTree(RCLayer& root, const CropRect& crop, Size picture) {
+    // Layers count y upwards from the bottom edge; the crop counts it down from the top.
+    root.frame = Rect{Point{double(crop.x), picture.height - double(crop.maxY())}, crop.size()};
+}
+
+void placeLayerTreeInCrop(RCLayer& root, const CropRect& crop, Size picture) {
+    root.frame = Rect{Point{-double(crop.x), -(picture.height - double(crop.maxY()))}, picture};
+}
+
 void addExportLayers(RCExportOptions& options, const RCRecording& recording) {
     options.captionsLayer = generateNormalizedCaptionsLayer(recording);
     options.watermarkLayer = generateWatermarkLayer(recording);
+    options.crop = recording.editedCrop();
 }
 
 }  // namespace pindle

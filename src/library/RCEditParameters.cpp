@@ -10,6 +10,7 @@ namespace pindle {
 namespace {
 
 constexpr const char* kPlaybackSpeedKey = "playbackSpeed";
+constexpr const char* kCropRectKey = "cropRect";
 
 }  // namespace
 
@@ -23,7 +24,8 @@ bool RCEditParameters::isEqualToEditParameters(const RCEditParameters* other) co
     const RCEditParameters& that = other != nullptr ? *other : kEmpty;
     if (trimmedStartTime_ != that.trimmedStartTime_ || trimmedEndTime_ != that.trimmedEndTime_ ||
         loopType_ != that.loopType_ || resizeValue_ != that.resizeValue_ ||
-        playbackSpeed_ != that.playbackSpeed_ || captions_.size() != that.captions_.size()) {
+        playbackSpeed_ != that.playbackSpeed_ || cropRect_ != that.cropRect_ ||
+        captions_.size() != that.captions_.size()) {
         return false;
     }
     for (size_t i = 0; i < captions_.size(); ++i) {
@@ -64,6 +66,9 @@ void RCEditParameters::encodeWithCoder(KeyedArchiver& coder) const {
     if (playbackSpeed_ != 1.0) {
         coder.encodeDouble(playbackSpeed_, kPlaybackSpeedKey);
     }
+    if (cropRect_) {
+        coder.encodeString(formatCropRect(*cropRect_), kCropRectKey);
+    }
 }
 
 std::shared_ptr<RCEditParameters> RCEditParameters::initWithCoder(KeyedUnarchiver& coder) {
@@ -81,6 +86,18 @@ std::shared_ptr<RCEditParameters> RCEditParameters::initWithCoder(KeyedUnarchive
             parameters->playbackSpeed_ = isPlaybackSpeed(speed) ? speed : 1.0;
         } catch (const ArchiveError& error) {
             PINDLE_LOG_WARNING("store", "playback speed left out: %s", error.what());
+        }
+    }
+    if (coder.containsValueForKey(kCropRectKey)) {
+        // Likewise a crop that cannot be read leaves the whole picture.
+        try {
+            auto text = coder.decodeString(kCropRectKey);
+            parameters->cropRect_ = text ? parseCropRect(*text) : std::nullopt;
+            if (!parameters->cropRect_) {
+                PINDLE_LOG_WARNING("store", "crop left out: not X,Y,W,H");
+            }
+        } catch (const ArchiveError& error) {
+            PINDLE_LOG_WARNING("store", "crop left out: %s", error.what());
         }
     }
     auto captions =

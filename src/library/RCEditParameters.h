@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "base/crop_rect.h"
 #include "base/media_time.h"
 #include "captions/RCTimedCaption.h"
 
@@ -66,7 +68,12 @@ public:
     double playbackSpeed() const { return playbackSpeed_; }
     void setPlaybackSpeed(double value) { playbackSpeed_ = value; }
 
-    // Trim times (as instants), loop type, resize value, playback speed and captions equal;
+    // The part of the picture every export keeps, in recording pixels; none keeps it whole.
+    // Stored as given: readers fit it to the movie (RCRecording::editedCrop).
+    const std::optional<CropRect>& cropRect() const { return cropRect_; }
+    void setCropRect(std::optional<CropRect> value) { cropRect_ = value; }
+
+    // Trim times (as instants), loop type, resize value, playback speed, crop and captions equal;
     // the frame-rate code and the clip flag take no part. Null compares as a default record.
     bool isEqualToEditParameters(const RCEditParameters* other) const;
 
@@ -76,8 +83,9 @@ public:
 
     const char* className() const { return "RCEditParameters"; }
     void encodeWithCoder(KeyedArchiver& coder) const;
-    // The playback speed is stored only when it is not 1, under a key that readers without
-    // it ignore; an absent or unknown value reads as 1. Codes are taken as stored; a caption that
+    // The playback speed is stored only when it is not 1, and the crop only when there is
+    // one, under keys that readers without them ignore; an absent or unknown speed reads as
+    // 1, an absent or unreadable crop as none. Codes are taken as stored; a caption that
     // cannot be decoded is left out (and counted in the unarchiver's rejectedRecords()).
     static std::shared_ptr<RCEditParameters> initWithCoder(KeyedUnarchiver& coder);
 
@@ -87,6 +95,7 @@ private:
     int64_t resizeValue_ = kResizeOriginal;
     int64_t frameRate_ = kFrameRateStandard;
     double playbackSpeed_ = 1.0;
+    std::optional<CropRect> cropRect_;
     CaptionList captions_;
     MediaTime trimmedStartTime_ = MediaTime::zero();
     MediaTime trimmedEndTime_ = MediaTime::zero();

@@ -212,6 +212,16 @@ MediaTime RCRecording::editedDuration() const {
     return duration;
 }
 
+std::optional<CropRect> RCRecording::editedCrop() const {
+    auto parameters = editParameters();
+    return parameters ? clampedCrop(parameters->cropRect(), dimensions()) : std::nullopt;
+}
+
+Size RCRecording::croppedDimensions() const {
+    auto crop = editedCrop();
+    return crop ? crop->size() : dimensions();
+}
+
 float RCRecording::editedWidth() const {
     auto parameters = editParameters();
     switch (parameters ? parameters->resizeValue() : kResizeOriginal) {
@@ -222,12 +232,12 @@ float RCRecording::editedWidth() const {
         case kResize320:
             return 320;
         default:
-            return float(dimensions().width);
+            return float(croppedDimensions().width);
     }
 }
 
 float RCRecording::editedHeight() const {
-    Size size = dimensions();
+    Size size = croppedDimensions();
     if (!(size.width > 0) || !std::isfinite(size.height)) {
         return 0;
     }

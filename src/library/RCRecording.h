@@ -85,9 +85,14 @@ public:
     MediaTime editedEndTime() const;
     // End minus start; doubled for ping-pong.
     MediaTime editedDuration() const;
-    // 640, 480 or 320 by resize code; the movie's width for any other code.
+    // The edit's crop fitted to the movie: none when there is no crop, when nothing of it
+    // lies on the picture or when it keeps the whole picture.
+    std::optional<CropRect> editedCrop() const;
+    // The size of the picture the export keeps: the crop's, else the movie's.
+    Size croppedDimensions() const;
+    // 640, 480 or 320 by resize code; the cropped width for any other code.
     float editedWidth() const;
-    // Keeps the movie's aspect ratio; 0 when the movie has no width (no video track).
+    // Keeps the cropped picture's aspect ratio; 0 when it has no width (no video track).
     float editedHeight() const;
     Size editedDimensions() const;
     // 23, 10 or 60 by frame-rate code; 15 for any other code.

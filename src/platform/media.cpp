@@ -107,8 +107,10 @@ Size fitInside(Size size, Size bound) {
                 std::max(1.0, std::round(size.height * scale))};
 }
 
-Result<Image> Movie::copyImageAtTime(MediaTime time, Size maximumSize) const {
+Result<Image> Movie::copyImageAtTime(MediaTime time, Size maximumSize,
+                                     std::optional<CropRect> crop) const {
     FrameReaderOptions options;
+    options.crop = crop;
     options.start = time;
     options.width = int(maximumSize.width);
     options.height = int(maximumSize.height);

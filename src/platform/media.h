@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/crop_rect.h"
 #include "base/geometry.h"
 #include "base/image.h"
 #include "base/media_time.h"
@@ -57,6 +58,9 @@ struct FrameReaderOptions {
     int width = 0;
     int height = 0;
     bool fitInside = false;
+    // The part of each decoded picture that is kept, taken before any scaling (the size
+    // above then applies to it). It must lie inside the picture, else reading fails.
+    std::optional<CropRect> crop;
     // With a rate, only the frames on screen at start + k / sampleRate (k = 0, 1, ...) are
     // needed: others may be left out, and are not even decoded when every frame is a key
     // frame (as in recordings), which makes reading at a lower rate much cheaper.
@@ -108,8 +112,9 @@ public:
 
     // The frame presented at time (the last one starting at or before it; the first frame
     // for times before it), scaled to fit inside maximumSize keeping its aspect ratio and
-    // never enlarged (0 × 0: natural size).
-    Result<Image> copyImageAtTime(MediaTime time, Size maximumSize) const;
+    // never enlarged (0 × 0: natural size); with a crop, only that part of the frame.
+    Result<Image> copyImageAtTime(MediaTime time, Size maximumSize,
+                                  std::optional<CropRect> crop = std::nullopt) const;
 };
 
 using MoviePtr = std::shared_ptr<const Movie>;

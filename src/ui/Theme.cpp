@@ -54,6 +54,12 @@ QPushButton#idleTrimApply, QPushButton#idleTrimCancel {
 QPushButton#idleTrimApply { background: #5b34a0; border-color: #8e4df0; }
 QWidget#idleTrimProposal QLabel { color: #ececee; }
 QFrame#separator { background: #3a3a3e; max-height: 1px; min-height: 1px; }
+QPushButton#cropModeButton, QPushButton#cropAspect, QPushButton#cropReset, QPushButton#cropNumbers {
+    color: #b48cff; background: transparent; border: none; border-radius: 3px; padding: 0 5px;
+}
+QPushButton#cropModeButton:hover, QPushButton#cropAspect:hover, QPushButton#cropReset:hover,
+QPushButton#cropNumbers:hover { color: #cdb0ff; text-decoration: underline; }
+QPushButton#cropModeButton:checked { color: #ffffff; background: #5b34a0; text-decoration: none; }
 )";
 }
 

@@ -47,6 +47,12 @@ damaged="$(dirname "$0")/../fuzz/movie_corpus/sample_count_huge.mp4"
 "$expect" 1 --stderr-once "^pindle-capture export: cannot open " --stderr-once '.' \
     -- "$program" export "$damaged" --to "$work/out.gif"
 
+# A crop is four whole numbers with a width and height; checked before any movie is read.
+for crop in "" 1,2,3 1,2,0,4 -1,2,3,4 1.5,2,3,4 "1, 2,3,4" 1,2,3,99999999999 2147483647,0,1,1; do
+    "$expect" 2 --stderr-once '^pindle-capture export: --crop takes X,Y,W,H' \
+        -- "$program" export "$damaged" --to "$work/out.gif" --crop "$crop"
+done
+
 # --max-size writes and checks a file of its own, so it needs a real destination.
 for destination in "--to -" "--copy"; do
     "$expect" 2 --stderr-once '^pindle-capture export: --max-size writes a file of its own' \

@@ -372,12 +372,12 @@ int runFrame(const std::vector<std::string>& args) {
                                  " s; --at " + std::to_string(*at) + " is past its end");
     }
     Size size{std::trunc(recording.editedWidth()), std::trunc(recording.editedHeight())};
-    auto image = recording.asset()->copyImageAtTime(sourceTime(recording, time), size);
+    RCExportOptions layers;
+    addExportLayers(layers, recording);
+    auto image = recording.asset()->copyImageAtTime(sourceTime(recording, time), size, layers.crop);
     if (!image) {
         return fail("frame", image.error().message);
     }
-    RCExportOptions layers;
-    addExportLayers(layers, recording);
     drawExportLayers(*image, time, layers);
 
     QImage picture(image->pixels.data(), image->width, image->height, image->stride,

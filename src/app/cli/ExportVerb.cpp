@@ -36,7 +36,7 @@ const char* const kExportUsage =
     "(RECORDING-INDEX | MOVIE) (--to PATH | --to - | --copy) [--format gif|mp4|jpeg|batch] "
     "[--start S --end S] "
     "[--loop normal|reverse|ping-pong] [--size original|640|480|320] "
-    "[--rate standard|high|low|hd] [--speed 0.5|1|1.5|2|4] [--trim-idle] "
+    "[--rate standard|high|low|hd] [--speed 0.5|1|1.5|2|4] [--trim-idle] [--crop X,Y,W,H] "
     "[--max-size BYTES|NKB|NMB] [--estimate]";
 
 namespace {
@@ -56,6 +56,7 @@ struct ExportRequest {
     std::optional<int64_t> resizeValue;
     std::optional<int64_t> frameRate;
     std::optional<double> speed;
+    std::optional<CropRect> crop;
     bool trimIdle = false;
     bool copy = false;
     std::optional<uint64_t> maxBytes;
@@ -138,7 +139,7 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
         }
         if (arg != "--to" && arg != "--format" && arg != "--start" && arg != "--end" &&
             arg != "--loop" && arg != "--size" && arg != "--rate" && arg != "--max-size" &&
-            arg != "--speed") {
+            arg != "--speed" && arg != "--crop") {
             return unexpectedArgument(arg);
         }
         auto text = value();
@@ -187,6 +188,13 @@ std::string parse(const std::vector<std::string>& args, ExportRequest& request) 
                 return "unknown speed '" + *text + "' (0.5, 1, 1.5, 2 or 4)";
             }
             request.speed = speed;
+        } else if (arg == "--crop") {
+            request.crop = parseCropRect(*text);
+            if (!request.crop) {
+                return "--crop takes X,Y,W,H in pixels from the top-left corner (whole numbers, "
+                       "W and H at least 1), not '" +
+                       *text + "'";
+            }
         }
     }
     if (request.source.empty()) {
@@ -322,13 +330,24 @@ std::string applyEdits(const ExportRequest& request, RCRecording& recording) {
     if (request.speed) {
         parameters->setPlaybackSpeed(*request.speed);
     }
+    if (request.crop) {
+        // Cut to fit, a crop would give a picture of another size than the one asked for.
+        Size picture = recording.dimensions();
+        if (!cropFitsInside(*request.crop, picture)) {
+            return "the crop " + formatCropRect(*request.crop) + " does not fit inside the " +
+                   std::to_string(int(picture.width)) + "x" + std::to_string(int(picture.height)) +
+                   " picture";
+        }
+        parameters->setCropRect(clampedCrop(request.crop, picture));
+    }
     if (request.trimIdle) {
         media::MoviePtr movie = recording.asset();
         if (!movie) {
             return "cannot read the movie to find its idle start and end";
         }
-        auto active = idle_trim::findActiveRange(*movie, parameters->trimmedStartTime(),
-                                                 parameters->trimmedEndTime());
+        auto active =
+            idle_trim::findActiveRange(*movie, parameters->trimmedStartTime(),
+                                       parameters->trimmedEndTime(), recording.editedCrop());
         if (!active) {
             return "cannot find the idle start and end: " + active.error().message;
         }
@@ -441,11 +460,11 @@ struct GIFChoice {
     int64_t frameRate;
 };
 
-// What --max-size may choose from, largest GIF first: the recording's own width and the
-// offered widths below it, at the chosen frame rate; then the same widths at each lower
+// What --max-size may choose from, largest GIF first: the (cropped) picture's own width and
+// the offered widths below it, at the chosen frame rate; then the same widths at each lower
 // frame rate the editor offers.
 std::vector<GIFChoice> gifChoices(const RCRecording& recording, int64_t frameRate) {
-    const double ownWidth = recording.dimensions().width;
+    const double ownWidth = recording.croppedDimensions().width;
     std::vector<int64_t> widths = {kResizeOriginal};
     for (auto [value, width] : {std::pair{kResize640, 640.0}, std::pair{kResize480, 480.0},
                                 std::pair{kResize320, 320.0}}) {
@@ -531,7 +550,7 @@ Status exportOnce(const RCRecordingPtr& recording, const ExportRequest& request,
         generator->makeVideo(output, options, progress, completion);
     } else if (request.format == "jpeg") {
         generator->makeJPEG(output, recording->editedStartTime(), recording->editedDimensions(),
-                            completion);
+                            completion, options.crop);
     } else {
         options.exportAudio = true;
         exportBatch(generator, output, options, progress, completion);

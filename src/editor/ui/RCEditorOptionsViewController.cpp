@@ -21,6 +21,7 @@
 #include "editor/RCBatchExport.h"
 #include "editor/RCGIFFileSizeEstimator.h"
 #include "editor/ui/GIFClipboard.h"
+#include "editor/ui/RCCropControls.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCRangeSliderView.h"
 #include "library/RCFileManager.h"
@@ -240,7 +241,20 @@ RCEditorOptionsViewController::RCEditorOptionsViewController(RCRecordingPtr reco
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 14);
     layout->setSpacing(10);
-    layout->addWidget(captionLabel("Trim"));
+    // The crop sits on the trim's caption row, as high as the caption, so the tab keeps its
+    // height.
+    cropControls_ = new RCCropControls(model_, playerView_, this);
+    connect(cropControls_, &RCCropControls::cropChanged, this,
+            &RCEditorOptionsViewController::updateFileStatsLabels);
+    QLabel* trimLabel = captionLabel("Trim");
+    cropControls_->setFixedHeight(trimLabel->sizeHint().height());
+    auto* captionRow = new QHBoxLayout;
+    captionRow->setSpacing(6);
+    captionRow->addWidget(trimLabel);
+    captionRow->addStretch(1);
+    captionRow->addWidget(captionLabel("Crop"));
+    captionRow->addWidget(cropControls_);
+    layout->addLayout(captionRow);
     layout->addWidget(slider_);
     layout->addWidget(idleTrimProposal_);
     auto* menus = new QGridLayout;
@@ -444,46 +458,48 @@ void RCEditorOptionsViewController::proposeIdleTrim() {
     QPointer<RCEditorOptionsViewController> self(this);
     MediaTime start = model_.trimmedStartTime();
     MediaTime end = model_.trimmedEndTime();
-    dispatch::globalQueue(dispatch::Priority::UserInitiated)->async([self, movie, start, end] {
-        auto found = idle_trim::findActiveRange(*movie, start, end);
-        dispatch::mainQueue()->async([self, found] {
-            if (!self) {
-                return;
-            }
-            self->idleTrimButton_->setEnabled(true);
-            self->idleTrimButton_->setText("Trim idle start and end");
-            if (!found || !*found) {
-                self->idleTrimLabel_->setText(!found ? "The movie could not be read."
-                                                     : "The picture never changes.");
-                self->knobsBeforeProposal_[0] = self->model_.slider().lowerValue();
-                self->knobsBeforeProposal_[1] = self->model_.slider().upperValue();
+    auto crop = model_.cropRect();
+    dispatch::globalQueue(dispatch::Priority::UserInitiated)
+        ->async([self, movie, start, end, crop] {
+            auto found = idle_trim::findActiveRange(*movie, start, end, crop);
+            dispatch::mainQueue()->async([self, found] {
+                if (!self) {
+                    return;
+                }
+                self->idleTrimButton_->setEnabled(true);
+                self->idleTrimButton_->setText("Trim idle start and end");
+                if (!found || !*found) {
+                    self->idleTrimLabel_->setText(!found ? "The movie could not be read."
+                                                         : "The picture never changes.");
+                    self->knobsBeforeProposal_[0] = self->model_.slider().lowerValue();
+                    self->knobsBeforeProposal_[1] = self->model_.slider().upperValue();
+                    self->idleTrimProposal_->show();
+                    return;
+                }
+                auto& slider = self->model_.slider();
+                self->knobsBeforeProposal_[0] = slider.lowerValue();
+                self->knobsBeforeProposal_[1] = slider.upperValue();
+                double cut = (self->model_.trimmedEndTime() - self->model_.trimmedStartTime() -
+                              ((*found)->end - (*found)->start))
+                                 .seconds();
+                // The knobs show the proposal; the edit changes only when it is applied.
+                self->model_.setTrimmedStartTime((*found)->start);
+                self->model_.setTrimmedEndTime((*found)->end);
+                slider.setPlaybackMarker(slider.lowerValue());
+                self->slider_->update();
+                self->idleTrimLabel_->setText(
+                    QString("Trim to %1 s \u2013 %2 s, cutting %3 s of still picture?")
+                        .arg((*found)->start.seconds(), 0, 'f', 1)
+                        .arg((*found)->end.seconds(), 0, 'f', 1)
+                        .arg(std::max(0.0, cut), 0, 'f', 1));
                 self->idleTrimProposal_->show();
-                return;
-            }
-            auto& slider = self->model_.slider();
-            self->knobsBeforeProposal_[0] = slider.lowerValue();
-            self->knobsBeforeProposal_[1] = slider.upperValue();
-            double cut = (self->model_.trimmedEndTime() - self->model_.trimmedStartTime() -
-                          ((*found)->end - (*found)->start))
-                             .seconds();
-            // The knobs show the proposal; the edit changes only when it is applied.
-            self->model_.setTrimmedStartTime((*found)->start);
-            self->model_.setTrimmedEndTime((*found)->end);
-            slider.setPlaybackMarker(slider.lowerValue());
-            self->slider_->update();
-            self->idleTrimLabel_->setText(
-                QString("Trim to %1 s \u2013 %2 s, cutting %3 s of still picture?")
-                    .arg((*found)->start.seconds(), 0, 'f', 1)
-                    .arg((*found)->end.seconds(), 0, 'f', 1)
-                    .arg(std::max(0.0, cut), 0, 'f', 1));
-            self->idleTrimProposal_->show();
-            self->slider_->setEnabled(false);
-            if (self->playerView_) {
-                self->playerView_->pause();
-                self->playerView_->seekExactly(self->model_.trimmedStartTime());
-            }
+                self->slider_->setEnabled(false);
+                if (self->playerView_) {
+                    self->playerView_->pause();
+                    self->playerView_->seekExactly(self->model_.trimmedStartTime());
+                }
+            });
         });
-    });
 }
 
 void RCEditorOptionsViewController::finishIdleTrim(bool apply) {

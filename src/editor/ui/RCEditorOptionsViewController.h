@@ -23,12 +23,13 @@ class GIFExportCache;
 
 namespace pindle::ui {
 
+class RCCropControls;
 class RCEditorPlayerView;
 class RCRangeSliderView;
 class RCSaveButtonView;
 
-// The Options tab: trim slider, loop type, size and frame rate menus, the information line
-// with the size estimate, and the save and upload buttons.
+// The Options tab: trim slider, loop type, size and frame rate menus, the crop, the
+// information line with the size estimate, and the save and upload buttons.
 class RCEditorOptionsViewController : public QWidget {
     Q_OBJECT
 
@@ -86,6 +87,7 @@ private:
     QComboBox* resizeMenu_ = nullptr;
     QComboBox* frameRateMenu_ = nullptr;
     QComboBox* speedMenu_ = nullptr;
+    RCCropControls* cropControls_ = nullptr;
     QPushButton* idleTrimButton_ = nullptr;
     QWidget* idleTrimProposal_ = nullptr;
     QLabel* idleTrimLabel_ = nullptr;

@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPointer>
 #include <QResizeEvent>
@@ -17,6 +18,7 @@
 #include <optional>
 
 #include "captions/LayerCompositor.h"
+#include "editor/CropEditing.h"
 #include "editor/GIFExportCache.h"
 #include "editor/RCEditorCaptions.h"
 #include "editor/RCLoopingAVPlayer.h"
@@ -106,8 +108,23 @@ public:
         captionsLayer_ =
             recording_ ? generateCaptionsLayerWithOptions(*recording_, options) : nullptr;
         watermarkLayer_ = recording_ ? generateWatermarkLayer(*recording_) : nullptr;
+        // The watermark sits on the cropped picture; the frame drawn on is the whole one.
+        if (auto crop = recording_ ? recording_->editedCrop() : std::nullopt;
+            crop && watermarkLayer_) {
+            placeLayerTreeInCrop(*watermarkLayer_, *crop, recording_->dimensions());
+        }
         composed_ = false;
         update();
+    }
+
+    void setCropEditing(CropEditing* editing) override {
+        cropEditing_ = editing;
+        dragOutStart_.reset();
+        frameSizeChanged();
+    }
+    void cropChanged() override {
+        reloadLayers();
+        frameSizeChanged();
     }
 
     void stop() override {
@@ -136,6 +153,7 @@ public:
             endCaptionDrag();
         }
         reloadLayers();
+        frameSizeChanged();
     }
     bool editModeEnabled() const override { return editMode_; }
 
@@ -192,11 +210,7 @@ protected:
         if (model_) {
             model_->setPreviewSize(Size{double(width()), double(height())});
         }
-        if (player_) {
-            // Decoded at the size shown, in device pixels, so that painting only copies.
-            QSizeF fitted = fittedRect().size() * devicePixelRatioF();
-            player_->setFrameSize(Size{std::round(fitted.width()), std::round(fitted.height())});
-        }
+        frameSizeChanged();
     }
 
     void paintEvent(QPaintEvent*) override {
@@ -214,7 +228,17 @@ protected:
         QImage image(picture.pixels.data(), picture.width, picture.height, picture.stride,
                      QImage::Format_RGBA8888);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(fittedRect(), image);
+        // The shown part of the recording, in the frame's pixels.
+        Rect shown = shownRect();
+        Size movie = movieSize();
+        double kx = movie.width > 0 ? picture.width / movie.width : 1;
+        double ky = movie.height > 0 ? picture.height / movie.height : 1;
+        painter.drawImage(fittedRect(), image,
+                          QRectF(shown.origin.x * kx, shown.origin.y * ky, shown.size.width * kx,
+                                 shown.size.height * ky));
+        if (cropEditing_) {
+            paintCropOverlay(painter);
+        }
         if (dragOutProgress_) {
             paintDragOutProgress(painter, *dragOutProgress_);
         }
@@ -228,6 +252,12 @@ protected:
 
     // A press on the selected caption starts dragging it; one on another caption selects it.
     void mousePressEvent(QMouseEvent* event) override {
+        // Crop mode takes the mouse before dragging out.
+        if (cropEditing_ && event->button() == Qt::LeftButton) {
+            cropEditing_->press(picturePoint(event), grabDistance());
+            update();
+            return;
+        }
         if (!editMode_ && dragOutCache_ && event->button() == Qt::LeftButton) {
             dragOutStart_ = event->position().toPoint();
             return;
@@ -242,6 +272,11 @@ protected:
         }
     }
     void mouseMoveEvent(QMouseEvent* event) override {
+        if (cropEditing_ && cropEditing_->isDragging()) {
+            cropEditing_->drag(picturePoint(event));
+            update();
+            return;
+        }
         if (dragOutStart_ && (event->buttons() & Qt::LeftButton) &&
             (event->position().toPoint() - *dragOutStart_).manhattanLength() >=
                 QApplication::startDragDistance()) {
@@ -254,6 +289,14 @@ protected:
         }
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
+        if (cropEditing_ && cropEditing_->isDragging() && event->button() == Qt::LeftButton) {
+            cropEditing_->drag(picturePoint(event));
+            if (cropEditing_->release()) {
+                emit cropEdited();
+            }
+            update();
+            return;
+        }
         if (event->button() == Qt::LeftButton) {
             // A GIF still being made is kept for the next drag, but not dragged now.
             dragOutStart_.reset();
@@ -353,16 +396,85 @@ private:
         unsetCursor();
     }
 
-    // The movie's rectangle in the view: as large as fits, centred. The same rectangle as the
-    // captions model's displayedRect, so that a press lands where the caption is drawn.
-    QRectF fittedRect() const {
+    Size movieSize() const {
         Size movie = recording_ ? recording_->dimensions() : Size{};
-        Size shape = movie.width > 0 && movie.height > 0 ? movie
-                     : frame_ && !frame_->isEmpty()
-                         ? Size{double(frame_->width), double(frame_->height)}
-                         : Size{double(width()), double(height())};
-        Rect fitted = aspectFitRect(shape, Rect{Point{}, Size{double(width()), double(height())}});
+        return movie.width > 0 && movie.height > 0 ? movie
+               : frame_ && !frame_->isEmpty() ? Size{double(frame_->width), double(frame_->height)}
+                                              : Size{double(width()), double(height())};
+    }
+
+    // The part of the recording shown, in its pixels from the top-left corner: the edit's
+    // crop, except while the crop or the captions are edited, which shows the whole picture.
+    Rect shownRect() const {
+        auto crop =
+            recording_ && !cropEditing_ && !editMode_ ? recording_->editedCrop() : std::nullopt;
+        if (crop) {
+            return Rect{Point{double(crop->x), double(crop->y)}, crop->size()};
+        }
+        return Rect{Point{}, movieSize()};
+    }
+
+    // The shown rectangle in the view: as large as fits, centred. With the whole picture shown
+    // it is the captions model's displayedRect, so that a press lands where the caption is drawn.
+    QRectF fittedRect() const {
+        Rect fitted =
+            aspectFitRect(shownRect().size, Rect{Point{}, Size{double(width()), double(height())}});
         return {fitted.origin.x, fitted.origin.y, fitted.size.width, fitted.size.height};
+    }
+
+    // Frames are decoded at the size they are shown at, in device pixels, so that painting
+    // only copies.
+    void frameSizeChanged() {
+        composed_ = false;
+        update();
+        if (!player_) {
+            return;
+        }
+        Size movie = movieSize();
+        double ratio = devicePixelRatioF();
+        double scale = fittedRect().width() / std::max(1.0, shownRect().size.width) * ratio;
+        // A crop is decoded at most at the recording's own size, or as large as the whole
+        // picture would be.
+        Rect whole = aspectFitRect(movie, Rect{Point{}, Size{double(width()), double(height())}});
+        scale = std::min(scale, std::max(1.0, whole.size.width / movie.width * ratio));
+        player_->setFrameSize(Size{std::max(1.0, std::round(movie.width * scale)),
+                                   std::max(1.0, std::round(movie.height * scale))});
+    }
+
+    // A view point in the recording's pixels (crop mode shows the whole picture).
+    Point picturePoint(const QMouseEvent* event) const {
+        QRectF fitted = fittedRect();
+        Size movie = movieSize();
+        return Point{(event->position().x() - fitted.x()) * movie.width / fitted.width(),
+                     (event->position().y() - fitted.y()) * movie.height / fitted.height()};
+    }
+    // Eight view pixels in the recording's pixels.
+    double grabDistance() const {
+        return 8 * movieSize().width / std::max(1.0, fittedRect().width());
+    }
+
+    // The crop's rectangle and handles over the whole picture, the outside dimmed.
+    void paintCropOverlay(QPainter& painter) {
+        QRectF fitted = fittedRect();
+        Size movie = movieSize();
+        double k = fitted.width() / movie.width;
+        CropRect r = cropEditing_->rect();
+        QRectF crop(fitted.x() + r.x * k, fitted.y() + r.y * k, r.width * k, r.height * k);
+        QPainterPath outside;
+        outside.addRect(fitted);
+        outside.addRect(crop);
+        painter.fillPath(outside, QColor(0, 0, 0, 150));
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(crop);
+        painter.setBrush(Qt::white);
+        for (double x : {crop.left(), crop.center().x(), crop.right()}) {
+            for (double y : {crop.top(), crop.center().y(), crop.bottom()}) {
+                if (x != crop.center().x() || y != crop.center().y()) {
+                    painter.drawRect(QRectF(x - 4, y - 4, 8, 8));
+                }
+            }
+        }
     }
 
     static bool draws(const RCLayerPtr& layer) { return layer && layer->sublayerCount() > 0; }
@@ -397,6 +509,7 @@ private:
     std::unique_ptr<RCLoopingPlayerPlayback> playback_;  // over player_
     RCEditorCaptionsModel* model_ = nullptr;
     bool editMode_ = false;
+    CropEditing* cropEditing_ = nullptr;  // crop mode while set
     std::optional<QPoint> dragOutStart_;  // a press that may become a drag out
     GIFExportCache* dragOutCache_ = nullptr;
     bool dragOutWaiting_ = false;  // the button is held since a drag out began

@@ -9,6 +9,7 @@
 #include "library/RCRecording.h"
 
 namespace pindle {
+class CropEditing;
 class GIFExportCache;
 class RCCaptionsPlayback;
 class RCEditorCaptionsModel;
@@ -62,6 +63,16 @@ public:
     // The player as the Captions tab drives it; null when there is no movie to play.
     virtual RCCaptionsPlayback* captionsPlayback() = 0;
 
+    // --- Cropping
+    // Crop mode, on while editing is given: the whole recording is shown with the crop's
+    // rectangle and handles and the outside dimmed, and presses and drags in the view draw,
+    // move and resize it through editing (cropEdited at the end of each drag). Null ends crop
+    // mode. Outside crop mode and caption editing the preview shows only the edit's crop.
+    // editing must outlive its use here.
+    virtual void setCropEditing(CropEditing* editing) = 0;
+    // The edit's crop changed: the preview and the watermark follow it.
+    virtual void cropChanged() = 0;
+
     // --- Dragging the GIF out
     // Outside caption editing, dragging the preview drags the GIF of the recording's edit
     // that cache makes. It is made in the background, its progress shown on the preview,
@@ -76,6 +87,8 @@ signals:
     void readyForDisplay();
     // A frame and its layers reached the screen; time is the frame's.
     void painted(MediaTime time);
+    // A drag in crop mode ended with the rectangle changed.
+    void cropEdited();
 };
 
 // The preview of the editor for recording: its movie played by a looping player, each frame

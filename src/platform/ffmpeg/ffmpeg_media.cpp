@@ -213,6 +213,29 @@ Result<VideoInput> openVideoInput(const std::filesystem::path& file) {
     return video;
 }
 
+// A new reference to the part of frame inside crop: FFmpeg moves the plane pointers, no
+// pixel is copied. Odd offsets are kept (the chroma of subsampled formats then starts at
+// the sample that covers the first pixel).
+Result<FramePtr> croppedView(const AVFrame* frame, const CropRect& crop) {
+    if (!cropFitsInside(crop, Size{double(frame->width), double(frame->height)})) {
+        return Error{"the crop " + formatCropRect(crop) + " is not inside the " +
+                     std::to_string(frame->width) + "x" + std::to_string(frame->height) +
+                     " picture"};
+    }
+    FramePtr view(av_frame_alloc());
+    if (!view || av_frame_ref(view.get(), frame) < 0) {
+        return Error{"cannot crop the video frame: out of memory"};
+    }
+    view->crop_left = size_t(crop.x);
+    view->crop_top = size_t(crop.y);
+    view->crop_right = size_t(frame->width - crop.maxX());
+    view->crop_bottom = size_t(frame->height - crop.maxY());
+    if (int status = av_frame_apply_cropping(view.get(), AV_FRAME_CROP_UNALIGNED); status < 0) {
+        return Error{"cannot crop the video frame: " + errorText(status)};
+    }
+    return view;
+}
+
 // Converts decoded pictures to RGBA images, keeping its scaler between pictures of one size.
 class ImageConverter {
 public:
@@ -563,7 +586,17 @@ private:
         return Ok{};
     }
 
-    Result<media::Frame> convert(const AVFrame* frame, int64_t pts, int64_t duration) {
+    Result<media::Frame> convert(const AVFrame* decoded, int64_t pts, int64_t duration) {
+        const AVFrame* frame = decoded;
+        FramePtr cropped;
+        if (options_.crop) {
+            auto view = croppedView(decoded, *options_.crop);
+            if (!view) {
+                return view.error();
+            }
+            cropped = std::move(*view);
+            frame = cropped.get();
+        }
         int width = frame->width;
         int height = frame->height;
         if (!isAllowedPictureSize(width, height)) {
