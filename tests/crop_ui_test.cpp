@@ -15,6 +15,7 @@
 #include <functional>
 #include <thread>
 
+#include "editor/GIFExportCache.h"
 #include "editor/ui/RCEditorOptionsViewController.h"
 #include "editor/ui/RCEditorPlayerView.h"
 #include "editor/ui/RCEditorWindowController.h"
@@ -107,11 +108,14 @@ protected:
 };
 
 TEST_F(CropMode, DrawingOnThePreviewInCropModeSetsTheStoredCrop) {
+    // A drag out asks its cache for a file; this one only notes that it was asked.
     bool draggedOut = false;
-    view_->setDragOutExporter([&] {
-        draggedOut = true;
-        return std::filesystem::path();
-    });
+    GIFExportCache cache({[&] {
+                              draggedOut = true;
+                              return std::filesystem::path();
+                          },
+                          [](auto&&...) {}, [](auto&&) {}});
+    view_->setDragOutCache(&cache);
     // Outside crop mode a drag on the preview is not a crop.
     drag(at(100, 50), at(420, 290));
     EXPECT_FALSE(stored());
@@ -161,6 +165,7 @@ TEST_F(CropMode, DrawingOnThePreviewInCropModeSetsTheStoredCrop) {
     mode->click();
     drag(at(300, 200), at(340, 240));
     EXPECT_TRUE(draggedOut);
+    view_->setDragOutCache(nullptr);
 }
 
 }  // namespace

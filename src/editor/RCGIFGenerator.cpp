@@ -538,7 +538,7 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
     media::FrameReaderOptions readerOptions;
     readerOptions.sampleRate = sourceRate;
     readerOptions.crop = options.crop;
-    Size picture = options.crop ? options.crop->size() : info.naturalSize;
+    Size shown = options.crop ? options.crop->size() : info.naturalSize;
     std::optional<Size> asked;
     if (options.width && options.height) {
         int width = int(std::lround(*options.width));
@@ -548,7 +548,7 @@ Status RCGIFGenerator::convertVideoNow(const Path& moviePath, const Path& gifPat
                                 std::to_string(height) + " pixels"});
         }
         asked = Size{double(width), double(height)};
-        if (!sameSizeInPixels(picture, *options.width, *options.height)) {
+        if (!sameSizeInPixels(shown, *options.width, *options.height)) {
             readerOptions.width = width;
             readerOptions.height = height;
         }
