@@ -46,8 +46,13 @@ run() {  # TARGET SEED_CORPUS [OPTIONS...]
     local done rate
     done="$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target/log.txt")"
     rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/$target/log.txt")"
-    echo "$target: ${done:-?} executions, ${rate:-?} a second, $([[ $status -eq 0 ]] &&
-        echo "no fault" || echo "FAULT (exit $status), see $work/$target")"
+    local outcome="FAULT (exit $status), see $work/$target"
+    if [[ $status -eq 0 ]]; then
+        outcome="no fault"
+    elif [[ $status -eq 72 ]]; then  # libFuzzer's status when stopped by a signal
+        outcome="stopped before its end, no fault"
+    fi
+    echo "$target: ${done:-?} executions, ${rate:-?} a second, $outcome"
 }
 
 run store_loader_fuzzer store_corpus -dict="$fuzz/store.dict"
