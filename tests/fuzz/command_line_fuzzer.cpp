@@ -1,18 +1,29 @@
 // Fuzz target for the command line: any bytes as the arguments of a verb, run by the same
 // code as `pindle-capture VERB ARGS...`, in a private folder with a library of one short
-// recording. Arguments are separated by line breaks; the first byte picks the verb.
+// recording that has two captions. Arguments are separated by line breaks; the first byte
+// picks the verb.
 //
 // Checks beyond "no crash": every verb ends with exit status 0, 1 or 2.
 //
+// Every input starts from the same state: the files a verb wrote in the working folder are
+// removed, and the recording's edits and the watermark are put back, so that captions and
+// files do not pile up over millions of inputs (each export would draw them all) and an
+// input does the same whenever it runs. The program's set-up (Qt, the readers and writers,
+// the folders, the library) is made once.
+//
 // Arguments holding "/" are left out, so that every file a verb writes lands in the private
 // folder. login is left out: it reads a password from standard input. Without DISPLAY,
-// record fails where it would connect to the screen; without a transport, upload where it
-// would send.
+// record and export --copy stop where they would connect to the screen or the clipboard;
+// without a transport, upload stops where it would send.
 //
 // Standalone (default build): command_line_fuzzer -seconds=N tests/fuzz/command_line_corpus
 // libFuzzer (fuzz-all preset; tests/fuzz/run_long.sh runs every target long):
 //   command_line_fuzzer -close_fd_mask=1 -dict=DICT CORPUS SEEDS, all paths absolute: the
 //   target moves into a folder of its own
+// command_line_movie.mp4, the library's movie, is three frames of 16x16 pixels: exports
+// take every code path on it, and cost a few frames of colour quantisation.
+//   ffmpeg -f lavfi -i testsrc=size=16x16:rate=10 -t 0.3 -pix_fmt yuv420p -c:v libx264 -g 1
+//          -preset ultrafast command_line_movie.mp4
 
 #include <QGuiApplication>
 
@@ -29,7 +40,9 @@
 #include "app/cli/CommandLine.h"
 #include "base/dispatch.h"
 #include "base/log.h"
+#include "editor/RCRecordingLayers.h"
 #include "library/RCDataStore.h"
+#include "library/RCEditParameters.h"
 #include "library/RCFileManager.h"
 #include "library/RCRecording.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
@@ -47,8 +60,10 @@ const char* const kVerbs[] = {"library",   "info",   "export", "frame",  "captio
                               "watermark", "record", "upload", "logout", "nothing"};
 
 // The private folder, the program's folders in it, and a library holding one recording of
-// the movie corpus's intact movie.
+// the small movie.
 std::filesystem::path home;
+// The recording's edits as every input finds them.
+std::shared_ptr<pindle::RCEditParameters> initialEdits;
 
 void prepare() {
     home = std::filesystem::temp_directory_path() /
@@ -76,6 +91,8 @@ void prepare() {
     pindle::media::setMovieOutput(pindle::ffmpeg::makeMovieOutput());
     pindle::setImageOutput(pindle::imageio::makeImageOutput());
     pindle::qt::installLayerRenderer();
+    pindle::setWatermarkLocation(
+        [] { return pindle::RCUserSettings::getCurrentInstance().watermarkURL(); });
     auto& files = pindle::RCFileManager::getCurrentInstance();
     if (!files.createDirectories()) {
         std::abort();
@@ -90,10 +107,36 @@ void prepare() {
     std::filesystem::copy_file("movie.mp4", stored);
     auto& store = pindle::RCDataStore::getCurrentInstance();
     store.addRecording(pindle::RCRecording::recordingWithURL(stored));
-    if (!store.saveData() || pindle::cli::runVerb({"export", "1", "--to", "first.gif"}) != 0) {
+    if (!store.saveData() ||
+        pindle::cli::runVerb({"caption", "1", "add", "--text", "Hello", "--animation", "fade"}) !=
+            0 ||
+        pindle::cli::runVerb({"caption", "1", "add", "--text", "World", "--from", "0.1", "--size",
+                              "xl", "--color", "yellow"}) != 0 ||
+        pindle::cli::runVerb({"export", "1", "--to", "first.gif"}) != 0) {
         std::abort();
     }
     std::filesystem::remove("first.gif");
+    initialEdits = store.allRecordings().at(0)->editParameters()->copy();
+}
+
+// Puts back what the last input changed: the files in the working folder, the recording's
+// edits and the watermark.
+void restore() {
+    for (const auto& entry : std::filesystem::directory_iterator(home / "work")) {
+        if (entry.path().filename() != "movie.mp4") {
+            std::filesystem::remove_all(entry.path());
+        }
+    }
+    auto recordings = pindle::RCDataStore::getCurrentInstance().allRecordings();
+    if (recordings.size() != 1) {
+        std::abort();  // no verb the target runs adds or deletes a recording
+    }
+    recordings[0]->setEditParameters(initialEdits->copy());
+    auto& settings = pindle::RCUserSettings::getCurrentInstance();
+    if (settings.watermarkIsSet()) {
+        settings.unsetWatermark();
+    }
+    pindle::dispatch::drainMainQueue();
 }
 
 }  // namespace
@@ -121,5 +164,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (status < 0 || status > 2) {
         std::abort();
     }
+    restore();
     return 0;
 }

@@ -14,12 +14,14 @@
 // Standalone (default build): service_reply_fuzzer -seconds=N tests/fuzz/service_reply_corpus
 // libFuzzer (fuzz preset): service_reply_fuzzer -dict=tests/fuzz/service_reply.dict CORPUS
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "base/dispatch.h"
 #include "base/log.h"
@@ -78,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return made;
     }();
     static pindle::AFHTTPClient client("https://api.example/v1/");
+    // Each operation holds the transport; these are the holders between inputs.
+    static const long idleHolders = transport.use_count();
 
     transport->reply = parseReply(std::string_view(reinterpret_cast<const char*>(data), size));
     // What the layer reads of the headers: neither may throw, whatever the field holds.
@@ -96,6 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                });
     if (!pindle::dispatch::runUntil([&] { return done; }, std::chrono::seconds(30))) {
         std::abort();  // a reply that never completes its request
+    }
+    // The operation is released on a queue's thread once the reply is handed over. Waiting
+    // for it keeps each input's allocations and releases within the input, which the leak
+    // check after an input relies on; an operation never released is a fault of its own.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (transport.use_count() > idleHolders) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::abort();
+        }
+        std::this_thread::yield();
     }
     if (response.has_value() == error.has_value() || (response && !response->is_object())) {
         std::abort();
