@@ -31,6 +31,7 @@
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_layers.h"
 #include "platform/x11/x11_keyboard.h"
+#include "qt_test_support.h"
 #include "settings/RCUserSettings.h"
 #include "test_support.h"
 
@@ -46,18 +47,7 @@ int runOnDisplay(const std::string& command) {
     return std::system(("DISPLAY=" + gDisplay + " " + command + " >/dev/null 2>&1").c_str());
 }
 
-// Processes Qt events until condition holds or three seconds pass.
-bool waitFor(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
+using test::waitFor;
 
 // Processes Qt events for a moment, for checks that nothing happened.
 void settle() {

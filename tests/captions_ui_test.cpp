@@ -28,6 +28,7 @@
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_layers.h"
+#include "qt_test_support.h"
 #include "test_support.h"
 #include "xvfb_support.h"
 
@@ -36,17 +37,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool waitFor(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
+using test::waitFor;
 
 void runEventsFor(std::chrono::milliseconds duration) {
     auto until = std::chrono::steady_clock::now() + duration;

@@ -22,6 +22,7 @@
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/qt/qt_layers.h"
+#include "qt_test_support.h"
 #include "test_support.h"
 
 namespace pindle {
@@ -29,17 +30,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool eventually(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
+using test::waitFor;
 
 struct NoEditorDelegate : RCEditorWindowDelegate {
     void editorWindowControllerWillClose(RCEditorWindowControl*) override {}
@@ -58,7 +49,7 @@ protected:
                                                                  environment_, nullptr);
         editor_->resize(900, 760);
         editor_->showWindow();
-        ASSERT_TRUE(eventually([&] { return editor_->isVisible(); }));
+        ASSERT_TRUE(waitFor([&] { return editor_->isVisible(); }));
         view_ = editor_->playerView();
         options_ = editor_->optionsViewController();
     }
@@ -131,7 +122,7 @@ TEST_F(CropMode, DrawingOnThePreviewInCropModeSetsTheStoredCrop) {
     EXPECT_GT(saves_, savesBefore);
     auto* dimensions = options_->findChild<QLabel*>("dimensionsLabel");
     QString size = QString("%1 x %2").arg(stored()->width).arg(stored()->height);
-    ASSERT_TRUE(eventually([&] { return dimensions->text() == size; }))
+    ASSERT_TRUE(waitFor([&] { return dimensions->text() == size; }))
         << dimensions->text().toStdString();
 
     // Locked, a corner drag keeps 4:3.
@@ -147,7 +138,7 @@ TEST_F(CropMode, DrawingOnThePreviewInCropModeSetsTheStoredCrop) {
     // The exact numbers sheet, then Reset: the whole picture is no crop.
     options_->findChild<QAbstractButton*>("cropNumbers")->click();
     QDialog* sheet = nullptr;
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitFor([&] {
         sheet = editor_->findChild<QDialog*>("cropNumbersSheet");
         return sheet != nullptr && sheet->isVisible();
     }));

@@ -21,6 +21,7 @@
 #include "platform/imageio/imageio.h"
 #include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_layers.h"
+#include "qt_test_support.h"
 #include "test_support.h"
 #include "xvfb_support.h"
 
@@ -30,17 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
-    auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
+using test::waitFor;
 
 struct NoDelegate : RCEditorWindowDelegate {
     void editorWindowControllerWillClose(RCEditorWindowControl*) override {}

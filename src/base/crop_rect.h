@@ -8,9 +8,10 @@
 
 namespace pindle {
 
-// The part of a picture that is kept, in whole pixels: x and y count from the picture's
-// top-left corner, right and down (unlike the y-up geometry of geometry.h).
-struct CropRect {
+// A rectangle of whole pixels: x and y count from the top-left corner, right and down
+// (unlike the y-up geometry of geometry.h). Of a screen, of a screen-cast stream, a size at
+// the origin, or the part of a picture that a crop keeps.
+struct PixelRect {
     int x = 0;
     int y = 0;
     int width = 0;
@@ -19,8 +20,11 @@ struct CropRect {
     int maxX() const { return x + width; }
     int maxY() const { return y + height; }
     Size size() const { return Size{double(width), double(height)}; }
-    friend bool operator==(const CropRect&, const CropRect&) = default;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
 };
+
+// The part of a picture that is kept.
+using CropRect = PixelRect;
 
 // "X,Y,W,H".
 std::string formatCropRect(const CropRect& rect);

@@ -5,20 +5,12 @@
 #include <functional>
 #include <memory>
 
+#include "base/crop_rect.h"
 #include "platform/capture.h"
 
 // What the screen-capture backends share: rectangles of whole pixels, the frames' size for a
 // crop, and the hand-over of captured frames to a session's delegate.
 namespace pindle {
-
-// A rectangle of whole pixels: of a screen, of a screen-cast stream, or a size at the origin.
-struct PixelRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    friend bool operator==(const PixelRect&, const PixelRect&) = default;
-};
 
 // The size in pixels of the frames delivered for a crop: its size in points, rounded, made
 // even; at least 2 x 2. The same on every backend, so a region gives the same movie on each.
