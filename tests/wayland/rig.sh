@@ -303,12 +303,16 @@ smoke() {
     (as_user dbus-monitor --session "type='signal',interface='org.freedesktop.portal.Request'") \
         >"$monitor" 2>&1 &
     local monitor_pid=$!
-    sleep 0.3
+    # The monitor gives up its bus name once it watches; a call before that goes unseen.
+    for _ in $(seq 50); do
+        grep -q 'member=NameLost' "$monitor" && break
+        sleep 0.1
+    done
     portal_call --method org.freedesktop.portal.ScreenCast.CreateSession \
         "{'handle_token': <'smoke'>, 'session_handle_token': <'smoke'>}" >/dev/null ||
         die "CreateSession failed"
     local ok=1
-    for _ in $(seq 30); do
+    for _ in $(seq 100); do
         if grep -q session_handle "$monitor"; then
             ok=0
             break
