@@ -203,6 +203,15 @@ struct FakeBackedEngine {
         environment.fileManager = &files;
         engine = RCCaptureEngine::create(environment);
     }
+    // Waits until controller shows a capture that has buffered a few frames.
+    bool isCapturingFor(const RCCaptureWindowController& controller) {
+        return dispatch::runUntil(
+            [&] {
+                return controller.captureState() == RCCaptureStateCapturing &&
+                       engine->bufferedFrameCount() >= 5;
+            },
+            std::chrono::seconds(5));
+    }
     NotificationCenter center;
     RCDataStore store;
     test::FakeMovies movies;
@@ -255,12 +264,7 @@ TEST_F(CaptureWindow, FailedStartOrEncodingReturnsTheWindowToIdleWithAStatus) {
 
     compression.failAfterFrames.reset();
     controller.toggleCapture();
-    ASSERT_TRUE(dispatch::runUntil(
-        [&] {
-            return controller.captureState() == RCCaptureStateCapturing &&
-                   real.engine->bufferedFrameCount() >= 5;
-        },
-        5s));
+    ASSERT_TRUE(real.isCapturingFor(controller));
     now += 2;
     controller.toggleCapture();
     ASSERT_TRUE(dispatch::runUntil([&] { return real.store.recordingsCount() == 2; }, 5s));
@@ -280,12 +284,7 @@ TEST_F(CaptureWindow, ACaptureLostToAFullDiskSaysSoOverTheFailedLibrarySave) {
                                          real.center, [this] { return now; });
     controller.windowDidLoad(&view);
     controller.toggleCapture();
-    ASSERT_TRUE(dispatch::runUntil(
-        [&] {
-            return controller.captureState() == RCCaptureStateCapturing &&
-                   real.engine->bufferedFrameCount() >= 5;
-        },
-        5s));
+    ASSERT_TRUE(real.isCapturingFor(controller));
     now += 2;
     controller.toggleCapture();
     ASSERT_TRUE(dispatch::runUntil(
