@@ -8,10 +8,6 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -28,7 +24,6 @@
 #include "library/RCFileManager.h"
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
-#include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_layers.h"
 #include "platform/x11/x11_keyboard.h"
 #include "qt_test_support.h"
@@ -338,44 +333,8 @@ TEST(EditorWindowOnX11, OpensBesideTheCaptureWindowFollowsCapturesAndSavesOnClos
 
 // A private X server (its number chosen by Xvfb) and one QApplication on it.
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests)) {
-        return RUN_ALL_TESTS();
-    }
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return 1;
-    }
-    pid_t xvfb = fork();
-    if (xvfb == 0) {
-        close(fds[0]);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1200x900x24", "-nolisten",
-               "tcp", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    // Xvfb writes the number, then a newline, once it listens.
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') {
-        number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    pindle::gDisplay = ":" + number;
-    setenv("DISPLAY", pindle::gDisplay.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    int status;
-    {
-        QApplication app(argc, argv);
-        pindle::qt::installMainQueueDriver();
-        status = RUN_ALL_TESTS();
-    }
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
-    return status;
+    return pindle::test::runWidgetTests(argc, argv, "1200x900x24", [] {
+        pindle::gDisplay = std::getenv("DISPLAY");
+        return true;
+    });
 }

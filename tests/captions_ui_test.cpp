@@ -26,11 +26,9 @@
 #include "editor/ui/RCEditorWindowController.h"
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/ffmpeg_media.h"
-#include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_layers.h"
 #include "qt_test_support.h"
 #include "test_support.h"
-#include "xvfb_support.h"
 
 namespace pindle {
 namespace {
@@ -328,18 +326,5 @@ TEST_F(CaptionsTab, TheStyleWindowFollowsTheActiveCaptionAndEditsIt) {
 }  // namespace pindle
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests)) {
-        return RUN_ALL_TESTS();
-    }
-    pindle::test::Xvfb server("1600x1000x24");
-    if (!server.isRunning()) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    setenv("DISPLAY", server.display().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    QApplication app(argc, argv);
-    pindle::qt::installMainQueueDriver();
-    return RUN_ALL_TESTS();
+    return pindle::test::runWidgetTests(argc, argv, "1600x1000x24");
 }

@@ -19,11 +19,9 @@
 #include "platform/ffmpeg/ffmpeg_media.h"
 #include "platform/ffmpeg/ffmpeg_movie_output.h"
 #include "platform/imageio/imageio.h"
-#include "platform/qt/main_queue_driver.h"
 #include "platform/qt/qt_layers.h"
 #include "qt_test_support.h"
 #include "test_support.h"
-#include "xvfb_support.h"
 
 namespace pindle {
 namespace {
@@ -150,27 +148,13 @@ TEST_F(DragOut, AGIFLetGoOfBeforeItIsReadyServesTheNextDragOrCopyOfTheSameEdit) 
 }  // namespace pindle
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests)) {
-        return RUN_ALL_TESTS();
-    }
     pindle::test::TempDir home;
     setenv("PINDLE_CAPTURE_HOME", home.path().c_str(), 1);
-    if (!pindle::RCFileManager::getCurrentInstance().createDirectories()) {
-        return 1;
-    }
-    pindle::test::Xvfb server("1600x1000x24");
-    if (!server.isRunning()) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    setenv("DISPLAY", server.display().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    QApplication app(argc, argv);
-    pindle::qt::installMainQueueDriver();
-    pindle::ffmpeg::installMovieOpener();
-    pindle::qt::installLayerRenderer();
-    pindle::media::setMovieOutput(pindle::ffmpeg::makeMovieOutput());
-    pindle::setImageOutput(pindle::imageio::makeImageOutput());
-    return RUN_ALL_TESTS();
+    return pindle::test::runWidgetTests(argc, argv, "1600x1000x24", [] {
+        pindle::ffmpeg::installMovieOpener();
+        pindle::qt::installLayerRenderer();
+        pindle::media::setMovieOutput(pindle::ffmpeg::makeMovieOutput());
+        pindle::setImageOutput(pindle::imageio::makeImageOutput());
+        return static_cast<bool>(pindle::RCFileManager::getCurrentInstance().createDirectories());
+    });
 }
