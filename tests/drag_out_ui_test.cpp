@@ -4,12 +4,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QDrag>
 #include <QMimeData>
 #include <QTest>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "editor/ui/RCEditorPlayerView.h"
@@ -142,6 +144,26 @@ TEST_F(DragOut, AGIFLetGoOfBeforeItIsReadyServesTheNextDragOrCopyOfTheSameEdit) 
     QTest::mouseRelease(view_, Qt::LeftButton, {}, view_->rect().center() + QPoint(40, 0));
     ASSERT_TRUE(waitFor([&] { return !view_->dragOutProgress().has_value(); }, 60s));
     EXPECT_EQ(temporaryFiles().size(), 2u);
+}
+
+TEST_F(DragOut, TheDragShowsTheCroppedPicture) {
+    // 320 x 120 of the 640 x 480 picture: a drag picture of the whole would be 4:3.
+    recording_->editParameters()->setCropRect(CropRect{100, 200, 320, 120});
+    view_->update();
+    // The drag, once it runs its own event loop, is looked at and called off.
+    std::optional<QSize> shown;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (auto* drag = view_->findChild<QDrag*>(); drag && !shown) {
+            shown = drag->pixmap().size();
+            QDrag::cancel();
+        }
+    });
+    watcher.start(20);
+    beginDrag();
+    ASSERT_TRUE(waitFor([&] { return shown.has_value(); }, 60s));
+    EXPECT_EQ(shown->width(), 160);
+    EXPECT_EQ(shown->height(), 60);
 }
 
 }  // namespace

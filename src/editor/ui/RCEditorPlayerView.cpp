@@ -228,14 +228,7 @@ protected:
         QImage image(picture.pixels.data(), picture.width, picture.height, picture.stride,
                      QImage::Format_RGBA8888);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        // The shown part of the recording, in the frame's pixels.
-        Rect shown = shownRect();
-        Size movie = movieSize();
-        double kx = movie.width > 0 ? picture.width / movie.width : 1;
-        double ky = movie.height > 0 ? picture.height / movie.height : 1;
-        painter.drawImage(fittedRect(), image,
-                          QRectF(shown.origin.x * kx, shown.origin.y * ky, shown.size.width * kx,
-                                 shown.size.height * ky));
+        painter.drawImage(fittedRect(), image, shownPart(picture));
         if (cropEditing_) {
             paintCropOverlay(painter);
         }
@@ -369,10 +362,13 @@ private:
         auto* drag = new QDrag(this);
         drag->setMimeData(mime);
         if (frame_) {
-            QImage picture(frame_->pixels.data(), frame_->width, frame_->height, frame_->stride,
-                           QImage::Format_RGBA8888);
-            drag->setPixmap(QPixmap::fromImage(
-                picture.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+            // The picture as the preview shows it: cropped, with its captions and watermark.
+            const Image& picture = composedFrame();
+            QImage image(picture.pixels.data(), picture.width, picture.height, picture.stride,
+                         QImage::Format_RGBA8888);
+            drag->setPixmap(QPixmap::fromImage(image.copy(shownPart(picture).toAlignedRect())
+                                                   .scaled(160, 160, Qt::KeepAspectRatio,
+                                                           Qt::SmoothTransformation)));
         }
         drag->exec(Qt::CopyAction);
     }
@@ -412,6 +408,16 @@ private:
             return Rect{Point{double(crop->x), double(crop->y)}, crop->size()};
         }
         return Rect{Point{}, movieSize()};
+    }
+
+    // The shown part of the recording in the pixels of picture, a frame as decoded.
+    QRectF shownPart(const Image& picture) const {
+        Rect shown = shownRect();
+        Size movie = movieSize();
+        double kx = movie.width > 0 ? picture.width / movie.width : 1;
+        double ky = movie.height > 0 ? picture.height / movie.height : 1;
+        return {shown.origin.x * kx, shown.origin.y * ky, shown.size.width * kx,
+                shown.size.height * ky};
     }
 
     // The shown rectangle in the view: as large as fits, centred. With the whole picture shown
