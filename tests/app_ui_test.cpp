@@ -8,7 +8,6 @@
 #include <QWidget>
 #include <QWindow>
 
-
 #include <chrono>
 #include <cstdlib>
 #include <set>
