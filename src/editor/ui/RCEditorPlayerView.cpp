@@ -366,9 +366,9 @@ private:
             const Image& picture = composedFrame();
             QImage image(picture.pixels.data(), picture.width, picture.height, picture.stride,
                          QImage::Format_RGBA8888);
-            drag->setPixmap(QPixmap::fromImage(image.copy(shownPart(picture).toAlignedRect())
-                                                   .scaled(160, 160, Qt::KeepAspectRatio,
-                                                           Qt::SmoothTransformation)));
+            drag->setPixmap(QPixmap::fromImage(
+                image.copy(shownPart(picture).toAlignedRect())
+                    .scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         }
         drag->exec(Qt::CopyAction);
     }
